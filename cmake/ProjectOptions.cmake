@@ -1,0 +1,36 @@
+# Warning flags and sanitizer flags shared by every target of the project.
+# ostrevane_add_library() and ostrevane_add_test() apply them.
+add_library(ostrevane_options INTERFACE)
+target_compile_options(ostrevane_options INTERFACE -Wall -Wextra -Wpedantic -Werror)
+target_include_directories(ostrevane_options INTERFACE ${PROJECT_SOURCE_DIR}/src)
+
+if(OSTREVANE_SANITIZE)
+  string(REPLACE "," ";" _sanitizers "${OSTREVANE_SANITIZE}")
+  foreach(_s IN LISTS _sanitizers)
+    add_compile_options(-fsanitize=${_s})
+    add_link_options(-fsanitize=${_s})
+  endforeach()
+  add_compile_options(-fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fno-sanitize-recover=all)
+endif()
+
+# ostrevane_add_library(name SOURCES... [DEPS libs...])
+function(ostrevane_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC ostrevane_options ${ARG_DEPS})
+endfunction()
+
+# ostrevane_add_test(name SOURCES... [DEPS libs...] [LABELS labels...])
+# LABELS "threads" marks a test that starts threads: the ThreadSanitizer pass runs those.
+function(ostrevane_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ostrevane_options ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 600)
+  if(ARG_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()

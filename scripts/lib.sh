@@ -1,0 +1,33 @@
+# Shared by scripts/test, scripts/demo and the benchmark scripts: installs the
+# Debian packages the build needs and configures/builds one build folder.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+PACKAGES=(build-essential cmake ninja-build ccache pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev tshark)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_deps() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  fi
+}
+
+# build_tree DIR [cmake args...]
+build_tree() {
+  local dir="$1"; shift
+  export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ostrevane-ccache}"
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,145 @@
+// A virtual handset in download mode: a device on the virtual USB bus that runs the
+// download firmware's side of the command protocol and keeps state like a device.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "handset/emmc.h"
+#include "handset/handset_config.h"
+#include "platform/time/clock.h"
+#include "platform/usb/virtual/virtual_usb_peer.h"
+
+namespace handset {
+
+// The firmware's own copy of the command codes and magic texts.
+namespace wire {
+inline constexpr uint32_t kReset = 0xEACDDDAA;
+inline constexpr uint32_t kStartDownload = 0xEACDDDA0;
+inline constexpr uint32_t kGetModelName = 0xEACDA0F1;
+inline constexpr uint32_t kGetDeviceInfo = 0xEACDA0F2;
+inline constexpr uint32_t kGetUefiVersion = 0xEACDA0F5;
+inline constexpr uint32_t kGetSecurityType = 0xEACDECE0;
+inline constexpr uint32_t kGetDeviceType = 0xEACDA0FB;
+inline constexpr uint32_t kCheckWriteProtection = 0xEACDECEF;
+inline constexpr uint32_t kCheckPartitionInfo = 0xEACDA0FE;
+inline constexpr uint32_t kRecoverQuery = 0xEACDA0FD;
+inline constexpr uint32_t kWriteData = 0xEACDDDC0;
+inline constexpr uint32_t kWriteEnd = 0xEACDDDCF;
+inline constexpr uint32_t kHighSpeedQuery = 0xEACDFEDE;
+inline constexpr uint32_t kErasePartition = 0xEACDDDEC;
+inline constexpr uint32_t kEraseRange = 0xEACDDEEE;
+inline constexpr uint32_t kCscBegin = 0xEACDCC01;
+inline constexpr uint32_t kFileSelect = 0xEACDCC08;
+inline constexpr uint32_t kFileData = 0xEACDCC09;
+inline constexpr uint32_t kFileRecord = 0xEACDCC0A;
+inline constexpr uint32_t kDownloadFlagSet = 0xEACDFEDA;
+inline constexpr uint32_t kDownloadFlagClear = 0xEACDFEDC;
+inline constexpr uint32_t kSignatureBlockParam = 0xEA21001F;
+inline constexpr uint32_t kSignatureBlockSize = 0x8000;
+inline constexpr uint32_t kAnswerSize = 512;
+}  // namespace wire
+
+// The 16-byte pass value of the checksum record, agreed with the station.
+inline constexpr uint8_t kChecksumPassValue[16] = {0x50, 0x41, 0x53, 0x53, 0x4B, 0x58, 0x34, 0x21,
+                                                   0x5E, 0xEA, 0x15, 0x0D, 0x00, 0xEE, 0xFF, 0xC0};
+
+// One request as the handset received it (data not kept).
+struct RequestRecord {
+  uint32_t command = 0;
+  uint8_t tag = 0;
+  uint8_t dataKind = 0;
+  uint8_t progress = 0;
+  uint32_t param1 = 0;
+  uint32_t param2 = 0;
+  uint32_t length = 0;
+  uint32_t tick = 0;  // time service tick when it arrived
+  std::string answer; // status text answered ("" when none)
+};
+
+struct SignatureBlock {
+  std::vector<uint8_t> data;
+  uint32_t beforeSector = 0;  // param1 of the next data packet
+};
+
+class VirtualHandset final : public platform::usb::VirtualUsbPeer {
+ public:
+  explicit VirtualHandset(HandsetConfig config, platform::Clock& clock = platform::DefaultClock());
+
+  // USB identity for this kind and instance.
+  static std::string HardwareId(HandsetKind kind);
+  static std::string InterfaceClass(HandsetKind kind);
+  std::string InterfacePath() const;
+  std::string InstanceId() const;
+
+  // VirtualUsbPeer.
+  platform::usb::PeerIdentity Identity() const override;
+  platform::usb::TransferStatus BulkOut(uint8_t endpoint, const uint8_t* data,
+                                        uint32_t length) override;
+  platform::usb::TransferStatus BulkIn(uint8_t endpoint, uint8_t* buffer, uint32_t length,
+                                       std::chrono::steady_clock::time_point deadline,
+                                       uint32_t* transferred) override;
+  void Detached() override;
+  bool WantsDetach() override;
+
+  // What the handset holds.
+  const Emmc& emmc() const { return emmc_; }
+  Emmc& emmc() { return emmc_; }
+  std::map<std::string, std::vector<uint8_t>> Files() const;  // path -> content
+  bool DownloadFlag() const;
+  bool ChecksumPassed() const;
+  uint32_t ResetCount() const;
+  bool Connected() const;
+  std::vector<RequestRecord> Requests() const;
+  std::vector<SignatureBlock> SignatureBlocks() const;
+  const HandsetConfig& config() const { return config_; }
+
+  // Writes eMMC.img (sparse, device size), the file store under files/, and state.txt.
+  bool DumpTo(const std::string& folder) const;
+
+ private:
+  struct Answer {
+    std::vector<uint8_t> bytes;
+    std::chrono::steady_clock::time_point readyAt;
+  };
+
+  void Handle(const uint8_t* request, uint32_t length);
+  std::string Execute(uint32_t command, const uint8_t* request, uint32_t length,
+                      std::vector<uint8_t>& answer);
+  std::string WriteData(const uint8_t* request, uint32_t length);
+  bool CountTransferAndCheckCable();
+  void ThrottleLink(uint32_t bytes);
+
+  HandsetConfig config_;
+  platform::Clock& clock_;
+  Emmc emmc_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable answerReady_;
+  std::deque<Answer> answers_;
+  bool connected_ = true;
+  bool wantsDetach_ = false;
+  bool downloadFlag_ = false;
+  bool checksumPassed_ = false;
+  uint32_t resetCount_ = 0;
+  uint32_t requestCount_ = 0;
+  uint32_t transferCount_ = 0;
+  uint32_t dataPacketCount_ = 0;
+  uint32_t naksLeft_ = 0;
+  uint8_t lastTag_ = 0;
+  uint16_t lastCode_ = 0;
+  std::map<std::string, std::vector<uint8_t>> files_;
+  std::string selectedFile_;
+  std::vector<RequestRecord> requests_;
+  std::vector<SignatureBlock> signatureBlocks_;
+  bool signaturePending_ = false;
+  std::chrono::steady_clock::time_point linkFreeAt_{};
+};
+
+}  // namespace handset

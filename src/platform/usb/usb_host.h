@@ -1,0 +1,75 @@
+// The USB platform layer: the operations the flash device and the device table need
+// (list present interfaces of a class, open one, find its pipes, bulk transfers).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform::usb {
+
+using Handle = std::intptr_t;
+inline constexpr Handle kInvalidHandle = -1;
+
+// Win32-style error codes that the backends report through LastError().
+inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorInvalidHandle = 6;
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorInvalidParameter = 87;
+inline constexpr uint32_t kErrorSemTimeout = 121;
+inline constexpr uint32_t kErrorInsufficientBuffer = 122;
+inline constexpr uint32_t kErrorNoMoreItems = 259;
+inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+
+inline constexpr uint8_t kPipeTypeBulk = 2;
+
+// Registry properties of a device element.
+enum class DeviceProperty : uint32_t { kDeviceDescription = 0, kFriendlyName = 12 };
+
+struct PipeInfo {
+  uint8_t type = 0;  // 2 = bulk
+  uint8_t id = 0;    // endpoint address, bit 7 set for IN
+};
+
+class UsbHost {
+ public:
+  virtual ~UsbHost() = default;
+
+  // --- Present device interfaces of one interface class (lower-case "{guid}") ---
+  // A set of the interfaces present now; kInvalidHandle with LastError() on failure.
+  virtual Handle GetClassDevs(const std::string& interfaceClass) = 0;
+  // False when `index` is past the last element of the set (LastError kErrorNoMoreItems).
+  virtual bool EnumDeviceInfo(Handle set, uint32_t index) = 0;
+  // The element's interface of the set's class; false with LastError on failure.
+  virtual bool EnumDeviceInterface(Handle set, uint32_t index) = 0;
+  virtual std::optional<std::string> GetDeviceProperty(Handle set, uint32_t index,
+                                                       DeviceProperty property) = 0;
+  // Size query (path == nullptr): fails with kErrorInsufficientBuffer and sets *requiredSize.
+  // Fill call: writes the interface path (UTF-8; requiredSize counts UTF-16 bytes + header).
+  virtual bool GetInterfaceDetail(Handle set, uint32_t index, std::string* path,
+                                  uint32_t* requiredSize) = 0;
+  virtual void DestroyDeviceInfoList(Handle set) = 0;
+
+  // --- One interface: open, initialise, pipes, transfers ---
+  virtual Handle OpenInterface(const std::string& path) = 0;
+  virtual void CloseInterface(Handle file) = 0;
+  virtual Handle Initialize(Handle file) = 0;
+  virtual void Free(Handle winusb) = 0;
+  virtual bool QueryInterfaceSettings(Handle winusb, uint8_t altSetting,
+                                      uint8_t* numEndpoints) = 0;
+  virtual bool QueryPipe(Handle winusb, uint8_t altSetting, uint8_t index, PipeInfo* pipe) = 0;
+  virtual bool SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t milliseconds) = 0;
+  // Synchronous bulk transfers, bounded by the pipe's timeout.
+  virtual bool WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, uint32_t length,
+                         uint32_t* transferred) = 0;
+  virtual bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
+                        uint32_t* transferred) = 0;
+
+  // Error code of the calling thread's last failed call.
+  virtual uint32_t LastError() = 0;
+};
+
+}  // namespace platform::usb

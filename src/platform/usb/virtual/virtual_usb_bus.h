@@ -1,0 +1,110 @@
+// An in-process USB bus: virtual devices are plugged into it and the station reaches
+// them through the same UsbHost operations that it uses for real handsets.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/time/clock.h"
+#include "platform/usb/usb_host.h"
+#include "platform/usb/virtual/pcap_writer.h"
+#include "platform/usb/virtual/virtual_usb_peer.h"
+
+namespace platform::usb {
+
+enum class BusEvent { kArrival, kRemoval };
+
+class VirtualUsbBus final : public UsbHost {
+ public:
+  // Pipes start with this timeout until SetPipeTimeout changes it.
+  static constexpr uint32_t kDefaultPipeTimeoutMs = 5000;
+
+  explicit VirtualUsbBus(Clock& clock = DefaultClock());
+  ~VirtualUsbBus() override;
+
+  // Device side.
+  void Plug(std::shared_ptr<VirtualUsbPeer> peer);
+  // Unplugs the device: its transfers in flight end and later ones fail.
+  void Unplug(const VirtualUsbPeer* peer);
+  std::vector<std::shared_ptr<VirtualUsbPeer>> Peers() const;
+
+  using Listener = std::function<void(BusEvent, const std::string& interfacePath,
+                                      const std::string& interfaceClass)>;
+  // Listeners hear arrivals and removals on the thread that plugs or unplugs.
+  int AddListener(Listener listener);
+  void RemoveListener(int id);
+
+  bool StartCapture(const std::string& path, uint32_t snapLength = 65536);
+  void StopCapture();
+
+  // The next GetClassDevs fails with this error (0 = no failure).
+  void FailNextGetClassDevs(uint32_t error) { failNextClassDevs_ = error; }
+
+  // UsbHost.
+  Handle GetClassDevs(const std::string& interfaceClass) override;
+  bool EnumDeviceInfo(Handle set, uint32_t index) override;
+  bool EnumDeviceInterface(Handle set, uint32_t index) override;
+  std::optional<std::string> GetDeviceProperty(Handle set, uint32_t index,
+                                               DeviceProperty property) override;
+  bool GetInterfaceDetail(Handle set, uint32_t index, std::string* path,
+                          uint32_t* requiredSize) override;
+  void DestroyDeviceInfoList(Handle set) override;
+  Handle OpenInterface(const std::string& path) override;
+  void CloseInterface(Handle file) override;
+  Handle Initialize(Handle file) override;
+  void Free(Handle winusb) override;
+  bool QueryInterfaceSettings(Handle winusb, uint8_t altSetting, uint8_t* numEndpoints) override;
+  bool QueryPipe(Handle winusb, uint8_t altSetting, uint8_t index, PipeInfo* pipe) override;
+  bool SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t milliseconds) override;
+  bool WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, uint32_t length,
+                 uint32_t* transferred) override;
+  bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
+                uint32_t* transferred) override;
+  uint32_t LastError() override;
+
+ private:
+  struct Attached {
+    std::shared_ptr<VirtualUsbPeer> peer;
+    PeerIdentity identity;
+    uint8_t address = 0;
+    std::shared_ptr<std::atomic<bool>> present;
+  };
+  struct DeviceSet {
+    std::vector<Attached> elements;
+  };
+  struct OpenFile {
+    Attached device;
+  };
+  struct WinUsbInterface {
+    Attached device;
+    std::map<uint8_t, uint32_t> timeouts;
+  };
+
+  bool Fail(uint32_t error);
+  const Attached* SetElement(Handle set, uint32_t index);
+  bool Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint32_t length,
+                uint32_t* transferred, bool in);
+  void AfterTransfer(const Attached& device);
+  void Notify(BusEvent event, const PeerIdentity& identity);
+
+  Clock& clock_;
+  mutable std::mutex mutex_;
+  std::vector<Attached> attached_;
+  std::map<Handle, DeviceSet> sets_;
+  std::map<Handle, OpenFile> files_;
+  std::map<Handle, WinUsbInterface> interfaces_;
+  std::map<int, Listener> listeners_;
+  Handle nextHandle_ = 0x100;
+  int nextListener_ = 1;
+  uint8_t nextAddress_ = 1;
+  std::atomic<uint32_t> failNextClassDevs_{0};
+  std::mutex captureMutex_;
+  std::shared_ptr<PcapWriter> capture_;
+};
+
+}  // namespace platform::usb

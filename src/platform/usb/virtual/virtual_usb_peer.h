@@ -1,0 +1,57 @@
+// What a device on the virtual USB bus looks like to the bus: its identity, its
+// endpoints and its side of bulk transfers. The virtual handset is one such device.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::usb {
+
+struct EndpointDescriptor {
+  uint8_t type = 2;      // 2 = bulk
+  uint8_t address = 0;   // bit 7 set for IN
+};
+
+// Failures the platform reports while this device's interface is looked up and opened
+// (0 = no failure); they let tests walk every error path of the device open.
+struct OpenFaults {
+  uint32_t enumInterfaceError = 0;
+  uint32_t detailSizeError = 0;  // the size query fails with this instead of 122
+  uint32_t detailError = 0;
+  uint32_t openError = 0;
+  uint32_t initializeError = 0;
+  bool querySettingsFails = false;
+};
+
+struct PeerIdentity {
+  std::string interfaceClass;  // lower-case "{guid}"
+  std::string interfacePath;   // as the platform reports it
+  std::string instanceId;      // hardware id, backslash, instance part
+  std::optional<std::string> friendlyName;
+  std::optional<std::string> deviceDescription;
+  std::vector<EndpointDescriptor> endpoints;
+  OpenFaults faults;
+};
+
+enum class TransferStatus { kOk, kTimeout, kDisconnected, kStall };
+
+class VirtualUsbPeer {
+ public:
+  virtual ~VirtualUsbPeer() = default;
+  virtual PeerIdentity Identity() const = 0;
+  // An OUT transfer (length 0 is a zero-length packet).
+  virtual TransferStatus BulkOut(uint8_t endpoint, const uint8_t* data, uint32_t length) = 0;
+  // An IN transfer: completes with data, or ends at `deadline`.
+  virtual TransferStatus BulkIn(uint8_t endpoint, uint8_t* buffer, uint32_t length,
+                                std::chrono::steady_clock::time_point deadline,
+                                uint32_t* transferred) = 0;
+  // The device left the bus: transfers in flight end, later ones fail.
+  virtual void Detached() = 0;
+  // Asked after each transfer: true when the device has reset and wants to leave the bus.
+  virtual bool WantsDetach() = 0;
+};
+
+}  // namespace platform::usb

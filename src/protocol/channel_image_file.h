@@ -1,0 +1,28 @@
+// A channel's own read handle on an image file: seek and read into the channel's
+// transmit buffer, reporting how many bytes really came.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace protocol {
+
+class ChannelImageFile {
+ public:
+  bool Open(const std::string& path);
+  void Close() { file_.reset(); }
+  bool IsOpen() const { return file_ != nullptr; }
+  bool Seek(uint64_t offset);
+  // Bytes read; fewer than `count` at the end of the file or on a read error.
+  size_t Read(uint8_t* buffer, size_t count);
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+}  // namespace protocol

@@ -1,0 +1,72 @@
+// Bulk transfers of the flash device and the discovery of its bulk pipes.
+#include "usb/winusb_flash_device.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/bytes/little_endian.h"
+
+namespace usb {
+
+using platform::usb::kInvalidHandle;
+
+bool CWinUSBFlashDevice::QueryBulkPipes(platform::usb::UsbHost& host,
+                                        platform::usb::Handle winusb, DeviceHandleInfo& record) {
+  uint8_t endpoints = 0;
+  if (!host.QueryInterfaceSettings(winusb, 0, &endpoints)) return false;
+  bool result = true;
+  for (uint8_t i = 0; i < endpoints; ++i) {
+    platform::usb::PipeInfo pipe;
+    result = host.QueryPipe(winusb, 0, i, &pipe);
+    if (!result || pipe.type != platform::usb::kPipeTypeBulk) continue;
+    if (pipe.id & 0x80) {
+      record.inPipe = pipe.id;
+    } else {
+      record.outPipe = pipe.id;
+      std::printf("Endpoint index OUT : %d Pipe type: Bulk Pipe ID: %d.\n", i, pipe.id);
+    }
+  }
+  return result;
+}
+
+int32_t CWinUSBFlashDevice::WritePacket(const uint8_t* buffer, uint32_t length) {
+  if (!m_pHandleInfo || Removed()) return 0;
+  m_nLastTag = buffer[8];
+  m_nLastCode = platform::Le16(buffer + 12);
+  if (m_pHandleInfo->winusb == kInvalidHandle) return 0;
+  uint32_t written = 0;
+  if (host_.WritePipe(m_pHandleInfo->winusb, m_pHandleInfo->outPipe, buffer, length, &written) &&
+      host_.WritePipe(m_pHandleInfo->winusb, m_pHandleInfo->outPipe, buffer, 0, &written))
+    return 1;
+  (void)host_.LastError();  // read, not kept
+  return 0;
+}
+
+int32_t CWinUSBFlashDevice::ReadPacket(uint8_t* buffer) {
+  if (!m_pHandleInfo || Removed()) return 0;
+  // An earlier answer left in the buffer must not pass the echo check.
+  buffer[8] = 0;
+  buffer[12] = 0;
+  buffer[13] = 0;
+  if (m_pHandleInfo->winusb == kInvalidHandle) return 0;
+  uint32_t read = 0;
+  if (!host_.ReadPipe(m_pHandleInfo->winusb, m_pHandleInfo->inPipe, buffer, kAnswerReadLength,
+                      &read))
+    return 0;
+  return std::memcmp(buffer, "KX4_BD!\0", 8) == 0 && buffer[8] == m_nLastTag &&
+                 platform::Le16(buffer + 12) == m_nLastCode
+             ? 1
+             : 0;
+}
+
+void CWinUSBFlashDevice::SetInPipeTimeout(uint32_t milliseconds) {
+  if (m_pHandleInfo && m_pHandleInfo->winusb != kInvalidHandle)
+    host_.SetPipeTimeout(m_pHandleInfo->winusb, m_pHandleInfo->inPipe, milliseconds);
+}
+
+void CWinUSBFlashDevice::SetOutPipeTimeout(uint32_t milliseconds) {
+  if (m_pHandleInfo && m_pHandleInfo->winusb != kInvalidHandle)
+    host_.SetPipeTimeout(m_pHandleInfo->winusb, m_pHandleInfo->outPipe, milliseconds);
+}
+
+}  // namespace usb

@@ -1,0 +1,46 @@
+// The flash device: bulk OUT/IN transfers of command packets to one handset, with the
+// echo check that ties an answer to the last request written on this device.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "usb/security_mode.h"
+#include "usb/winusb_device.h"
+
+namespace usb {
+
+inline constexpr uint32_t kAnswerReadLength = 65536;
+
+class CWinUSBFlashDevice final : public CWinUSBDevice {
+ public:
+  using CWinUSBDevice::CWinUSBDevice;
+  ~CWinUSBFlashDevice() override = default;
+
+  // Writes `length` bytes, then a zero-length packet. 1 on success, 0 on failure.
+  int32_t WritePacket(const uint8_t* buffer, uint32_t length);
+  // Reads one answer into a 65,536-byte buffer; 1 only for an answer to the last request.
+  int32_t ReadPacket(uint8_t* buffer);
+  void SetInPipeTimeout(uint32_t milliseconds);
+  void SetOutPipeTimeout(uint32_t milliseconds);
+  std::string GetModelName() const { return m_strModelName; }
+
+  // Fills the record's pipe ids from the endpoints of alternate setting 0.
+  static bool QueryBulkPipes(platform::usb::UsbHost& host, platform::usb::Handle winusb,
+                             DeviceHandleInfo& record);
+
+  // The handset's interface went away: from now on every transfer fails. The handles
+  // are released only when the last holder of the device lets go of it.
+  void MarkRemoved() { removed_.store(true, std::memory_order_release); }
+  bool Removed() const { return removed_.load(std::memory_order_acquire); }
+
+  std::atomic<uint32_t> m_nSecurityMode{SECURITY_MODE_NONE};
+  uint8_t m_nLastTag = 0;
+  uint16_t m_nLastCode = 0;
+
+ private:
+  std::atomic<bool> removed_{false};
+};
+
+}  // namespace usb

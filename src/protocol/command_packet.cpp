@@ -13,8 +13,8 @@ void BuildRequestHeader(uint8_t* buffer, uint32_t command) {
   platform::PutLe32(buffer + PKT_COMMAND, command);
 }
 
-void BuildRequest(uint8_t* buffer, uint32_t command, uint8_t tag, uint8_t progress,
-                  uint32_t param1, uint32_t param2) {
+void BuildRequest(uint8_t* buffer, uint32_t command, uint8_t tag, uint8_t progress, uint32_t param1,
+                  uint32_t param2) {
   BuildRequestHeader(buffer, command);
   buffer[PKT_TAG] = tag;
   buffer[PKT_PROGRESS] = progress;

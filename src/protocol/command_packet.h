@@ -9,7 +9,7 @@
 
 namespace protocol {
 
-inline constexpr uint32_t PACKET_SIZE = 0x10000;      // every normal request
+inline constexpr uint32_t PACKET_SIZE = 0x10000;           // every normal request
 inline constexpr uint32_t CHANNEL_BUFFER_SIZE = 0x500000;  // TxPacket / RxPacket
 inline constexpr uint8_t PACKET_MARKER = 0xAE;
 inline constexpr uint8_t TAG_COMMAND = 0xF1;
@@ -64,8 +64,8 @@ inline constexpr uint32_t Utf16ByteLength(std::string_view text) {
 
 // Writes magic, tag, progress, marker, command and both parameters; the other bytes
 // (data kind, payload) stay as the buffer holds them.
-void BuildRequest(uint8_t* buffer, uint32_t command, uint8_t tag, uint8_t progress,
-                  uint32_t param1, uint32_t param2);
+void BuildRequest(uint8_t* buffer, uint32_t command, uint8_t tag, uint8_t progress, uint32_t param1,
+                  uint32_t param2);
 // Writes only magic, marker and command, for operations that keep earlier fields.
 void BuildRequestHeader(uint8_t* buffer, uint32_t command);
 

@@ -1,0 +1,206 @@
+// The sequence runs top to bottom; every failure path ends at the same closing steps,
+// which always report the channel's end through the run state.
+#include "engine/channel_worker.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/download_mode.h"
+#include "protocol/command_packet.h"
+#include "protocol/csc_erase_flag.h"
+#include "protocol/interrogation.h"
+#include "protocol/partition_write.h"
+
+namespace engine {
+namespace {
+
+using namespace protocol;
+
+struct FailureText {
+  const char* log;
+  const char* bar;
+  bool wait;
+};
+
+constexpr FailureText kStartDownloadFail{"[Channel %d] Start Download Fail \r\n!!",
+                                         "[Channel %d] Start Download Fail !!", true};
+constexpr FailureText kUefiFail{"[Channel %d] Device UEFI Version does not Match !!",
+                                "[Channel %d] Device UEFI Version does not Match !!", true};
+constexpr FailureText kSecurityFail{"[Channel %d] Device Security Version does not Match !!",
+                                    "[Channel %d] Device Security Version does not Match !!", true};
+constexpr FailureText kDeviceTypeFail{"[Channel %d] AskDeviceType does not Match !!",
+                                      "[Channel %d] AskDeviceType does not Match !!", true};
+constexpr FailureText kFactoryFail{
+    "[Channel %d] Cannot download factory binary on a product device !!",
+    "[Channel %d] Cannot download factory binary on a product device !!", true};
+constexpr FailureText kCscFail{"[Channel %d] CSC Download Fail!!",
+                               "[Channel %d] CSC Download Fail!!", false};
+constexpr FailureText kWriteProtectionFail{"[Channel %d] This device Write Protection Enable !!",
+                                           "[Channel %d] This device Write Protection Enable !!",
+                                           true};
+constexpr FailureText kImageFileFail{"[Channel %d] SMD binary open fail !!",
+                                     "[Channel %d] SMD binary open fail !!", true};
+constexpr const char* kModelFail = "[Channel %d] ConfirmModelName does not Match !!";
+
+// The format strings above take the channel number only.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+void Fail(CommandChannel& ch, const FailureText& f) {
+  ch.host.AppendLog(f.log, ch.channel);
+  std::string bar = FormatBounded(FAILURE_TEXT_SIZE, f.bar, ch.channel);
+  ch.host.ShowProgress(ch.channel, PROGRESS_FAILED_VALUE, 0, bar.c_str());
+  if (f.wait) ch.clock.Sleep(FAILURE_WAIT_MS);
+}
+
+void FailModel(CommandChannel& ch) {
+  ch.host.AppendLog(kModelFail, ch.channel);
+  std::string bar = FormatBounded(FAILURE_TEXT_SIZE, kModelFail, ch.channel);
+  ch.host.ShowProgress(ch.channel, PROGRESS_FAILED_VALUE, 0, bar.c_str());
+  ch.clock.Sleep(FAILURE_WAIT_MS);
+  ch.host.MessageBox(bar, "Fail!!!");
+}
+#pragma GCC diagnostic pop
+
+bool IsErasableUefi(uint32_t v) {
+  return v == UEFI_VERSION_LEGACY_11 || v == UEFI_VERSION_LEGACY_22 || v == UEFI_VERSION_REV10;
+}
+
+// The Recover step: only the Data partition is rewritten. true on success.
+bool RecoverData(CommandChannel& ch) {
+  std::vector<uint8_t> buffer(PACKET_SIZE, 0);
+  platform::PutUtf16Le(buffer.data() + PKT_PAYLOAD, "Data");
+  BuildRequest(buffer.data(), CMD_RECOVER_QUERY, TAG_COMMAND, 0, 0, 0);
+  PlainExchange(ch.device, buffer.data(), buffer.data());
+  if (StatusIs(buffer.data(), "KX4_NAK")) return false;
+  return WriteRecoverData(ch, buffer.data()) == 0;
+}
+
+// Erases the OS area before the partition table is written. Results are not consulted.
+void EraseOsArea(CommandChannel& ch) {
+  if (ErasePartition(ch, "MainOS") == 0 && ErasePartition(ch, "Data") == 0)
+    ErasePartition(ch, "CrashDump");
+  auto mainOs = FindPartitionEntry(ch, PART_MAINOS);
+  auto data = FindPartitionEntry(ch, PART_DATA);
+  // Without both entries the range has no bounds: nothing more to erase.
+  if (!mainOs || !data) return;
+  EraseRange(ch, mainOs->startSector, data->startSector + data->sectorCount - mainOs->startSector);
+}
+
+// Steps 16.3 to 16.9: partition table, checksum record and the five groups.
+bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
+                image::ModelFamily family) {
+  if (WritePartition(ch, PART_GPT, 0) != 0) return false;
+  if (ch.flags.SecureModeDevice == 1) SetDownloadFlag(ch, 1);
+  if (SetChecksumResultPass(ch) != 0) return false;
+
+  auto write = [&](int index) { return WritePartition(ch, index, 0) == 0; };
+  if (groups.WriteGroupSblTz) {
+    if (!write(PART_SBL1)) return false;
+    if (family == image::ModelFamily::FamilyL330R) {
+      if (!write(PART_DBI) || !write(PART_TZAPPS)) return false;
+    } else {
+      if (!write(PART_SBL2) || !write(PART_SBL3)) return false;
+    }
+    if (!write(PART_TZ) || !write(PART_WINSECAPP)) return false;
+  }
+  if (groups.WriteGroupRpm && !write(PART_RPM)) return false;
+  if (groups.WriteGroupUefi) {
+    if (!write(PART_UEFI)) return false;
+    if (mode == DOWNLOAD_MODE_ERASE_NV) {
+      for (const char* nv : {"UEFI_BS_NV", "UEFI_NV", "UEFI_RT_NV", "UEFI_RT_NV_RPMB"})
+        if (ErasePartition(ch, nv) != 0) return false;
+    }
+  }
+  if (groups.WriteGroupAcpi && !write(PART_PLAT)) return false;
+  if (groups.WriteGroupOs) {
+    if (!write(PART_EFIESP)) return false;
+    write(PART_MMOS);  // its result is not consulted
+    if (!write(PART_MAINOS) || !write(PART_DATA)) return false;
+    if (WritePartition(ch, PART_CRASHDUMP, 1) != 0) return false;
+  }
+  return true;
+}
+
+// Steps 5 to 16; true when the download succeeded.
+bool RunSequence(CommandChannel& ch, ChannelContext& ctx) {
+  DownloadHost& host = *ctx.owner;
+  const int c = ctx.channel;
+  const uint32_t mode = host.DownloadMode();
+  const image::ImageState& image = host.Image();
+  HandsetFlags& flags = ch.flags;
+
+  if (StartDownload(ch) != 0) return Fail(ch, kStartDownloadFail), false;
+  if (AskDravnikUEFIDwonloadVersion(ch) != 0) return Fail(ch, kUefiFail), false;
+  if (AskSecurityType(ch) != 0) return Fail(ch, kSecurityFail), false;
+  if (AskDeviceType(ch) != 0) return Fail(ch, kDeviceTypeFail), false;
+  if (ConfirmModelName(ch) != 0) return FailModel(ch), false;
+  if (ImageModel(image).rfind("FW80_", 0) == 0 && flags.ProductDevice == 1)
+    return Fail(ch, kFactoryFail), false;
+  if (flags.UefiVersion != UEFI_VERSION_REV10) return Fail(ch, kCscFail), false;
+  if (WriteCsc(ch, mode == DOWNLOAD_MODE_ALL) != 0) return Fail(ch, kCscFail), false;
+  if (CheckWriteProtection(ch) != 0) return Fail(ch, kWriteProtectionFail), false;
+  if (image.OsImageLoaded != 1) return true;
+  if (!ch.file.Open(image.OsImagePath)) return Fail(ch, kImageFileFail), false;
+  if (mode == DOWNLOAD_MODE_RECOVER) return RecoverData(ch);
+
+  GroupFlags& groups = host.Tables().Groups[c];
+  if (CheckPartitionInfo(ch) != 0) {
+    host.AppendLog("[Channel %d] Partition info does not Match !!\r\n", c);
+    if (mode != DOWNLOAD_MODE_ALL) groups = GroupFlags{1, 1, 1, 1, 1};
+  }
+  if (IsErasableUefi(flags.UefiVersion)) EraseOsArea(ch);
+  return WriteImage(ch, groups, mode, image.CurrentModelFamily);
+}
+
+}  // namespace
+
+void ReadChannelOptions(ChannelContext* context) {
+  DownloadHost& host = *context->owner;
+  int checks[GROUP_COUNT];
+  for (int i = 0; i < GROUP_COUNT; ++i)
+    checks[i] = host.GetCheck(GROUP_CHECK_FIRST_ID + i) == 1 ? 1 : 0;
+  GroupFlags& g = host.Tables().Groups[context->channel];
+  g = GroupFlags{checks[0], checks[1], checks[2], checks[3], checks[4]};
+}
+
+int ChannelWorker(ChannelContext* context) {
+  DownloadHost& host = *context->owner;
+  const int c = context->channel;
+  RunState& run = host.Run();
+  EngineTables& tables = host.Tables();
+  platform::Clock& clock = host.Clock();
+
+  run.ChannelRunning[c] = 1;
+  clock.Sleep(static_cast<uint32_t>(c) * 100);
+  const uint32_t start = clock.TickCount();
+  ReadChannelOptions(context);
+
+  CommandChannel ch{c,
+                    *context->device,
+                    tables.TxPacket[c],
+                    tables.RxPacket[c],
+                    tables.ChannelImageFile[c],
+                    tables.Handset[c],
+                    host,
+                    host.Image(),
+                    clock};
+  const bool success = RunSequence(ch, *context);
+
+  if (ch.file.IsOpen()) ch.file.Close();
+  if (!success) {
+    run.ChannelFailed[c] = 1;
+  } else {
+    if (ch.flags.SecureModeDevice == 1) SetDownloadFlag(ch, 0);
+    ResetDevice(ch);
+    host.ShowProgress(c, 300, clock.TickCount() - start, nullptr);
+  }
+  host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
+  run.ChannelRunning[c] = 0;
+  run.ChannelFinished[c] = 1;
+  run.ChannelThread[c] = 0;
+  return success ? 1 : 0;
+}
+
+}  // namespace engine

@@ -1,0 +1,61 @@
+// Partition lookup in the loaded image, the partition-table check, and writing one
+// partition to the handset: contiguous (with signature block and end command) or
+// discrete (a map of sector runs at normal or high speed), and the Recover writer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "image/smd_format.h"
+#include "protocol/command_channel.h"
+
+namespace protocol {
+
+inline constexpr int PARTITION_COUNT = 17;
+inline constexpr std::array<const char*, PARTITION_COUNT> PartitionNames = {
+    "SBL1", "SBL2",   "SBL3", "DBI",    "TZ",   "TZAPPS", "RPM", "UEFI",     "WINSECAPP",
+    "PLAT", "EFIESP", "MMOS", "MainOS", "Data", "GPT",    "DPP", "CrashDump"};
+
+enum PartitionIndex : int {
+  PART_SBL1 = 0,
+  PART_SBL2,
+  PART_SBL3,
+  PART_DBI,
+  PART_TZ,
+  PART_TZAPPS,
+  PART_RPM,
+  PART_UEFI,
+  PART_WINSECAPP,
+  PART_PLAT,
+  PART_EFIESP,
+  PART_MMOS,
+  PART_MAINOS,
+  PART_DATA,
+  PART_GPT,
+  PART_DPP,
+  PART_CRASHDUMP
+};
+
+inline constexpr uint32_t CONTIGUOUS_PACKET_DATA = 0xFC00;
+inline constexpr uint32_t HIGH_SPEED_PACKET_DATA = 0x4FFC00;
+inline constexpr uint32_t PARTITION_INFO_SIZE = 5120;
+inline constexpr uint8_t DATA_KIND_PLAIN = 0x1A;
+inline constexpr uint8_t DATA_KIND_SIGNED = 0xA1;
+
+std::optional<image::PartitionEntry> FindPartitionEntry(const CommandChannel& ch, int index);
+int CheckPartitionInfo(CommandChannel& ch);
+int WritePartition(CommandChannel& ch, int index, int optional);
+int WriteContiguousPart(CommandChannel& ch, const image::PartitionEntry& entry);
+int WriteDiscretePart(CommandChannel& ch, const image::PartitionEntry& entry);
+// `answer` holds the handset's answer to the Recover query.
+int WriteRecoverData(CommandChannel& ch, const uint8_t* answer);
+
+// The percent shown after `sent` of `total` bytes; a total under 100 bytes has no
+// whole-percent step, so it shows 0 until the end.
+inline int32_t PercentSent(uint64_t sent, uint64_t total) {
+  const uint64_t step = total / 100;
+  return step == 0 ? 0 : static_cast<int32_t>(sent / step);
+}
+
+}  // namespace protocol

@@ -10,8 +10,8 @@ namespace usb {
 
 using platform::usb::kInvalidHandle;
 
-bool CWinUSBFlashDevice::QueryBulkPipes(platform::usb::UsbHost& host,
-                                        platform::usb::Handle winusb, DeviceHandleInfo& record) {
+bool CWinUSBFlashDevice::QueryBulkPipes(platform::usb::UsbHost& host, platform::usb::Handle winusb,
+                                        DeviceHandleInfo& record) {
   uint8_t endpoints = 0;
   if (!host.QueryInterfaceSettings(winusb, 0, &endpoints)) return false;
   bool result = true;

@@ -43,7 +43,7 @@ std::chrono::nanoseconds ScaledClock::RealDuration(uint32_t milliseconds) {
 
 namespace {
 std::mutex g_clockMutex;
-std::shared_ptr<Clock> g_clock;          // guarded by g_clockMutex
+std::shared_ptr<Clock> g_clock;           // guarded by g_clockMutex
 std::atomic<Clock*> g_clockRaw{nullptr};  // fast path for readers
 }  // namespace
 

@@ -58,8 +58,7 @@ class UsbHost {
   virtual void CloseInterface(Handle file) = 0;
   virtual Handle Initialize(Handle file) = 0;
   virtual void Free(Handle winusb) = 0;
-  virtual bool QueryInterfaceSettings(Handle winusb, uint8_t altSetting,
-                                      uint8_t* numEndpoints) = 0;
+  virtual bool QueryInterfaceSettings(Handle winusb, uint8_t altSetting, uint8_t* numEndpoints) = 0;
   virtual bool QueryPipe(Handle winusb, uint8_t altSetting, uint8_t index, PipeInfo* pipe) = 0;
   virtual bool SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t milliseconds) = 0;
   // Synchronous bulk transfers, bounded by the pipe's timeout.

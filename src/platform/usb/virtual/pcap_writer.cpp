@@ -59,8 +59,8 @@ void PcapWriter::RecordTransfer(uint8_t busNumber, uint8_t deviceNumber, uint8_t
 }
 
 void PcapWriter::WriteRecord(char type, uint64_t id, uint8_t busNumber, uint8_t deviceNumber,
-                             uint8_t endpoint, int status, uint32_t urbLength,
-                             const uint8_t* data, uint32_t captured, bool dataPresent) {
+                             uint8_t endpoint, int status, uint32_t urbLength, const uint8_t* data,
+                             uint32_t captured, bool dataPresent) {
   auto now = std::chrono::system_clock::now().time_since_epoch();
   auto us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
   const uint32_t sec = static_cast<uint32_t>(us / 1000000);

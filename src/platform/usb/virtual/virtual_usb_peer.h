@@ -11,8 +11,8 @@
 namespace platform::usb {
 
 struct EndpointDescriptor {
-  uint8_t type = 2;      // 2 = bulk
-  uint8_t address = 0;   // bit 7 set for IN
+  uint8_t type = 2;     // 2 = bulk
+  uint8_t address = 0;  // bit 7 set for IN
 };
 
 // Failures the platform reports while this device's interface is looked up and opened

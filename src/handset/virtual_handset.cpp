@@ -55,8 +55,8 @@ std::string VirtualHandset::InstanceId() const {
 
 std::string VirtualHandset::InterfacePath() const {
   std::string hw = HardwareId(config_.kind).substr(4);  // after "USB\"
-  std::string path = "\\\\?\\usb#" + hw + "#" + config_.instancePart + "#" +
-                     InterfaceClass(config_.kind);
+  std::string path =
+      "\\\\?\\usb#" + hw + "#" + config_.instancePart + "#" + InterfaceClass(config_.kind);
   if (config_.upperCaseInterfacePath) return Upper(path);
   std::transform(path.begin(), path.end(), path.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -106,7 +106,13 @@ void VirtualHandset::ThrottleLink(uint32_t bytes) {
 TransferStatus VirtualHandset::BulkOut(uint8_t, const uint8_t* data, uint32_t length) {
   if (!CountTransferAndCheckCable()) return TransferStatus::kDisconnected;
   ThrottleLink(length);
-  if (length == 0) return TransferStatus::kOk;  // zero-length packet ends the transfer
+  if (length == 0) {  // the zero-length packet ends the request
+    std::lock_guard lock(mutex_);
+    // A reset takes effect once its request is complete, so the host's write of it
+    // (request and zero-length packet) succeeds before the handset leaves the bus.
+    if (resetPending_) wantsDetach_ = true;
+    return TransferStatus::kOk;
+  }
   Handle(data, length);
   return TransferStatus::kOk;
 }
@@ -161,17 +167,21 @@ void VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
   const bool answered = command != wire::kReset && !config_.faults.answerNothing &&
                         requestCount_ != config_.faults.dropAnswerAt;
   if (config_.keepRequestLog) {
-    RequestRecord r{command,      tag,
-                    request[9],   request[10],
-                    Le32(request + 16), Le32(request + 20),
-                    length,       clock_.TickCount(),
+    RequestRecord r{command,
+                    tag,
+                    request[9],
+                    request[10],
+                    Le32(request + 16),
+                    Le32(request + 20),
+                    length,
+                    clock_.TickCount(),
                     answered ? status : std::string()};
     requests_.push_back(std::move(r));
   }
   const bool stale = requestCount_ == config_.faults.staleAnswerAt;
   const uint8_t echoTag = stale ? static_cast<uint8_t>(lastTag_ + 1) : tag;
-  const uint16_t echoCode = stale ? static_cast<uint16_t>(lastCode_ ^ 0x0101)
-                                  : static_cast<uint16_t>(command & 0xFFFF);
+  const uint16_t echoCode =
+      stale ? static_cast<uint16_t>(lastCode_ ^ 0x0101) : static_cast<uint16_t>(command & 0xFFFF);
   lastTag_ = tag;
   lastCode_ = static_cast<uint16_t>(command & 0xFFFF);
   if (!answered) return;
@@ -198,15 +208,22 @@ std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, ui
   switch (command) {
     case wire::kReset:
       ++resetCount_;
-      wantsDetach_ = true;  // the handset restarts and leaves download mode
+      resetPending_ = true;  // the handset restarts and leaves download mode
       return "";
-    case wire::kStartDownload: return ack(!config_.refuseStartDownload);
-    case wire::kGetModelName: return config_.modelName;
-    case wire::kGetDeviceInfo: return config_.deviceInfo;
-    case wire::kGetUefiVersion: return config_.uefiAnswer;
-    case wire::kGetSecurityType: return config_.securityAnswer;
-    case wire::kGetDeviceType: return config_.deviceTypeAnswer;
-    case wire::kCheckWriteProtection: return ack(!config_.writeProtected);
+    case wire::kStartDownload:
+      return ack(!config_.refuseStartDownload);
+    case wire::kGetModelName:
+      return config_.modelName;
+    case wire::kGetDeviceInfo:
+      return config_.deviceInfo;
+    case wire::kGetUefiVersion:
+      return config_.uefiAnswer;
+    case wire::kGetSecurityType:
+      return config_.securityAnswer;
+    case wire::kGetDeviceType:
+      return config_.deviceTypeAnswer;
+    case wire::kCheckWriteProtection:
+      return ack(!config_.writeProtected);
     case wire::kCheckPartitionInfo: {
       if (payloadRoom < kPartitionInfoSize) return kNak;
       auto mine = emmc_.Read(1, kPartitionInfoSize / 512);
@@ -220,17 +237,22 @@ std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, ui
       platform::PutUtf16Le(answer.data() + 80, "Data");
       return kAck;
     }
-    case wire::kWriteData: return WriteData(request, length);
-    case wire::kWriteEnd: return kAck;
-    case wire::kHighSpeedQuery: return ack(config_.highSpeed);
+    case wire::kWriteData:
+      return WriteData(request, length);
+    case wire::kWriteEnd:
+      return kAck;
+    case wire::kHighSpeedQuery:
+      return ack(config_.highSpeed);
     case wire::kErasePartition: {
       std::string name = platform::Utf16LeText(payload, std::min<uint32_t>(payloadRoom / 2, 36));
       for (const auto& p : ParseGpt(emmc_.Read(0, kGptSectors)))
         if (p.name == name) return ack(emmc_.Erase(p.firstSector, p.sectorCount));
       return kNak;
     }
-    case wire::kEraseRange: return ack(emmc_.Erase(param1, param2));
-    case wire::kCscBegin: return ack(!config_.refuseCsc);
+    case wire::kEraseRange:
+      return ack(emmc_.Erase(param1, param2));
+    case wire::kCscBegin:
+      return ack(!config_.refuseCsc);
     case wire::kFileSelect: {
       if (config_.refuseFileSelect || param2 > payloadRoom || param2 < 2) return kNak;
       selectedFile_ = platform::Utf16LeText(payload, param2 / 2);
@@ -250,9 +272,14 @@ std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, ui
         checksumPassed_ = std::memcmp(payload, kChecksumPassValue, 16) == 0;
       return kAck;
     }
-    case wire::kDownloadFlagSet: downloadFlag_ = true; return kAck;
-    case wire::kDownloadFlagClear: downloadFlag_ = false; return kAck;
-    default: return kNak;
+    case wire::kDownloadFlagSet:
+      downloadFlag_ = true;
+      return kAck;
+    case wire::kDownloadFlagClear:
+      downloadFlag_ = false;
+      return kAck;
+    default:
+      return kNak;
   }
 }
 

@@ -59,8 +59,8 @@ struct RequestRecord {
   uint32_t param1 = 0;
   uint32_t param2 = 0;
   uint32_t length = 0;
-  uint32_t tick = 0;  // time service tick when it arrived
-  std::string answer; // status text answered ("" when none)
+  uint32_t tick = 0;   // time service tick when it arrived
+  std::string answer;  // status text answered ("" when none)
 };
 
 struct SignatureBlock {
@@ -125,6 +125,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   std::deque<Answer> answers_;
   bool connected_ = true;
   bool wantsDetach_ = false;
+  bool resetPending_ = false;
   bool downloadFlag_ = false;
   bool checksumPassed_ = false;
   uint32_t resetCount_ = 0;

@@ -1,0 +1,171 @@
+// The virtual bus as the device open and discovery see it: interface sets per class,
+// the two-step path query, platform errors, arrival and removal events, transfers.
+#include "platform/usb/virtual/virtual_usb_bus.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "handset/virtual_handset.h"
+#include "platform/bytes/little_endian.h"
+#include "support/test_env.h"
+#include "support/virtual_station.h"
+
+namespace {
+
+using handset::HandsetConfig;
+using handset::HandsetKind;
+using handset::VirtualHandset;
+using namespace platform::usb;
+
+std::shared_ptr<VirtualHandset> Handset(HandsetKind kind, const std::string& instance) {
+  HandsetConfig c;
+  c.kind = kind;
+  c.instancePart = instance;
+  return std::make_shared<VirtualHandset>(c, testsupport::FastClock());
+}
+
+TEST(VirtualUsbBus, InterfaceSetsHoldOnlyPresentInterfacesOfTheClass) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  auto a = Handset(HandsetKind::kPlatform, "5&aa&0&1");
+  auto b = Handset(HandsetKind::kVendor, "5&bb&0&2");
+  auto c = Handset(HandsetKind::kPlatform, "5&cc&0&3");
+  bus.Plug(a);
+  bus.Plug(b);
+  bus.Plug(c);
+  bus.Unplug(c.get());
+
+  // Class names compare without regard to case.
+  std::string cls = VirtualHandset::InterfaceClass(HandsetKind::kPlatform);
+  for (auto& ch : cls) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  Handle set = bus.GetClassDevs(cls);
+  ASSERT_NE(set, kInvalidHandle);
+  EXPECT_TRUE(bus.EnumDeviceInfo(set, 0));
+  EXPECT_FALSE(bus.EnumDeviceInfo(set, 1));
+  EXPECT_EQ(bus.LastError(), kErrorNoMoreItems);
+  EXPECT_TRUE(bus.EnumDeviceInterface(set, 0));
+
+  uint32_t size = 0;
+  EXPECT_FALSE(bus.GetInterfaceDetail(set, 0, nullptr, &size));
+  EXPECT_EQ(bus.LastError(), kErrorInsufficientBuffer);
+  EXPECT_EQ(size, 4 + 2 * (a->InterfacePath().size() + 1));
+  std::string path;
+  ASSERT_TRUE(bus.GetInterfaceDetail(set, 0, &path, &size));
+  EXPECT_EQ(path, a->InterfacePath());
+  EXPECT_EQ(bus.GetDeviceProperty(set, 0, DeviceProperty::kFriendlyName), "KX4 Download Device");
+  bus.DestroyDeviceInfoList(set);
+  EXPECT_FALSE(bus.EnumDeviceInfo(set, 0));
+  EXPECT_EQ(bus.LastError(), kErrorInvalidHandle);
+
+  // A set is a snapshot: a device plugged after it is not in it.
+  set = bus.GetClassDevs(VirtualHandset::InterfaceClass(HandsetKind::kVendor));
+  bus.Plug(c);
+  EXPECT_TRUE(bus.EnumDeviceInfo(set, 0));
+  EXPECT_FALSE(bus.EnumDeviceInfo(set, 1));
+  bus.DestroyDeviceInfoList(set);
+}
+
+TEST(VirtualUsbBus, PlatformFaultsOfTheOpenAreReported) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  HandsetConfig c;
+  c.friendlyName.reset();
+  c.deviceDescription.reset();
+  c.openFaults.openError = kErrorAccessDenied;
+  auto h = std::make_shared<VirtualHandset>(c, testsupport::FastClock());
+  bus.Plug(h);
+  Handle set = bus.GetClassDevs(VirtualHandset::InterfaceClass(c.kind));
+  EXPECT_EQ(bus.GetDeviceProperty(set, 0, DeviceProperty::kFriendlyName), std::nullopt);
+  EXPECT_EQ(bus.GetDeviceProperty(set, 0, DeviceProperty::kDeviceDescription), std::nullopt);
+  bus.DestroyDeviceInfoList(set);
+  EXPECT_EQ(bus.OpenInterface(h->InterfacePath()), kInvalidHandle);
+  EXPECT_EQ(bus.LastError(), kErrorAccessDenied);
+  EXPECT_EQ(bus.OpenInterface("\\\\?\\usb#nothing#here#{x}"), kInvalidHandle);
+  EXPECT_EQ(bus.LastError(), kErrorFileNotFound);
+  EXPECT_EQ(bus.Initialize(0x7777), kInvalidHandle);
+  EXPECT_EQ(bus.LastError(), kErrorInvalidHandle);
+
+  bus.FailNextGetClassDevs(kErrorNotEnoughMemory);
+  EXPECT_EQ(bus.GetClassDevs(VirtualHandset::InterfaceClass(c.kind)), kInvalidHandle);
+  EXPECT_EQ(bus.LastError(), kErrorNotEnoughMemory);
+  set = bus.GetClassDevs(VirtualHandset::InterfaceClass(c.kind));  // only the next one
+  EXPECT_NE(set, kInvalidHandle);
+  bus.DestroyDeviceInfoList(set);
+}
+
+TEST(VirtualUsbBus, ListenersHearArrivalsAndRemovalsUntilRemoved) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  std::vector<std::pair<BusEvent, std::string>> heard;
+  int id = bus.AddListener([&](BusEvent e, const std::string& path, const std::string& cls) {
+    heard.emplace_back(e, path);
+    EXPECT_EQ(cls, VirtualHandset::InterfaceClass(HandsetKind::kVendor));
+  });
+  auto h = Handset(HandsetKind::kVendor, "5&1D2C3B4A&0&2");
+  bus.Plug(h);
+  bus.Unplug(h.get());
+  bus.Unplug(h.get());  // already gone: no second removal
+  bus.RemoveListener(id);
+  bus.Plug(h);
+  ASSERT_EQ(heard.size(), 2u);
+  EXPECT_EQ(heard[0], std::make_pair(BusEvent::kArrival, h->InterfacePath()));
+  EXPECT_EQ(heard[1], std::make_pair(BusEvent::kRemoval, h->InterfacePath()));
+  EXPECT_EQ(h->InterfacePath(), "\\\\?\\usb#vid_7a3c&pid_3e91&dvk#5&1d2c3b4a&0&2#" +
+                                    VirtualHandset::InterfaceClass(HandsetKind::kVendor));
+}
+
+TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {
+  testsupport::VirtualStation s;
+  ASSERT_NE(s.device, nullptr);
+  const Handle winusb = s.device->m_pHandleInfo->winusb;
+  uint8_t buffer[64] = {};
+  uint32_t n = 99;
+  EXPECT_FALSE(s.bus.WritePipe(winusb, 0x81, buffer, 0, &n));  // IN pipe for a write
+  EXPECT_EQ(s.bus.LastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(s.bus.ReadPipe(winusb, 0x02, buffer, 64, &n));  // no such pipe
+  EXPECT_FALSE(s.bus.SetPipeTimeout(winusb, 0x02, 10));
+  EXPECT_FALSE(s.bus.ReadPipe(0x4242, 0x81, buffer, 64, &n));
+  EXPECT_EQ(s.bus.LastError(), kErrorInvalidHandle);
+
+  ASSERT_TRUE(s.bus.SetPipeTimeout(winusb, 0x81, 100));
+  EXPECT_FALSE(s.bus.ReadPipe(winusb, 0x81, buffer, 64, &n));  // nothing to answer
+  EXPECT_EQ(s.bus.LastError(), kErrorSemTimeout);
+  EXPECT_EQ(n, 0u);
+
+  s.Unplug();
+  EXPECT_FALSE(s.bus.WritePipe(winusb, 0x01, buffer, 0, &n));
+  EXPECT_EQ(s.bus.LastError(), kErrorDeviceNotConnected);
+  EXPECT_FALSE(s.bus.ReadPipe(winusb, 0x81, buffer, 64, &n));
+  EXPECT_EQ(s.bus.LastError(), kErrorDeviceNotConnected);
+}
+
+TEST(PcapWriter, SnapLengthKeepsTheRequestHeaderAndTheAnswerStatus) {
+  const std::string path = testsupport::ScratchDir("pcap_snap") + "/snap.pcap";
+  {
+    PcapWriter writer(path, 8);
+    ASSERT_TRUE(writer.ok());
+    std::vector<uint8_t> out(0x10000, 0xAB), in(512, 0xCD);
+    writer.RecordTransfer(1, 4, 0x01, out.data(), 0x10000, 0x10000, 0);
+    writer.RecordTransfer(1, 4, 0x81, in.data(), 0x10000, 512, 0);
+    writer.RecordTransfer(1, 4, 0x81, in.data(), 0x10000, 0, -110);
+  }
+  std::ifstream file(path, std::ios::binary);
+  std::vector<uint8_t> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  using platform::Le32;
+  ASSERT_GE(b.size(), 24u);
+  EXPECT_EQ(Le32(&b[20]), 220u);
+  const uint32_t snap = Le32(&b[16]);
+  std::vector<std::pair<char, uint32_t>> shape;  // type, bytes kept
+  size_t at = 24;
+  while (at + 80 <= b.size()) {
+    const uint32_t incl = Le32(&b[at + 8]);
+    EXPECT_LE(incl, snap);
+    shape.emplace_back(static_cast<char>(b[at + 16 + 8]), Le32(&b[at + 16 + 36]));
+    at += 16 + incl;
+  }
+  EXPECT_EQ(at, b.size());
+  const std::vector<std::pair<char, uint32_t>> expected = {{'S', 24}, {'C', 0}, {'S', 0},
+                                                           {'C', 80}, {'S', 0}, {'C', 0}};
+  EXPECT_EQ(shape, expected);
+}
+
+}  // namespace

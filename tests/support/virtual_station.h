@@ -1,0 +1,48 @@
+// A virtual bus with one virtual handset plugged in and opened as a flash device, the
+// way the device open reaches a handset: set of the class, interface path, open, pipes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "handset/handset_config.h"
+#include "handset/virtual_handset.h"
+#include "platform/usb/virtual/virtual_usb_bus.h"
+#include "usb/winusb_flash_device.h"
+
+namespace testsupport {
+
+// Opens the present interface `path` of `interfaceClass` on `host`: null when any step
+// fails (the handles opened so far are released). Both pipes get a 5000 ms timeout.
+std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost& host,
+                                                         const std::string& interfaceClass,
+                                                         const std::string& path, int32_t channel);
+
+// Installs the fast clock before anything captures the process clock.
+platform::Clock& FastClock();
+
+// A 65,536-byte request: magic, tag, marker, command and parameters, zeros elsewhere.
+std::vector<uint8_t> RawRequest(uint32_t command, uint8_t tag = 0xF1, uint32_t param1 = 0,
+                                uint32_t param2 = 0);
+
+class VirtualStation {
+ public:
+  explicit VirtualStation(handset::HandsetConfig config = {}, int32_t channel = 0);
+
+  // Opens the plugged handset (again); null when the open fails.
+  std::shared_ptr<usb::CWinUSBFlashDevice> Open(int32_t channel = 0);
+  void Unplug() { bus.Unplug(handset.get()); }
+  // Writes the whole request and reads the answer into `answer` (65,536 bytes): the
+  // status text, or nullopt when a transfer failed or the answer was not for it.
+  std::optional<std::string> Ask(const std::vector<uint8_t>& request,
+                                 std::vector<uint8_t>* answer = nullptr);
+
+  platform::usb::VirtualUsbBus bus;
+  std::shared_ptr<handset::VirtualHandset> handset;
+  std::shared_ptr<usb::CWinUSBFlashDevice> device;  // opened at construction
+};
+
+}  // namespace testsupport

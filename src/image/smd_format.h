@@ -30,15 +30,15 @@ inline bool HasPattern(uint32_t imageType, uint32_t pattern) {
 
 // SmdHeader: the first 96 bytes of both files.
 inline constexpr size_t SMD_HEADER_SIZE = 0x60;
-inline constexpr size_t HDR_MAGIC = 0x00;             // 16 bytes
-inline constexpr size_t HDR_MODEL = 0x10;             // 16 bytes
-inline constexpr size_t HDR_LABEL = 0x38;             // 4 bytes
+inline constexpr size_t HDR_MAGIC = 0x00;  // 16 bytes
+inline constexpr size_t HDR_MODEL = 0x10;  // 16 bytes
+inline constexpr size_t HDR_LABEL = 0x38;  // 4 bytes
 inline constexpr size_t HDR_CSC_WORD1 = 0x3C;
 inline constexpr size_t HDR_CSC_WORD2 = 0x40;
 inline constexpr size_t HDR_IMAGE_TYPE = 0x44;
 inline constexpr size_t HDR_CSC_PACKAGE_OFFSET = 0x48;
 inline constexpr size_t HDR_CSC_PACKAGE_LENGTH = 0x4C;
-inline constexpr size_t HDR_MD5 = 0x50;               // 16 bytes
+inline constexpr size_t HDR_MD5 = 0x50;  // 16 bytes
 inline constexpr size_t HDR_MD5_SIZE = 16;
 
 // SmdHeaderRegion: the first 0x200C00 bytes of an image file.

@@ -1,0 +1,147 @@
+// Streaming digest: the header is hashed with its digest field zeroed, the rest of
+// the file goes through unchanged in small reads over a large stdio buffer.
+#include "image/image_digest.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace image {
+namespace {
+
+// Small reads are served from this buffer; the system sees few large reads.
+constexpr size_t kStreamBufferSize = 1 << 20;
+
+}  // namespace
+
+Md5Digest ImageDigestOf(const uint8_t* data, size_t size) {
+  Md5 md5;
+  const size_t head = std::min(size, SMD_HEADER_SIZE);
+  uint8_t header[SMD_HEADER_SIZE] = {};
+  std::memcpy(header, data, head);
+  ClearDigestField(header, head);
+  md5.Update(header, head);
+  md5.Update(data + head, size - head);
+  return md5.Final();
+}
+
+Md5Digest StoredDigest(const uint8_t* header) {
+  Md5Digest out;
+  std::memcpy(out.data(), header + HDR_MD5, HDR_MD5_SIZE);
+  return out;
+}
+
+void ClearDigestField(uint8_t* header, size_t size) {
+  for (size_t i = HDR_MD5; i < HDR_MD5 + HDR_MD5_SIZE && i < size; ++i) header[i] = 0;
+}
+
+const char* DigestOutcomeText(DigestOutcome outcome) {
+  switch (outcome) {
+    case DigestOutcome::kComplete:
+      return "complete";
+    case DigestOutcome::kStopped:
+      return "stopped";
+    case DigestOutcome::kTooShort:
+      return "file of 96 bytes or less";
+    case DigestOutcome::kShrunk:
+      return "file ended before its length";
+    case DigestOutcome::kReadError:
+      return "read error";
+    case DigestOutcome::kTooLarge:
+      return "file of 4 GiB or more";
+    case DigestOutcome::kOpenFailed:
+      return "cannot open";
+  }
+  return "?";
+}
+
+bool ImageDigestJob::Open(const std::string& path) {
+  Close();
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  file_.reset(f);
+  streamBuffer_.resize(kStreamBufferSize);
+  std::setvbuf(f, streamBuffer_.data(), _IOFBF, streamBuffer_.size());
+  if (std::fseek(f, 0, SEEK_END) != 0) {
+    Close();
+    return false;
+  }
+  long end = std::ftell(f);
+  if (end < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
+    Close();
+    return false;
+  }
+  fileLength_ = static_cast<uint64_t>(end);
+  header_.fill(0);
+  headerBytes_ = std::fread(header_.data(), 1, header_.size(), f);
+  return true;
+}
+
+void ImageDigestJob::Close() {
+  file_.reset();
+  streamBuffer_.clear();
+  streamBuffer_.shrink_to_fit();
+  fileLength_ = 0;
+  headerBytes_ = 0;
+}
+
+DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<bool>& stop,
+                                 size_t readSize) {
+  DigestResult result;
+  if (!file_) return result;
+  result.stored = StoredDigest(header_.data());
+  if (fileLength_ > 0xFFFFFFFFull) {
+    result.outcome = DigestOutcome::kTooLarge;
+    return result;
+  }
+  Md5 md5;
+  std::array<uint8_t, SMD_HEADER_SIZE> header = header_;
+  ClearDigestField(header.data(), header.size());
+  md5.Update(header.data(), headerBytes_);
+  if (fileLength_ <= SMD_HEADER_SIZE) {
+    result.computed = md5.Final();
+    result.outcome = DigestOutcome::kTooShort;
+    return result;
+  }
+  if (headerBytes_ < SMD_HEADER_SIZE) {
+    result.outcome = DigestOutcome::kShrunk;
+    return result;
+  }
+  if (readSize == 0) readSize = CONFIRM_READ_SIZE;
+
+  const uint32_t total = static_cast<uint32_t>(fileLength_ - SMD_HEADER_SIZE);
+  uint32_t remaining = total;
+  std::vector<uint8_t> buffer(readSize);
+  std::FILE* f = file_.get();
+  std::fseek(f, static_cast<long>(SMD_HEADER_SIZE), SEEK_SET);
+  result.outcome = DigestOutcome::kComplete;
+  while (remaining > 0) {
+    if (stop.load(std::memory_order_relaxed)) {
+      result.outcome = DigestOutcome::kStopped;
+      return result;
+    }
+    const size_t want = std::min<size_t>(remaining, readSize);
+    const size_t got = std::fread(buffer.data(), 1, want, f);
+    if (got == 0) {
+      result.outcome = std::ferror(f) ? DigestOutcome::kReadError : DigestOutcome::kShrunk;
+      return result;
+    }
+    md5.Update(buffer.data(), got);
+    remaining -= static_cast<uint32_t>(got);
+    const int percent = static_cast<int>((static_cast<uint64_t>(total - remaining) * 100) / total);
+    if (percent != result.lastPercent) {
+      result.lastPercent = percent;
+      if (onPercent) onPercent(percent);
+    }
+  }
+  result.computed = md5.Final();
+  return result;
+}
+
+DigestResult ComputeImageDigest(const std::string& path, const PercentFn& onPercent,
+                                const std::atomic<bool>& stop, size_t readSize) {
+  ImageDigestJob job;
+  if (!job.Open(path)) return DigestResult{};
+  return job.Run(onPercent, stop, readSize);
+}
+
+}  // namespace image

@@ -1,0 +1,70 @@
+// Workers are joined, never terminated: when the wait ends each started worker has
+// finished (a handset that stops answering ends its worker through the pipe timeouts).
+#include "engine/run_controller.h"
+
+#include <array>
+#include <system_error>
+#include <thread>
+
+#include "engine/channel_worker.h"
+
+namespace engine {
+
+void RunDownload(RunHost& host) {
+  if (host.RunInProgress.exchange(true)) return;
+  host.EnableStart(false);
+  host.DisableControlsForRun();
+  host.Tables().ResetEngineState();
+  RunState& run = host.Run();
+
+  for (int c = 0; c < kChannelCount; ++c)
+    if (run.DevicePresent[c] == 0) host.ResetBar(c, "");
+
+  std::array<ChannelContext, kChannelCount> contexts{};
+  std::array<std::thread, kChannelCount> workers;
+  std::array<bool, kChannelCount> started{};
+  int startedCount = 0;
+  for (const auto& device : host.DeviceTable().Devices()) {
+    const int c = device->m_nChannel;
+    if (c < 0 || c >= kChannelCount) continue;
+    contexts[c] = ChannelContext{&host, c, device};
+    if (run.DevicePresent[c] != 1 || run.ChannelRunning[c] != 0 || started[c]) continue;
+    host.ResetBar(c, "Download Start !!!");
+    // A finished flag left from an earlier run would end this run's wait early.
+    run.ChannelFinished[c] = 0;
+    started[c] = true;
+    ++startedCount;
+    try {
+      run.ChannelThread[c] = 1;
+      workers[c] = std::thread([ctx = &contexts[c]] { ChannelWorker(ctx); });
+    } catch (const std::system_error&) {
+      // Counted as finished and failed, so the wait cannot hang on it.
+      run.ChannelThread[c] = 0;
+      run.ChannelFailed[c] = 1;
+      run.ChannelFinished[c] = 1;
+    }
+  }
+
+  platform::Clock& clock = host.Clock();
+  for (;;) {
+    host.DispatchOneMessage();
+    int pending = 0;
+    int finished = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+      if (run.ChannelFailed[c] != 1) pending += run.DevicePresent[c];
+      // Only this run's channels: a stale flag of another channel must not count.
+      if (started[c]) finished += run.ChannelFinished[c];
+    }
+    if (pending == 0 && finished == startedCount) break;
+    clock.Sleep(1);
+  }
+
+  for (int c = 0; c < kChannelCount; ++c) {
+    if (workers[c].joinable()) workers[c].join();
+    run.ChannelThread[c] = 0;
+  }
+  host.RunInProgress = false;
+  host.UpdateOptionControls();
+}
+
+}  // namespace engine

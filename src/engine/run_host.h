@@ -1,0 +1,30 @@
+// What the run controller needs from the main window besides a worker's needs: the
+// option controls, the bars' texts, the device table and one step of the message loop.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "engine/download_host.h"
+#include "usb/winusb_device_manager.h"
+
+namespace engine {
+
+class RunHost : public DownloadHost {
+ public:
+  virtual void EnableStart(bool enabled) = 0;
+  virtual void DisableControlsForRun() = 0;
+  virtual void UpdateOptionControls() = 0;
+  // SetTextAndPos(text, 0) on the channel's bar, then its native position 0.
+  virtual void ResetBar(int channel, const std::string& text) = 0;
+  virtual usb::CWinUSBDeviceManager& DeviceTable() = 0;
+  // Takes one waiting message of the calling thread's queue and dispatches it; false
+  // when none was waiting.
+  virtual bool DispatchOneMessage() = 0;
+
+  // True from the first step of a run to its last; the Start rule respects it, so a
+  // second run never begins inside the first.
+  std::atomic<bool> RunInProgress{false};
+};
+
+}  // namespace engine

@@ -138,6 +138,22 @@ TransferStatus VirtualHandset::BulkIn(uint8_t, uint8_t* buffer, uint32_t length,
   return TransferStatus::kOk;
 }
 
+void VirtualHandset::Attached() {
+  std::lock_guard lock(mutex_);
+  connected_ = true;
+  wantsDetach_ = false;
+  resetPending_ = false;
+  answers_.clear();
+  requestCount_ = 0;
+  transferCount_ = 0;
+  dataPacketCount_ = 0;
+  naksLeft_ = 0;
+  lastTag_ = 0;
+  lastCode_ = 0;
+  selectedFile_.clear();
+  signaturePending_ = false;
+}
+
 void VirtualHandset::Detached() {
   std::lock_guard lock(mutex_);
   connected_ = false;

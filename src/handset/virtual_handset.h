@@ -85,6 +85,9 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   platform::usb::TransferStatus BulkIn(uint8_t endpoint, uint8_t* buffer, uint32_t length,
                                        std::chrono::steady_clock::time_point deadline,
                                        uint32_t* transferred) override;
+  // Plugged in again after a removal or a reset: a fresh power-on. The eMMC, file
+  // store, flags and request log are kept; fault counters start again.
+  void Attached() override;
   void Detached() override;
   bool WantsDetach() override;
 

@@ -288,6 +288,41 @@ TEST(HandsetFaults, ResetMakesTheHandsetLeaveTheBus) {
   EXPECT_EQ(s.device->WritePacket(request.data(), 0x10000), 0);
 }
 
+TEST(HandsetFaults, PluggedBackHandsetAnswersAgainAndKeepsItsStorage) {
+  HandsetConfig c = SmallHandset();
+  c.faults.disconnectAfterTransfers = 3;
+  VirtualStation s(c);
+  ASSERT_NE(s.device, nullptr);
+  std::vector<uint8_t> d(512, 0x5E);
+  EXPECT_EQ(s.Ask(DataPacket(600, d)), "KX4_ACK");  // transfers 1..3
+  EXPECT_EQ(s.Ask(RawRequest(wire::kDownloadFlagSet)), std::nullopt);
+  EXPECT_TRUE(s.bus.Peers().empty());
+
+  // The cable goes back in: a new interface, the old handles stay dead.
+  s.bus.Plug(s.handset);
+  auto old = s.device;
+  s.device = s.Open();
+  ASSERT_NE(s.device, nullptr);
+  EXPECT_EQ(s.Ask(RawRequest(wire::kGetModelName)), "QMR-K220_SIGN");
+  EXPECT_TRUE(s.handset->emmc().IsWritten(600));
+  std::vector<uint8_t> rx(0x10000);
+  auto request = RawRequest(wire::kGetModelName);
+  EXPECT_EQ(old->WritePacket(request.data(), 0x10000), 0);
+
+  // After a reset the handset restarts; plugged back, it serves requests again.
+  request = RawRequest(wire::kReset);
+  EXPECT_EQ(s.device->WritePacket(request.data(), 0x10000), 0);  // its fourth transfer
+  s.bus.Plug(s.handset);
+  s.device = s.Open();
+  ASSERT_NE(s.device, nullptr);
+  EXPECT_EQ(s.Ask(RawRequest(wire::kReset)), std::nullopt);
+  s.bus.Plug(s.handset);
+  s.device = s.Open();
+  ASSERT_NE(s.device, nullptr);
+  EXPECT_EQ(s.Ask(RawRequest(wire::kGetUefiVersion)), "UEFI_REV10");
+  EXPECT_EQ(s.handset->ResetCount(), 1u);
+}
+
 TEST(HandsetFaults, LimitedLinkIsNotFasterThanItsLimit) {
   HandsetConfig c;
   c.faults.linkBytesPerSecond = 40ull * 1024 * 1024;

@@ -19,10 +19,14 @@ std::string Lower(std::string s) {
 // errno-style completion status as usbmon records it.
 int UsbmonStatus(TransferStatus s) {
   switch (s) {
-    case TransferStatus::kOk: return 0;
-    case TransferStatus::kTimeout: return -110;
-    case TransferStatus::kDisconnected: return -19;
-    case TransferStatus::kStall: return -32;
+    case TransferStatus::kOk:
+      return 0;
+    case TransferStatus::kTimeout:
+      return -110;
+    case TransferStatus::kDisconnected:
+      return -19;
+    case TransferStatus::kStall:
+      return -32;
   }
   return -5;
 }
@@ -48,9 +52,12 @@ bool VirtualUsbBus::Fail(uint32_t error) {
   return false;
 }
 
-uint32_t VirtualUsbBus::LastError() { return t_lastError; }
+uint32_t VirtualUsbBus::LastError() {
+  return t_lastError;
+}
 
 void VirtualUsbBus::Plug(std::shared_ptr<VirtualUsbPeer> peer) {
+  peer->Attached();  // powered before any transfer can reach it
   Attached a;
   a.identity = peer->Identity();
   a.peer = std::move(peer);
@@ -163,7 +170,7 @@ std::optional<std::string> VirtualUsbBus::GetDeviceProperty(Handle set, uint32_t
     return std::nullopt;
   }
   const auto& value = property == DeviceProperty::kFriendlyName ? a->identity.friendlyName
-                                                                 : a->identity.deviceDescription;
+                                                                : a->identity.deviceDescription;
   if (!value) Fail(13);  // ERROR_INVALID_DATA: the property is not set
   return value;
 }
@@ -269,8 +276,8 @@ bool VirtualUsbBus::SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t milli
   return true;
 }
 
-bool VirtualUsbBus::WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data,
-                              uint32_t length, uint32_t* transferred) {
+bool VirtualUsbBus::WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, uint32_t length,
+                              uint32_t* transferred) {
   // The OUT path never writes through `data`.
   return Transfer(winusb, pipeId, const_cast<uint8_t*>(data), length, transferred, false);
 }
@@ -322,10 +329,14 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
   }
   AfterTransfer(device);
   switch (status) {
-    case TransferStatus::kOk: return true;
-    case TransferStatus::kTimeout: return Fail(kErrorSemTimeout);
-    case TransferStatus::kStall: return Fail(kErrorGenFailure);
-    case TransferStatus::kDisconnected: return Fail(kErrorDeviceNotConnected);
+    case TransferStatus::kOk:
+      return true;
+    case TransferStatus::kTimeout:
+      return Fail(kErrorSemTimeout);
+    case TransferStatus::kStall:
+      return Fail(kErrorGenFailure);
+    case TransferStatus::kDisconnected:
+      return Fail(kErrorDeviceNotConnected);
   }
   return false;
 }

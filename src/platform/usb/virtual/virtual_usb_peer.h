@@ -48,6 +48,8 @@ class VirtualUsbPeer {
   virtual TransferStatus BulkIn(uint8_t endpoint, uint8_t* buffer, uint32_t length,
                                 std::chrono::steady_clock::time_point deadline,
                                 uint32_t* transferred) = 0;
+  // The device was plugged in (again): it powers up and serves transfers from now on.
+  virtual void Attached() {}
   // The device left the bus: transfers in flight end, later ones fail.
   virtual void Detached() = 0;
   // Asked after each transfer: true when the device has reset and wants to leave the bus.

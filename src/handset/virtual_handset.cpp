@@ -24,6 +24,25 @@ constexpr const char* kAck = "KX4_ACK";
 constexpr const char* kNak = "KX4_NAK";
 constexpr const char* kChecksumPath = "\\Dravnik\\DevInfo\\CheckSum.result";
 
+// Where a device-side file goes under the dump folder. The names come from the host,
+// so "." and ".." parts are dropped: no name can reach outside the folder.
+std::filesystem::path DumpName(const std::string& devicePath) {
+  std::filesystem::path out;
+  std::string part;
+  auto take = [&] {
+    if (!part.empty() && part != "." && part != "..") out /= part;
+    part.clear();
+  };
+  for (char c : devicePath) {
+    if (c == '\\' || c == '/')
+      take();
+    else
+      part.push_back(c);
+  }
+  take();
+  return out.empty() ? std::filesystem::path("_") : out;
+}
+
 std::string Upper(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -270,8 +289,13 @@ std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, ui
     case wire::kCscBegin:
       return ack(!config_.refuseCsc);
     case wire::kFileSelect: {
+      // A refused choice leaves no file chosen: data that follows must not land in
+      // the file chosen before.
+      selectedFile_.clear();
       if (config_.refuseFileSelect || param2 > payloadRoom || param2 < 2) return kNak;
-      selectedFile_ = platform::Utf16LeText(payload, param2 / 2);
+      std::string name = platform::Utf16LeText(payload, param2 / 2);
+      if (name.empty()) return kNak;  // a file needs a name
+      selectedFile_ = name;
       files_[selectedFile_].clear();
       return kAck;
     }
@@ -372,10 +396,7 @@ bool VirtualHandset::DumpTo(const std::string& folder) const {
   if (ec || !emmc_.Dump((fs::path(folder) / "emmc.img").string())) return false;
   std::lock_guard lock(mutex_);
   for (const auto& [path, content] : files_) {
-    std::string rel = path;
-    std::replace(rel.begin(), rel.end(), '\\', '/');
-    while (!rel.empty() && rel.front() == '/') rel.erase(rel.begin());
-    fs::path target = fs::path(folder) / "files" / rel;
+    fs::path target = fs::path(folder) / "files" / DumpName(path);
     fs::create_directories(target.parent_path(), ec);
     std::ofstream out(target, std::ios::binary);
     out.write(reinterpret_cast<const char*>(content.data()),

@@ -152,6 +152,29 @@ TEST(HandsetStorage, FileStoreFlagsAndDump) {
   EXPECT_NE(all.find("download_flag 1"), std::string::npos);
 }
 
+TEST(HandsetBadInput, HostFileNamesStayInsideTheDumpFolder) {
+  VirtualStation s(SmallHandset());
+  ASSERT_NE(s.device, nullptr);
+  const std::string evil = "\\..\\..\\..\\escaped.txt";
+  EXPECT_EQ(s.Ask(WithPayload(
+                RawRequest(wire::kFileSelect, 0, 0, static_cast<uint32_t>(2 * evil.size() + 2)),
+                Utf16(evil))),
+            "KX4_ACK");
+  EXPECT_EQ(s.Ask(WithPayload(RawRequest(wire::kFileData, 0, 0, 2), {'h', 'i'})), "KX4_ACK");
+  // No name at all is refused, and the refusal leaves no file chosen: the next data
+  // does not land in the file chosen before.
+  EXPECT_EQ(s.Ask(WithPayload(RawRequest(wire::kFileSelect, 0, 0, 2), {0, 0})), "KX4_NAK");
+  EXPECT_EQ(s.Ask(WithPayload(RawRequest(wire::kFileData, 0, 0, 1), {'!'})), "KX4_NAK");
+  EXPECT_EQ(s.handset->Files().at(evil), (std::vector<uint8_t>{'h', 'i'}));
+
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::path(testsupport::ScratchDir("handset_dump_names")) / "a" / "b";
+  ASSERT_TRUE(s.handset->DumpTo(dir.string()));
+  EXPECT_TRUE(fs::exists(dir / "files" / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(dir.parent_path() / "escaped.txt"));
+  EXPECT_FALSE(fs::exists(dir.parent_path().parent_path() / "escaped.txt"));
+}
+
 TEST(HandsetBadInput, WrongMagicGetsNoAnswerWrongMarkerGetsNak) {
   VirtualStation s;
   ASSERT_NE(s.device, nullptr);

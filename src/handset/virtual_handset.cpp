@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "platform/bytes/little_endian.h"
 
@@ -108,32 +107,31 @@ bool VirtualHandset::CountTransferAndCheckCable() {
   return true;
 }
 
-void VirtualHandset::ThrottleLink(uint32_t bytes) {
+bool VirtualHandset::ThrottleLink(uint32_t bytes) {
+  std::unique_lock lock(mutex_);
   const uint64_t rate = config_.faults.linkBytesPerSecond;
-  if (rate == 0 || bytes == 0) return;
-  std::chrono::steady_clock::time_point until;
-  {
-    std::lock_guard lock(mutex_);
+  if (rate != 0 && bytes != 0) {
     auto now = std::chrono::steady_clock::now();
     auto start = std::max(now, linkFreeAt_);
     linkFreeAt_ = start + std::chrono::nanoseconds(bytes * 1'000'000'000ull / rate);
-    until = linkFreeAt_;
+    // A cable pulled while the bytes are still on their way ends the transfer.
+    answerReady_.wait_until(lock, linkFreeAt_, [this] { return !connected_; });
   }
-  std::this_thread::sleep_until(until);
+  return connected_;
 }
 
 TransferStatus VirtualHandset::BulkOut(uint8_t, const uint8_t* data, uint32_t length) {
   if (!CountTransferAndCheckCable()) return TransferStatus::kDisconnected;
-  ThrottleLink(length);
+  if (!ThrottleLink(length)) return TransferStatus::kDisconnected;
   if (length == 0) {  // the zero-length packet ends the request
     std::lock_guard lock(mutex_);
+    if (!connected_) return TransferStatus::kDisconnected;
     // A reset takes effect once its request is complete, so the host's write of it
     // (request and zero-length packet) succeeds before the handset leaves the bus.
     if (resetPending_) wantsDetach_ = true;
     return TransferStatus::kOk;
   }
-  Handle(data, length);
-  return TransferStatus::kOk;
+  return Handle(data, length) ? TransferStatus::kOk : TransferStatus::kDisconnected;
 }
 
 TransferStatus VirtualHandset::BulkIn(uint8_t, uint8_t* buffer, uint32_t length,
@@ -184,11 +182,12 @@ bool VirtualHandset::WantsDetach() {
   return wantsDetach_;
 }
 
-void VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
+bool VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
   std::lock_guard lock(mutex_);
+  if (!connected_) return false;  // unplugged before the request was complete
   ++requestCount_;
   // A request that is not even a header, or not for this firmware, gets no answer.
-  if (length < kHeaderSize || std::memcmp(request, "KX4_PC!\0", 8) != 0) return;
+  if (length < kHeaderSize || std::memcmp(request, "KX4_PC!\0", 8) != 0) return true;
   const uint32_t command = Le32(request + 12);
   const uint8_t tag = request[8];
 
@@ -219,7 +218,7 @@ void VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
       stale ? static_cast<uint16_t>(lastCode_ ^ 0x0101) : static_cast<uint16_t>(command & 0xFFFF);
   lastTag_ = tag;
   lastCode_ = static_cast<uint16_t>(command & 0xFFFF);
-  if (!answered) return;
+  if (!answered) return true;
 
   std::memcpy(answer.data(), "KX4_BD!\0", 8);
   answer[8] = echoTag;
@@ -230,6 +229,7 @@ void VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
                      clock_.RealDuration(config_.faults.answerDelayMs));
   answers_.push_back(Answer{std::move(answer), readyAt});
   answerReady_.notify_all();
+  return true;
 }
 
 std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, uint32_t length,

@@ -112,12 +112,14 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
     std::chrono::steady_clock::time_point readyAt;
   };
 
-  void Handle(const uint8_t* request, uint32_t length);
+  // Applies one request and queues its answer; false when the handset is gone.
+  bool Handle(const uint8_t* request, uint32_t length);
   std::string Execute(uint32_t command, const uint8_t* request, uint32_t length,
                       std::vector<uint8_t>& answer);
   std::string WriteData(const uint8_t* request, uint32_t length);
   bool CountTransferAndCheckCable();
-  void ThrottleLink(uint32_t bytes);
+  // Holds the transfer for the time the link needs; false when the cable went meanwhile.
+  bool ThrottleLink(uint32_t bytes);
 
   HandsetConfig config_;
   platform::Clock& clock_;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "platform/bytes/little_endian.h"
 #include "support/test_env.h"
@@ -344,6 +345,27 @@ TEST(HandsetFaults, PluggedBackHandsetAnswersAgainAndKeepsItsStorage) {
   ASSERT_NE(s.device, nullptr);
   EXPECT_EQ(s.Ask(RawRequest(wire::kGetUefiVersion)), "UEFI_REV10");
   EXPECT_EQ(s.handset->ResetCount(), 1u);
+}
+
+TEST(HandsetFaults, CablePulledWhileASlowWriteIsOnItsWayFailsIt) {
+  HandsetConfig c = SmallHandset();
+  c.faults.linkBytesPerSecond = 16 * 1024;  // a 64 KiB request needs 4 s
+  VirtualStation s(c);
+  ASSERT_NE(s.device, nullptr);
+  std::vector<uint8_t> d(512, 0x99);
+  auto request = DataPacket(700, d);
+  std::atomic<int32_t> wrote{-1};
+  std::thread writer(
+      [&, device = s.device] { wrote = device->WritePacket(request.data(), 0x10000); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto pulled = std::chrono::steady_clock::now();
+  s.Unplug();
+  writer.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - pulled, std::chrono::seconds(2));
+  EXPECT_EQ(wrote, 0);
+  // Nothing of a request cut off on the wire reaches the storage.
+  EXPECT_TRUE(s.handset->Requests().empty());
+  EXPECT_FALSE(s.handset->emmc().IsWritten(700));
 }
 
 TEST(HandsetFaults, LimitedLinkIsNotFasterThanItsLimit) {

@@ -1,0 +1,49 @@
+// One channel bound to a virtual handset, opened through the device table, with a
+// recording station holding the loaded images: runs the channel's worker end to end.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/channel_context.h"
+#include "handset/virtual_handset.h"
+#include "image/operator_messages.h"
+#include "platform/usb/virtual/virtual_usb_bus.h"
+#include "support/flashing/recording_host.h"
+#include "usb/winusb_device_manager.h"
+
+namespace testsupport {
+
+// Message boxes of the image checks, kept for the test to read.
+class RecordedMessages : public image::OperatorMessages {
+ public:
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    boxes.push_back(text + "|" + caption);
+  }
+  std::vector<std::string> boxes;
+};
+
+class ChannelRig {
+ public:
+  explicit ChannelRig(handset::HandsetConfig config, int channel = 0);
+
+  // Accepts the images as the station would (model check, header, CSC merge).
+  void LoadImages(const std::string& osPath, const std::string& cscPath = "");
+  // Runs the worker on this thread; its exit code.
+  int Run();
+
+  handset::VirtualHandset& handset() { return *handset_; }
+  const std::string& Log() const { return log_; }
+
+  platform::usb::VirtualUsbBus bus;
+  RecordingHost host;
+  usb::CWinUSBDeviceManager table{bus};
+  engine::ChannelContext context;
+  RecordedMessages messages;
+
+ private:
+  std::shared_ptr<handset::VirtualHandset> handset_;
+  std::string log_;
+};
+
+}  // namespace testsupport

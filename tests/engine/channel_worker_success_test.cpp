@@ -78,4 +78,227 @@ TEST(ChannelDownload, ModeAllWritesTheWholeImageAndTheCsc) {
             std::string::npos);
 }
 
+std::vector<uint32_t> Commands(const handset::VirtualHandset& h) {
+  std::vector<uint32_t> out;
+  for (const auto& r : h.Requests()) out.push_back(r.command);
+  return out;
+}
+
+size_t IndexOf(const std::vector<uint32_t>& commands, uint32_t command, size_t from = 0) {
+  for (size_t i = from; i < commands.size(); ++i)
+    if (commands[i] == command) return i;
+  return commands.size();
+}
+
+// Fills a partition's whole range on the handset, as an earlier firmware would have.
+void Prefill(handset::VirtualHandset& h, const std::string& imagePath, const std::string& name) {
+  auto e = EntryNamed(ReadHeaderRegion(imagePath), name);
+  std::vector<uint8_t> junk(uint64_t{e.sectorCount} * 512, 0xEE);
+  ASSERT_TRUE(h.emmc().Write(e.startSector, junk.data(), junk.size()));
+}
+
+TEST(ChannelDownload, FactoryModeWritesOnlyTheCheckedGroupsAndTheSalesCode) {
+  OsImageSpec spec;
+  spec.magic = "FAC_EMMC_MainOS";
+  spec.model = "FW80_K220_SIGN";
+  const std::string os = BuildOsImage(spec, "factory.kx4");
+  CscImageSpec cscSpec;
+  cscSpec.magic = "FAC_EMMC_CSC";
+  cscSpec.model = "FW80_K220_SIGN";
+  const std::string csc = BuildCscImage(cscSpec, "factory.csc");
+  ChannelRig rig(HandsetFor(os), 2);
+  rig.LoadImages(os, csc);
+  rig.host.mode = engine::DOWNLOAD_MODE_FACTORY;
+  rig.host.salesCode = "FTA";
+  rig.host.groupChecks = {1, 0, 0, 0, 0};  // only "SBL,  TZ"
+  Prefill(rig.handset(), os, "MainOS");
+  Prefill(rig.handset(), os, "RPM");
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+
+  auto& h = rig.handset();
+  for (const char* name : {"GPT", "SBL1", "SBL2", "SBL3", "TZ", "WINSECAPP"})
+    EXPECT_TRUE(PartitionOnHandset(h, os, name)) << name;
+  // The OS area is erased whatever the groups say; other groups stay as they were.
+  for (const char* name : {"MainOS", "Data", "CrashDump", "UEFI", "EFIESP"})
+    EXPECT_TRUE(PartitionEmpty(h, os, name)) << name;
+  EXPECT_EQ(h.emmc().Read(EntryNamed(ReadHeaderRegion(os), "RPM").startSector, 1)[0], 0xEE);
+  auto files = h.Files();
+  EXPECT_TRUE(files["\\Dravnik\\CSC\\CSC.mbn"].empty());  // selected, but no package sent
+  EXPECT_EQ(files["\\Dravnik\\CSC\\SalesCode.cfg"], (std::vector<uint8_t>{'F', 'T', 'A', 0}));
+  EXPECT_EQ(rig.Log().find("Partition info does not Match"), std::string::npos);
+}
+
+TEST(ChannelDownload, PartitionTableMismatchForcesAllGroupsOnlyOutsideModeAll) {
+  const Images& img = ProductImages();
+  auto handsetGpt = GptOfImage(img.os);
+  handsetGpt.pop_back();  // the handset's table lacks one partition
+  for (uint32_t mode : {engine::DOWNLOAD_MODE_ALL, engine::DOWNLOAD_MODE_FACTORY}) {
+    HandsetConfig c;
+    c.partitions = handsetGpt;
+    ChannelRig rig(c, 1);
+    rig.LoadImages(img.os, img.csc);
+    rig.host.mode = mode;
+    rig.host.groupChecks = {0, 1, 0, 0, 0};  // only "RPM"
+    ASSERT_EQ(rig.Run(), 1) << rig.Log();
+    EXPECT_NE(rig.Log().find("[Channel 1] Partition info does not Match !!\r\n"),
+              std::string::npos);
+    auto& h = rig.handset();
+    EXPECT_TRUE(PartitionOnHandset(h, img.os, "RPM"));
+    if (mode == engine::DOWNLOAD_MODE_ALL) {
+      EXPECT_TRUE(PartitionEmpty(h, img.os, "SBL1"));
+      EXPECT_TRUE(PartitionEmpty(h, img.os, "MainOS"));
+    } else {
+      for (const auto& name : kWrittenPartitions) EXPECT_TRUE(PartitionOnHandset(h, img.os, name));
+    }
+  }
+}
+
+TEST(ChannelDownload, RecoverRewritesOnlyDataAndClearsTheFlagOfASecureHandset) {
+  OsImageSpec spec;
+  spec.discreteOs = true;
+  spec.imageType = 0x2EC6D88D;  // don't care, product
+  const std::string os = BuildOsImage(spec, "recover.kx4");
+  HandsetConfig c = HandsetFor(os);
+  c.securityAnswer = "SEC_MODE";
+  ChannelRig rig(c, 0);
+  rig.LoadImages(os, ProductImages().csc);
+  rig.host.mode = engine::DOWNLOAD_MODE_RECOVER;
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+
+  auto& h = rig.handset();
+  EXPECT_TRUE(PartitionOnHandset(h, os, "Data"));
+  EXPECT_TRUE(PartitionEmpty(h, os, "MainOS"));
+  EXPECT_TRUE(PartitionEmpty(h, os, "SBL1"));
+  auto cmds = Commands(h);
+  for (uint32_t absent :
+       {protocol::CMD_CHECK_PARTITION_INFO, protocol::CMD_ERASE_PARTITION,
+        protocol::CMD_ERASE_RANGE, protocol::CMD_FILE_RECORD, protocol::CMD_DOWNLOAD_FLAG_SET})
+    EXPECT_EQ(IndexOf(cmds, absent), cmds.size()) << std::hex << absent;
+  EXPECT_LT(IndexOf(cmds, protocol::CMD_DOWNLOAD_FLAG_CLEAR), IndexOf(cmds, protocol::CMD_RESET));
+  EXPECT_TRUE(h.Files()["\\Dravnik\\CSC\\CSC.mbn"].empty());
+}
+
+TEST(ChannelDownload, EraseNvModeErasesTheUefiVariablesAfterUefi) {
+  const Images& img = ProductImages();
+  ChannelRig rig(HandsetFor(img.os), 0);
+  rig.LoadImages(img.os, img.csc);
+  rig.host.mode = engine::DOWNLOAD_MODE_ERASE_NV;
+  auto nv = handset::GptPartition{};
+  for (const auto& p : GptOfImage(img.os))
+    if (p.name == "UEFI_NV") nv = p;
+  ASSERT_EQ(nv.name, "UEFI_NV");
+  std::vector<uint8_t> junk(nv.sectorCount * 512, 0x5A);
+  rig.handset().emmc().Write(nv.firstSector, junk.data(), junk.size());
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+
+  EXPECT_FALSE(rig.handset().emmc().IsWritten(nv.firstSector));
+  const std::string log = rig.Log();
+  size_t uefi = log.find("[Channel 0] Channel Get UEFI  WritePartitionData !!");
+  size_t last = uefi;
+  for (const char* name : {"UEFI_BS_NV", "UEFI_NV", "UEFI_RT_NV", "UEFI_RT_NV_RPMB"}) {
+    size_t at = log.find(std::string("[Channel 0] Channel Erase ") + name + "  Partition !!\r\n");
+    EXPECT_GT(at, last) << name;
+    last = at;
+  }
+  EXPECT_LT(last, log.find("[Channel 0] Channel Get PLAT  info !!"));
+}
+
+TEST(ChannelDownload, L330rBootGroupWritesDbiAndTzappsInsteadOfSbl2AndSbl3) {
+  OsImageSpec spec;
+  spec.model = "QN-L330R_SIGN";
+  const std::string os = BuildOsImage(spec, "l330r.kx4");
+  CscImageSpec cscSpec;
+  cscSpec.model = "QN-L330R";
+  const std::string csc = BuildCscImage(cscSpec, "l330r.csc");
+  HandsetConfig c = HandsetFor(os);
+  c.modelName = "QN-L330R_SIGN";
+  ChannelRig rig(c, 0);
+  rig.LoadImages(os, csc);
+  ASSERT_EQ(rig.host.image.CurrentModelFamily, image::ModelFamily::FamilyL330R);
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+
+  for (const char* name : {"SBL1", "DBI", "TZAPPS", "TZ", "WINSECAPP"})
+    EXPECT_TRUE(PartitionOnHandset(rig.handset(), os, name)) << name;
+  EXPECT_TRUE(PartitionEmpty(rig.handset(), os, "SBL2"));
+  EXPECT_TRUE(PartitionEmpty(rig.handset(), os, "SBL3"));
+  const std::string log = rig.Log();
+  EXPECT_LT(log.find("Get SBL1  info"), log.find("Get DBI  info"));
+  EXPECT_LT(log.find("Get DBI  info"), log.find("Get TZAPPS  info"));
+  EXPECT_LT(log.find("Get TZAPPS  info"), log.find("Get TZ  info"));
+}
+
+TEST(ChannelDownload, ProductHandsetGetsTheProductSignatures) {
+  const Images& img = ProductImages();
+  HandsetConfig c = HandsetFor(img.os);
+  c.deviceTypeAnswer = "KX4_Product";
+  ChannelRig rig(c, 0);
+  rig.LoadImages(img.os, img.csc);
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+  EXPECT_NE(rig.Log().find("[Channel 0] AskDeviceType is Product !!"), std::string::npos);
+  auto region = ReadHeaderRegion(img.os);
+  auto blocks = rig.handset().SignatureBlocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  const uint32_t slots[3] = {3, 4, 5};  // SBL1, TZ, UEFI in writing order
+  for (size_t i = 0; i < 3; ++i) {
+    const uint8_t* product = region.data() + image::SIGNATURE_SLOTS_OFFSET +
+                             slots[i] * image::SIGNATURE_SLOT_SIZE + image::SIGNATURE_BLOCK_SIZE;
+    EXPECT_TRUE(std::equal(blocks[i].data.begin(), blocks[i].data.end(), product)) << i;
+  }
+  for (const auto& r : rig.handset().Requests())
+    if (r.command == protocol::CMD_WRITE_DATA && r.param1 == 64) {
+      EXPECT_EQ(r.dataKind, 0xA1);
+    }
+}
+
+TEST(ChannelDownload, SecureHandsetHasItsFlagSetAfterTheTableAndClearedAtTheEnd) {
+  for (uint32_t type : {0x2ECAD88Du, 0x2EC6D88Du}) {  // secure, don't care
+    OsImageSpec spec;
+    spec.imageType = type;
+    const std::string os = BuildOsImage(spec, "secure.kx4");
+    HandsetConfig c = HandsetFor(os);
+    c.securityAnswer = "SEC_MODE";
+    ChannelRig rig(c, 0);
+    rig.LoadImages(os, ProductImages().csc);
+    ASSERT_EQ(rig.Run(), 1) << rig.Log();
+    auto cmds = Commands(rig.handset());
+    const size_t set = IndexOf(cmds, protocol::CMD_DOWNLOAD_FLAG_SET);
+    const size_t end = IndexOf(cmds, protocol::CMD_WRITE_END);  // the table's end command
+    EXPECT_LT(end, set);
+    EXPECT_LT(set, IndexOf(cmds, protocol::CMD_FILE_RECORD));
+    const size_t clear = IndexOf(cmds, protocol::CMD_DOWNLOAD_FLAG_CLEAR);
+    EXPECT_LT(clear, IndexOf(cmds, protocol::CMD_RESET));
+    EXPECT_GT(clear, IndexOf(cmds, protocol::CMD_FILE_RECORD));
+    EXPECT_FALSE(rig.handset().DownloadFlag());
+    EXPECT_NE(rig.Log().find("[Channel 0] Set download Flag success!!\r\n"), std::string::npos);
+  }
+}
+
+TEST(ChannelDownload, DiscreteOsPartsAtHighAndNormalSpeed) {
+  OsImageSpec spec;
+  spec.discreteOs = true;
+  const std::string os = BuildOsImage(spec, "discrete.kx4");
+  for (bool high : {true, false}) {
+    HandsetConfig c = HandsetFor(os);
+    c.highSpeed = high;
+    ChannelRig rig(c, 0);
+    rig.LoadImages(os, ProductImages().csc);
+    ASSERT_EQ(rig.Run(), 1) << rig.Log();
+    EXPECT_TRUE(PartitionOnHandset(rig.handset(), os, "MainOS"));
+    EXPECT_TRUE(PartitionOnHandset(rig.handset(), os, "Data"));
+    const auto mainOs = EntryNamed(ReadHeaderRegion(os), "MainOS");
+    bool sawDiscrete = false;
+    for (const auto& r : rig.handset().Requests()) {
+      if (r.command != protocol::CMD_WRITE_DATA || r.param1 < mainOs.startSector ||
+          r.param1 >= mainOs.startSector + mainOs.sectorCount)
+        continue;
+      sawDiscrete = true;
+      EXPECT_EQ(r.length, high ? r.param2 + 512 : 65536u);
+      EXPECT_EQ(r.dataKind, 0x1A);
+    }
+    EXPECT_TRUE(sawDiscrete);
+    EXPECT_NE(rig.Log().find(high ? "High Speed discrete part!!" : "Normal Speed discrete part!!"),
+              std::string::npos);
+  }
+}
+
 }  // namespace

@@ -11,9 +11,10 @@
 
 namespace testsupport {
 
+FastClockFirst::FastClockFirst() { UseFastClock(); }
+
 ChannelRig::ChannelRig(handset::HandsetConfig config, int channel)
     : handset_(std::make_shared<handset::VirtualHandset>(std::move(config))) {
-  UseFastClock();
   bus.Plug(handset_);
   const int32_t opened = table.OpenDevice(handset_->InterfacePath(), channel,
                                           static_cast<int>(handset_->config().kind));

@@ -23,7 +23,12 @@ class RecordedMessages : public image::OperatorMessages {
   std::vector<std::string> boxes;
 };
 
-class ChannelRig {
+// Installs the fast clock before any member captures the process clock.
+struct FastClockFirst {
+  FastClockFirst();
+};
+
+class ChannelRig : private FastClockFirst {
  public:
   explicit ChannelRig(handset::HandsetConfig config, int channel = 0);
 

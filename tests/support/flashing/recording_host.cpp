@@ -1,14 +1,10 @@
 // Recording of the operator-visible calls, guarded for ten workers at once.
 #include "support/flashing/recording_host.h"
 
-#include "support/test_env.h"
 
 namespace testsupport {
 
-RecordingHost::RecordingHost() {
-  UseFastClock();
-  tables.ResetEngineState();
-}
+RecordingHost::RecordingHost() { tables.ResetEngineState(); }
 
 platform::Clock& RecordingHost::Clock() {
   return platform::DefaultClock();

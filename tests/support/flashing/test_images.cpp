@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "image/smd_format.h"
@@ -25,6 +26,8 @@ struct Slot {
   uint32_t signatureSlot;
 };
 
+constexpr uint32_t kMainOsStart = 12288;
+
 // MainOS and Data sizes come from the spec; every other partition is fixed.
 constexpr Slot kSlots[] = {
     {"SBL1", 64, 256, 50000, 3},        {"SBL2", 320, 256, 40960, 0},
@@ -33,9 +36,16 @@ constexpr Slot kSlots[] = {
     {"RPM", 1600, 256, 65000, 0},       {"UEFI", 1856, 512, 150000, 5},
     {"WINSECAPP", 2368, 256, 12345, 0}, {"PLAT", 2624, 256, 4096, 0},
     {"EFIESP", 2880, 1024, 200000, 0},  {"MMOS", 3904, 512, 99999, 0},
-    {"MainOS", 4416, 4096, 0, 0},       {"Data", 8512, 2048, 0, 0},
+
     {"CrashDump", 10560, 512, 8000, 0},
+    // MainOS grows with the spec; Data follows it, so the OS range erase stays ordered.
+    {"MainOS", kMainOsStart, 0, 0, 0},
+    {"Data", 0, 2048, 0, 0},
 };
+
+uint32_t MainOsSectors(const OsImageSpec& spec) {
+  return std::max<uint32_t>(4096, (spec.mainOsBytes + 511) / 512);
+}
 
 }  // namespace
 
@@ -59,9 +69,13 @@ json OsLayout(const OsImageSpec& spec) {
     const std::string name = s.name;
     if (name == "CrashDump" && !spec.withCrashDump) continue;
     if ((name == "MainOS" || name == "Data") && !spec.withMainOsAndData) continue;
+    uint32_t start = s.start;
+    uint32_t count = s.count;
+    if (name == "MainOS") count = MainOsSectors(spec);
+    if (name == "Data") start = kMainOsStart + MainOsSectors(spec);
     json p = {{"name", name},
-              {"startSector", s.start},
-              {"sectorCount", s.count},
+              {"startSector", start},
+              {"sectorCount", count},
               {"signatureSlot", s.signatureSlot}};
     const bool os = name == "MainOS" || name == "Data";
     if (os && spec.discreteOs) {

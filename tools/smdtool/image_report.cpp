@@ -65,7 +65,7 @@ std::optional<ImageReport> InspectImage(const std::string& path, std::string* er
     return std::nullopt;
   }
   report.fileSize = job.FileLength();
-  report.digest = job.Run(nullptr, stop, 1 << 16);
+  report.digest = job.Run(nullptr, stop);
   job.Close();
 
   std::optional<std::vector<uint8_t>> region = image::ReadHeaderRegion(path);

@@ -94,7 +94,7 @@ int Verify(const std::vector<std::string>& args) {
     return 2;
   }
   std::atomic<bool> stop{false};
-  const image::DigestResult result = job.Run(nullptr, stop, 1 << 16);
+  const image::DigestResult result = job.Run(nullptr, stop);
   switch (result.outcome) {
     case image::DigestOutcome::kComplete:
       break;

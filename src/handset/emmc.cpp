@@ -16,8 +16,16 @@ bool Emmc::Write(uint64_t firstSector, const uint8_t* data, uint64_t length) {
   std::lock_guard lock(mutex_);
   bytesWritten_ += length;
   if (mode_ == Mode::kDigestOnly) {
+    // FNV-1a over 64-bit little-endian words, then the tail bytes: fast enough to keep
+    // up with ten handsets on one core.
     uint64_t h = digest_;
-    for (uint64_t i = 0; i < length; ++i) h = (h ^ data[i]) * 1099511628211ull;
+    uint64_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, data + i, 8);
+      h = (h ^ word) * 1099511628211ull;
+    }
+    for (; i < length; ++i) h = (h ^ data[i]) * 1099511628211ull;
     digest_ = h;
     return true;
   }

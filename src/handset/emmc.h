@@ -31,7 +31,7 @@ class Emmc {
   uint64_t WrittenSectorCount() const;
   // Sectors that hold data, ascending.
   std::vector<uint64_t> WrittenSectors() const;
-  // Digest mode: FNV-1a over every written byte in order, and the bytes counted.
+  // Digest mode: FNV-1a over every written word in order, and the bytes counted.
   uint64_t Digest() const;
   uint64_t BytesWritten() const;
 

@@ -1,0 +1,15 @@
+// One log line: formatted like the C runtime's count-limited formatting into a buffer
+// of 512 UTF-16 units, so at most 511 units are kept, cut on a character boundary.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+
+namespace console {
+
+inline constexpr size_t kLogLineUnits = 511;
+
+std::string FormatLogLine(const char* format, va_list args);
+
+}  // namespace console

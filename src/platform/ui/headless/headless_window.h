@@ -1,0 +1,92 @@
+// The window without a screen: every control's state in memory, drawing recorded as
+// operations, message boxes and file dialogs answered from a script, and requests of
+// other threads served on the thread that constructed it. For tests and for a
+// command-line front end.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/recording_painter.h"
+#include "platform/ui/window.h"
+
+namespace ui {
+
+struct MessageBoxRecord {
+  std::string text;
+  std::string caption;
+};
+
+struct ColorResult {
+  CtlColorType type = CtlColorType::Static;
+  Color text;
+  std::optional<Color> textBackground;
+  Color brush;
+  std::vector<DrawOp> ops;  // drawn into the control by the handler
+};
+
+class HeadlessWindow final : public Window {
+ public:
+  explicit HeadlessWindow(const DialogTemplate& dialog, BaseUnits units = kShellDlgBaseUnits);
+  ~HeadlessWindow() override;
+
+  // Script. Without an answerer every message box is answered with IDOK.
+  void SetMessageBoxAnswerer(std::function<int(const MessageBoxRecord&)> answerer);
+  std::vector<MessageBoxRecord> MessageBoxes() const;
+  // Answers for the next file dialogs, in order; none left means "cancelled".
+  void QueueFileDialogAnswer(std::optional<std::string> path);
+  std::vector<FileDialogRequest> FileDialogs() const;
+
+  // The operator, on the window's thread. A click on a disabled or hidden control does
+  // nothing. LeftButtonDown returns true when the owner swallowed it; otherwise an edit
+  // takes the focus.
+  void Click(int id);
+  bool LeftButtonDown(int id);
+  void Focus(int id);  // by keyboard (Tab)
+  void Type(int id, const std::string& text);
+  void SelectComboItem(int id, int index);
+  void DropFiles(const std::vector<std::string>& paths);
+  void PressEscape();
+  int FocusedControl() const { return focused_; }
+
+  // Drawing, on the window's thread. PaintControl draws an owner-drawn control now;
+  // LastPaint is what its latest repaint drew (requested through Invalidate).
+  std::vector<DrawOp> PaintControl(int id);
+  std::vector<DrawOp> LastPaint(int id) const;
+  int PaintCount(int id) const;
+  ColorResult QueryColors(int id);
+  // Client rectangle an owner-drawn control draws in (inside its border).
+  Rect ClientRectOf(int id) const;
+
+  // Window thread: serves requests until `done` holds or `timeout` passes.
+  bool PumpUntil(const std::function<bool()>& done,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  static FontSpec DialogFont(const DialogTemplate& dialog);
+
+ protected:
+  void Repaint(int id) override;
+  int ShowMessageBox(const std::string& text, const std::string& caption) override;
+  std::optional<std::string> ShowFileDialog(const FileDialogRequest& request) override;
+  int RunModalLoop() override;
+
+ private:
+  FontSpec font_;
+  int focused_ = 0;
+  std::map<int, std::vector<DrawOp>> lastPaint_;
+  std::map<int, int> paintCount_;
+
+  mutable std::mutex scriptMutex_;
+  std::function<int(const MessageBoxRecord&)> answerer_;
+  std::vector<MessageBoxRecord> messageBoxes_;
+  std::deque<std::optional<std::string>> fileAnswers_;
+  std::vector<FileDialogRequest> fileDialogs_;
+};
+
+}  // namespace ui

@@ -1,0 +1,163 @@
+// The headless window: control state, the operator's actions, scripted dialogs, and
+// requests from other threads served on the window's thread.
+#include "platform/ui/headless/headless_window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+ui::ControlTemplate Make(int id, ui::ControlKind kind, const char* caption, uint32_t style = 0) {
+  ui::ControlTemplate t;
+  t.id = id;
+  t.kind = kind;
+  t.caption = caption;
+  t.x = 10;
+  t.y = 10;
+  t.cx = 40;
+  t.cy = 12;
+  t.style = style;
+  return t;
+}
+
+ui::DialogTemplate SmallDialog() {
+  ui::DialogTemplate d;
+  d.title = "test";
+  d.cx = 200;
+  d.cy = 100;
+  d.fontFace = "MS Shell Dlg";
+  d.acceptFiles = true;
+  using K = ui::ControlKind;
+  d.controls = {Make(10, K::CheckBox, "check"),
+                Make(11, K::CheckBox, "off", ui::kStyleDisabled),
+                Make(20, K::RadioButton, "a", ui::kStyleGroup),
+                Make(21, K::RadioButton, "b"),
+                Make(22, K::RadioButton, "c", ui::kStyleHidden),
+                Make(30, K::ComboBox, "", ui::kStyleSorted),
+                Make(40, K::Edit, ""),
+                Make(41, K::Edit, "", ui::kStyleReadOnly),
+                Make(42, K::Edit, "", ui::kStyleMultiLine | ui::kStyleReadOnly),
+                Make(50, K::ProgressBar, "", ui::kStyleBorder)};
+  return d;
+}
+
+struct Recorder : ui::WindowEvents {
+  std::vector<std::pair<int, ui::Notify>> commands;
+  std::vector<std::string> dropped;
+  std::thread::id paintedOn;
+  int filtered = 41;
+  void OnCommand(int id, ui::Notify code) override { commands.emplace_back(id, code); }
+  void OnDropFiles(const std::vector<std::string>& paths) override { dropped = paths; }
+  bool FiltersLeftClick(int id) override { return id == filtered; }
+  void OnPaintControl(int, ui::Painter& painter, const ui::Rect& client) override {
+    paintedOn = std::this_thread::get_id();
+    painter.FillSolidRect(client, ui::kBlack);
+  }
+};
+
+class HeadlessWindowTest : public ::testing::Test {
+ protected:
+  HeadlessWindowTest() : window(SmallDialog()) { window.SetEvents(&events); }
+  ui::HeadlessWindow window;
+  Recorder events;
+};
+
+TEST_F(HeadlessWindowTest, TemplateStatesAndAutoButtons) {
+  EXPECT_FALSE(window.IsWindowEnabled(11));
+  EXPECT_FALSE(window.IsWindowVisible(22));
+  EXPECT_EQ(window.GetText(10), "check");
+  window.Click(10);
+  EXPECT_EQ(window.GetCheck(10), 1);
+  window.Click(10);
+  EXPECT_EQ(window.GetCheck(10), 0);
+  window.Click(11);  // disabled: no toggle, no notification
+  EXPECT_EQ(window.GetCheck(11), 0);
+  window.Click(20);
+  window.Click(21);
+  EXPECT_EQ(window.GetCheck(20), 0);
+  EXPECT_EQ(window.GetCheck(21), 1);
+  ASSERT_EQ(events.commands.size(), 4u);
+  EXPECT_EQ(events.commands.back(), std::make_pair(21, ui::Notify::Clicked));
+}
+
+TEST_F(HeadlessWindowTest, SortedComboKeepsSelectionOnItsItem) {
+  EXPECT_EQ(window.ComboAddString(30, "XEF"), 0);
+  window.ComboSetCurSel(30, 0);
+  EXPECT_EQ(window.ComboAddString(30, "att"), 0);
+  EXPECT_EQ(window.ComboAddString(30, "BTU"), 1);
+  EXPECT_EQ(window.ComboItems(30), (std::vector<std::string>{"att", "BTU", "XEF"}));
+  EXPECT_EQ(window.ComboSelectedText(30), "XEF");
+  window.ComboSetCurSel(30, 7);
+  EXPECT_EQ(window.ComboGetCurSel(30), -1);
+  EXPECT_EQ(window.ComboSelectedText(30), "");
+}
+
+TEST_F(HeadlessWindowTest, ProgressPositionStaysInRangeAndEditsAppend) {
+  window.SetRange(50, 0, 100);
+  window.SetPos(50, 150);
+  EXPECT_EQ(window.GetPos(50), 100);
+  window.AppendToEdit(42, "one\r\n");
+  window.AppendToEdit(42, "two\r\n");
+  EXPECT_EQ(window.GetText(42), "one\r\ntwo\r\n");
+}
+
+TEST_F(HeadlessWindowTest, FocusClicksTypingAndDrops) {
+  EXPECT_TRUE(window.LeftButtonDown(41));  // swallowed by the owner
+  EXPECT_NE(window.FocusedControl(), 41);
+  EXPECT_FALSE(window.LeftButtonDown(40));
+  EXPECT_EQ(window.FocusedControl(), 40);
+  window.Type(40, "typed");
+  EXPECT_EQ(window.GetText(40), "typed");
+  window.Focus(10);
+  ASSERT_FALSE(events.commands.empty());
+  EXPECT_EQ(events.commands.back(), std::make_pair(40, ui::Notify::KillFocus));
+  window.DropFiles({"/a.kx4", "/b.csc"});
+  EXPECT_EQ(events.dropped, (std::vector<std::string>{"/a.kx4", "/b.csc"}));
+}
+
+TEST_F(HeadlessWindowTest, OtherThreadsWaitForTheWindowThread) {
+  window.SetMessageBoxAnswerer(
+      [](const ui::MessageBoxRecord& r) { return r.text == "sure?" ? ui::IDOK : ui::IDCANCEL; });
+  window.QueueFileDialogAnswer(std::string("/images/os.kx4"));
+  std::atomic<int> answer{0};
+  std::optional<std::string> chosen;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    window.SetText(40, "from worker");
+    answer = window.MessageBox("sure?", "caption");
+    chosen = window.OpenFileDialog({"OS (*.kx4)|*.kx4|", "*", "/images/", true});
+    window.Invalidate(50);
+    done = true;
+  });
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(window.GetText(40), "");  // nothing happens until the window thread serves
+  ASSERT_TRUE(window.PumpUntil([&] { return done.load(); }));
+  worker.join();
+  window.PumpUntil([&] { return window.PaintCount(50) > 0; }, 1s);
+  EXPECT_EQ(window.GetText(40), "from worker");
+  EXPECT_EQ(answer.load(), ui::IDOK);
+  EXPECT_EQ(chosen, std::optional<std::string>("/images/os.kx4"));
+  ASSERT_EQ(window.MessageBoxes().size(), 1u);
+  EXPECT_EQ(window.MessageBoxes()[0].caption, "caption");
+  EXPECT_EQ(window.FileDialogs().at(0).startFolder, "/images/");
+  EXPECT_EQ(window.PaintCount(50), 1);
+  EXPECT_EQ(events.paintedOn, std::this_thread::get_id());
+  // The border takes one pixel on each side of a bordered control.
+  const ui::Rect r = window.ControlRect(50);
+  EXPECT_EQ(window.LastPaint(50).at(0).rect, (ui::Rect{0, 0, r.Width() - 2, r.Height() - 2}));
+}
+
+TEST_F(HeadlessWindowTest, RunModalEndsOnEndDialogFromAnotherThread) {
+  std::thread closer([&] {
+    std::this_thread::sleep_for(10ms);
+    window.EndDialog(ui::IDCANCEL);
+  });
+  EXPECT_EQ(window.RunModal(), ui::IDCANCEL);
+  closer.join();
+}
+
+}  // namespace

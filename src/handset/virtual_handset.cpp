@@ -109,6 +109,7 @@ bool VirtualHandset::CountTransferAndCheckCable() {
 
 bool VirtualHandset::ThrottleLink(uint32_t bytes) {
   std::unique_lock lock(mutex_);
+  linkBytes_ += bytes;
   const uint64_t rate = config_.faults.linkBytesPerSecond;
   if (rate != 0 && bytes != 0) {
     auto now = std::chrono::steady_clock::now();
@@ -362,6 +363,11 @@ std::map<std::string, std::vector<uint8_t>> VirtualHandset::Files() const {
 bool VirtualHandset::DownloadFlag() const {
   std::lock_guard lock(mutex_);
   return downloadFlag_;
+}
+
+uint64_t VirtualHandset::LinkBytes() const {
+  std::lock_guard lock(mutex_);
+  return linkBytes_;
 }
 
 bool VirtualHandset::ChecksumPassed() const {

@@ -97,6 +97,8 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   std::map<std::string, std::vector<uint8_t>> Files() const;  // path -> content
   bool DownloadFlag() const;
   bool ChecksumPassed() const;
+  // Bytes the host wrote to this handset (OUT transfers).
+  uint64_t LinkBytes() const;
   uint32_t ResetCount() const;
   bool Connected() const;
   std::vector<RequestRecord> Requests() const;
@@ -134,6 +136,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   bool downloadFlag_ = false;
   bool checksumPassed_ = false;
   uint32_t resetCount_ = 0;
+  uint64_t linkBytes_ = 0;
   uint32_t requestCount_ = 0;
   uint32_t transferCount_ = 0;
   uint32_t dataPacketCount_ = 0;

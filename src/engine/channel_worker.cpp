@@ -2,6 +2,7 @@
 // which always report the channel's end through the run state.
 #include "engine/channel_worker.h"
 
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -85,7 +86,11 @@ void EraseOsArea(CommandChannel& ch) {
   auto data = FindPartitionEntry(ch, PART_DATA);
   // Without both entries the range has no bounds: nothing more to erase.
   if (!mainOs || !data) return;
-  EraseRange(ch, mainOs->startSector, data->startSector + data->sectorCount - mainOs->startSector);
+  // Data ending before MainOS begins would make the count wrap round to most of the
+  // device, far past the OS area; such a table has no OS area to erase either.
+  const uint64_t dataEnd = uint64_t{data->startSector} + data->sectorCount;
+  if (dataEnd <= mainOs->startSector || dataEnd - mainOs->startSector > UINT32_MAX) return;
+  EraseRange(ch, mainOs->startSector, static_cast<uint32_t>(dataEnd - mainOs->startSector));
 }
 
 // Steps 16.3 to 16.9: partition table, checksum record and the five groups.

@@ -11,7 +11,7 @@
 namespace engine {
 
 void RunDownload(RunHost& host) {
-  if (host.RunInProgress.exchange(true)) return;
+  if (host.RunInProgress().exchange(true)) return;
   host.EnableStart(false);
   host.DisableControlsForRun();
   host.Tables().ResetEngineState();
@@ -63,8 +63,9 @@ void RunDownload(RunHost& host) {
     if (workers[c].joinable()) workers[c].join();
     run.ChannelThread[c] = 0;
   }
-  host.RunInProgress = false;
+  host.RunInProgress() = false;
   host.UpdateOptionControls();
+  host.RunEnded();
 }
 
 }  // namespace engine

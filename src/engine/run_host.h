@@ -24,7 +24,9 @@ class RunHost : public DownloadHost {
 
   // True from the first step of a run to its last; the Start rule respects it, so a
   // second run never begins inside the first.
-  std::atomic<bool> RunInProgress{false};
+  virtual std::atomic<bool>& RunInProgress() = 0;
+  // The run is over and the controls are back (a close held during the run proceeds).
+  virtual void RunEnded() = 0;
 };
 
 }  // namespace engine

@@ -85,6 +85,9 @@ platform::usb::PeerIdentity VirtualHandset::Identity() const {
   platform::usb::PeerIdentity id;
   id.interfaceClass = InterfaceClass(config_.kind);
   id.interfacePath = InterfacePath();
+  // Broadcasts name the hardware id in upper case, the instance part as it is.
+  id.broadcastName = "\\\\?\\USB#" + HardwareId(config_.kind).substr(4) + "#" +
+                     config_.instancePart + "#" + InterfaceClass(config_.kind);
   id.instanceId = InstanceId();
   id.friendlyName = config_.friendlyName;
   id.deviceDescription = config_.deviceDescription;

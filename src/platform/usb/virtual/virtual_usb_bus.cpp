@@ -110,7 +110,9 @@ void VirtualUsbBus::Notify(BusEvent event, const PeerIdentity& identity) {
     std::lock_guard lock(mutex_);
     for (auto& [id, l] : listeners_) copy.push_back(l);
   }
-  for (auto& l : copy) l(event, identity.interfacePath, identity.interfaceClass);
+  const std::string& name =
+      identity.broadcastName.empty() ? identity.interfacePath : identity.broadcastName;
+  for (auto& l : copy) l(event, name, identity.interfaceClass);
 }
 
 bool VirtualUsbBus::StartCapture(const std::string& path, uint32_t snapLength) {

@@ -1,0 +1,49 @@
+// Which handset works on which channel: binds an arriving handset to the lowest free
+// channel, frees the channel when its interface goes, and at an automatic start binds
+// the handsets the WinUSB driver lists. Updates the channel boxes, bars, run state and
+// the Start button.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "console/ostrevane_dlg.h"
+#include "platform/notify/device_notifications.h"
+#include "platform/registry/registry.h"
+#include "usb/winusb_device_manager.h"
+
+namespace console {
+
+class DeviceDiscovery {
+ public:
+  DeviceDiscovery(COstrevaneDlg& dlg, usb::CWinUSBDeviceManager& table,
+                  platform::notify::DeviceNotifications& notifications,
+                  platform::registry::Registry& registry);
+
+  // Registers the window for both handset interface classes; true when both took.
+  bool RegisterForDeviceNotifications();
+  // The window's device-change handler (window's thread). Always true.
+  bool OnDeviceChange(uint32_t event, uint32_t deviceType, const std::string& name);
+  void HandleDeviceInterfaceChange(const std::string& name, uint32_t event);
+  // The start-up scan of the automatic start (auto-start thread).
+  void ScanPresentDevices();
+
+ private:
+  struct Identity {
+    std::string model;
+    std::string type;
+  };
+  // Under the table lock, right after the open that stored the identity: claims the
+  // channel in the run state and reads the identity.
+  Identity Claim(int channel);
+  // Without the lock (the window may be busy with an arrival that waits for it).
+  void ShowBinding(int channel, const Identity& identity);
+  void ApplyStartRule();
+
+  COstrevaneDlg& dlg_;
+  usb::CWinUSBDeviceManager& table_;
+  platform::notify::DeviceNotifications& notifications_;
+  platform::registry::Registry& registry_;
+};
+
+}  // namespace console

@@ -1,0 +1,56 @@
+// The main window seen by the engine: what the channel workers and the run controller
+// ask of it, served by COstrevaneDlg's thread-safe operations.
+#pragma once
+
+#include "console/ostrevane_dlg.h"
+#include "engine/engine_tables.h"
+#include "engine/run_host.h"
+#include "usb/winusb_device_manager.h"
+
+namespace console {
+
+class StationRunHost final : public engine::RunHost {
+ public:
+  StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables,
+                 usb::CWinUSBDeviceManager& table)
+      : dlg_(dlg), tables_(tables), table_(table) {}
+
+  void AppendLogText(const std::string& text) override { dlg_.AppendLogText(text); }
+  void ShowProgress(int channel, int32_t value, uint32_t detail, const char* label) override {
+    dlg_.ShowProgress(channel, value, detail, label);
+  }
+  void SetProgressPos(int channel, int32_t pos) override { dlg_.SetProgressPos(channel, pos); }
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    dlg_.MessageBox(text, caption);
+  }
+  std::string SelectedSalesCode() override { return dlg_.SelectedComboText(); }
+  int GetCheck(int controlId) override { return dlg_.GetCheck(controlId); }
+  // The image does not change while a run lasts: image opening waits for its end.
+  const image::ImageState& Image() override { return dlg_.Image; }
+  uint32_t DownloadMode() override { return dlg_.DownloadMode; }
+  engine::RunState& Run() override { return dlg_.Run; }
+  engine::EngineTables& Tables() override { return tables_; }
+  platform::Clock& Clock() override { return platform::DefaultClock(); }
+
+  void EnableStart(bool enabled) override { dlg_.EnableWindow(IDC_START, enabled); }
+  void DisableControlsForRun() override { dlg_.DisableControlsForRun(); }
+  void UpdateOptionControls() override { dlg_.UpdateOptionControls(); }
+  void ResetBar(int channel, const std::string& text) override {
+    dlg_.Bar(channel).SetTextAndPos(text.c_str(), 0);
+    dlg_.Bar(channel).SetPos(0);
+  }
+  usb::CWinUSBDeviceManager& DeviceTable() override { return table_; }
+  // On the auto-start thread there is nothing to pump: the window's own thread serves.
+  bool DispatchOneMessage() override {
+    return dlg_.GetWindow().IsWindowThread() && dlg_.DispatchOnePending();
+  }
+  std::atomic<bool>& RunInProgress() override { return dlg_.RunInProgress; }
+  void RunEnded() override { dlg_.RunEnded(); }
+
+ private:
+  COstrevaneDlg& dlg_;
+  engine::EngineTables& tables_;
+  usb::CWinUSBDeviceManager& table_;
+};
+
+}  // namespace console

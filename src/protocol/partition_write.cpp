@@ -19,6 +19,14 @@ bool ReadExactly(CommandChannel& ch, uint64_t offset, uint8_t* dst, size_t count
   return ch.file.Seek(offset) && ch.file.Read(dst, count) == count;
 }
 
+// Bytes of run data that the first `runs` records of a map ask for.
+uint64_t MapDataBytes(const uint8_t* map, uint32_t runs) {
+  uint64_t bytes = 0;
+  for (uint32_t r = 0; r < runs; ++r)
+    bytes += uint64_t{platform::Le32(map + image::DISCRETE_MAP_RECORDS_OFFSET + 8 * r + 4)} * 512;
+  return bytes;
+}
+
 bool HasHeaderRegion(const CommandChannel& ch) {
   return ch.image.LoadedHeader.size() >= image::SMD_HEADER_REGION_SIZE;
 }
@@ -142,7 +150,10 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
   const uint32_t runs = platform::Le32(map.data() + 8);
   if (mapRead && platform::Le32(map.data()) == image::DISCRETE_MAP_WORD1 &&
       platform::Le32(map.data() + 4) == image::DISCRETE_MAP_WORD2 && runs != 0 &&
-      runs <= image::DISCRETE_MAP_MAX_RUNS && entry.length >= image::DISCRETE_MAP_SIZE) {
+      runs <= image::DISCRETE_MAP_MAX_RUNS && entry.length >= image::DISCRETE_MAP_SIZE &&
+      // Runs needing more data than the part holds would send the bytes of whatever
+      // follows it in the file.
+      MapDataBytes(map.data(), runs) <= entry.length - image::DISCRETE_MAP_SIZE) {
     const uint32_t total = entry.length - image::DISCRETE_MAP_SIZE;
     uint64_t dataPos = uint64_t{entry.fileOffset} + image::DISCRETE_MAP_SIZE;
 

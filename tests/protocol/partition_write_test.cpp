@@ -352,6 +352,22 @@ TEST(WriteDiscretePart, InvalidMapsFailWithoutAPacket) {
   }
 }
 
+// The runs ask for more data than the part holds: the rest would come from the next
+// partition's bytes in the file.
+TEST(WriteDiscretePart, MapAskingMoreThanThePartHoldsFailsWithoutAPacket) {
+  Writer w;
+  RawImage img;
+  auto e = img.AddDiscrete(0, "MainOS", 4416, {{0, 4}, {8, 4}}, 1);
+  img.AddContiguous(1, "CrashDump", 10560, Pattern(4096, 2));
+  e.length -= 512;
+  img.SetEntry(0, e);
+  w.Load(img, TestName());
+  EXPECT_EQ(WriteDiscretePart(w.ch, e), 1);
+  EXPECT_TRUE(w.Since().empty());
+  EXPECT_EQ(w.Shown(), (std::vector<int32_t>{100}));
+  EXPECT_EQ(w.handset().emmc().WrittenSectorCount(), 0u);
+}
+
 TEST(WriteDiscretePart, EmptyRunSendsNothingAndRunsLandAtTheirSectors) {
   Writer w;
   RawImage img;

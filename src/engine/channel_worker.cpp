@@ -196,14 +196,20 @@ int ChannelWorker(ChannelContext* context) {
   if (ch.file.IsOpen()) ch.file.Close();
   if (!success) {
     run.ChannelFailed[c] = 1;
+    host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
+    run.ChannelRunning[c] = 0;
+    run.ChannelFinished[c] = 1;
   } else {
     if (ch.flags.SecureModeDevice == 1) SetDownloadFlag(ch, 0);
-    ResetDevice(ch);
+    // The reset makes the handset leave at once, and its removal may be handled before
+    // this thread runs again: the channel is finished, with its done text, before the
+    // reset goes out, so the removal keeps the result instead of reporting an error.
     host.ShowProgress(c, 300, clock.TickCount() - start, nullptr);
+    run.ChannelRunning[c] = 0;
+    run.ChannelFinished[c] = 1;
+    ResetDevice(ch);
+    host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
   }
-  host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
-  run.ChannelRunning[c] = 0;
-  run.ChannelFinished[c] = 1;
   run.ChannelThread[c] = 0;
   return success ? 1 : 0;
 }

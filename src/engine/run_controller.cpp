@@ -59,6 +59,17 @@ void RunDownload(RunHost& host) {
     clock.Sleep(1);
   }
 
+  // A worker's last acts may still need the window (its closing log line): keep serving
+  // until each has cleared its thread flag, then join.
+  auto workerAlive = [&] {
+    for (int c = 0; c < kChannelCount; ++c)
+      if (workers[c].joinable() && run.ChannelThread[c] != 0) return true;
+    return false;
+  };
+  while (workerAlive()) {
+    host.DispatchOneMessage();
+    clock.Sleep(1);
+  }
   for (int c = 0; c < kChannelCount; ++c) {
     if (workers[c].joinable()) workers[c].join();
     run.ChannelThread[c] = 0;

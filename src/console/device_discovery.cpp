@@ -41,8 +41,16 @@ bool DeviceDiscovery::RegisterForDeviceNotifications() {
     if (e.deviceType != DBT_DEVTYP_DEVICEINTERFACE) return;
     dlg_.NotifyDeviceChange(e.event, e.name);
   };
-  if (!notifications_.Register(usb::KIND0_INTERFACE_CLASS, sink)) return false;
-  return notifications_.Register(usb::KIND1_INTERFACE_CLASS, sink);
+  for (const char* interfaceClass : {usb::KIND0_INTERFACE_CLASS, usb::KIND1_INTERFACE_CLASS}) {
+    const int id = notifications_.Register(interfaceClass, sink);
+    if (id == 0) return false;  // the second is not tried when the first fails
+    registrations_.push_back(id);
+  }
+  return true;
+}
+
+DeviceDiscovery::~DeviceDiscovery() {
+  for (int id : registrations_) notifications_.Unregister(id);
 }
 
 bool DeviceDiscovery::OnDeviceChange(uint32_t event, uint32_t deviceType,

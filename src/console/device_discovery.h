@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "console/ostrevane_dlg.h"
 #include "platform/notify/device_notifications.h"
@@ -19,6 +20,9 @@ class DeviceDiscovery {
   DeviceDiscovery(COstrevaneDlg& dlg, usb::CWinUSBDeviceManager& table,
                   platform::notify::DeviceNotifications& notifications,
                   platform::registry::Registry& registry);
+  ~DeviceDiscovery();
+  DeviceDiscovery(const DeviceDiscovery&) = delete;
+  DeviceDiscovery& operator=(const DeviceDiscovery&) = delete;
 
   // Registers the window for both handset interface classes; true when both took.
   bool RegisterForDeviceNotifications();
@@ -44,6 +48,7 @@ class DeviceDiscovery {
   usb::CWinUSBDeviceManager& table_;
   platform::notify::DeviceNotifications& notifications_;
   platform::registry::Registry& registry_;
+  std::vector<int> registrations_;
 };
 
 }  // namespace console

@@ -24,8 +24,11 @@ class DeviceNotifications {
   using Sink = std::function<void(const DeviceInterfaceEvent&)>;
   virtual ~DeviceNotifications() = default;
   // Events of this interface class go to `sink` from now on, on whatever thread the
-  // platform reports them; the window hands them to its own thread.
-  virtual bool Register(const std::string& interfaceClass, Sink sink) = 0;
+  // platform reports them; the window hands them to its own thread. Returns a
+  // registration id, or 0 when the registration failed.
+  virtual int Register(const std::string& interfaceClass, Sink sink) = 0;
+  // No event reaches the registration's sink once this returns.
+  virtual void Unregister(int registration) = 0;
 };
 
 }  // namespace platform::notify

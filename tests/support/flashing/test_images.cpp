@@ -28,7 +28,7 @@ struct Slot {
 
 constexpr uint32_t kMainOsStart = 12288;
 
-// MainOS and Data sizes come from the spec; every other partition is fixed.
+// MainOS and Data sizes come from OsImageSpec; every other partition is fixed.
 constexpr Slot kSlots[] = {
     {"SBL1", 64, 256, 50000, 3},        {"SBL2", 320, 256, 40960, 0},
     {"SBL3", 576, 256, 30001, 1},       {"DBI", 832, 256, 20000, 2},
@@ -38,7 +38,7 @@ constexpr Slot kSlots[] = {
     {"EFIESP", 2880, 1024, 200000, 0},  {"MMOS", 3904, 512, 99999, 0},
 
     {"CrashDump", 10560, 512, 8000, 0},
-    // MainOS grows with the spec; Data follows it, so the OS range erase stays ordered.
+    // MainOS grows with its requested size; Data follows it, so the OS range erase stays ordered.
     {"MainOS", kMainOsStart, 0, 0, 0},
     {"Data", 0, 2048, 0, 0},
 };

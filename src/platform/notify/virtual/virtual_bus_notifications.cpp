@@ -20,7 +20,7 @@ VirtualBusNotifications::~VirtualBusNotifications() {
   for (int id : listeners_) bus_.RemoveListener(id);
 }
 
-bool VirtualBusNotifications::Register(const std::string& interfaceClass, Sink sink) {
+int VirtualBusNotifications::Register(const std::string& interfaceClass, Sink sink) {
   const std::string wanted = Lower(interfaceClass);
   int id = bus_.AddListener([wanted, sink](platform::usb::BusEvent event, const std::string& path,
                                            const std::string& cls) {
@@ -35,7 +35,14 @@ bool VirtualBusNotifications::Register(const std::string& interfaceClass, Sink s
   });
   std::lock_guard lock(mutex_);
   listeners_.push_back(id);
-  return true;
+  return id;
+}
+
+void VirtualBusNotifications::Unregister(int registration) {
+  bus_.RemoveListener(registration);
+  std::lock_guard lock(mutex_);
+  listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), registration),
+                   listeners_.end());
 }
 
 }  // namespace platform::notify

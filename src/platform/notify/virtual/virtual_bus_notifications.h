@@ -14,7 +14,8 @@ class VirtualBusNotifications final : public DeviceNotifications {
  public:
   explicit VirtualBusNotifications(platform::usb::VirtualUsbBus& bus);
   ~VirtualBusNotifications() override;
-  bool Register(const std::string& interfaceClass, Sink sink) override;
+  int Register(const std::string& interfaceClass, Sink sink) override;
+  void Unregister(int registration) override;
 
  private:
   platform::usb::VirtualUsbBus& bus_;

@@ -93,7 +93,7 @@ void EraseOsArea(CommandChannel& ch) {
   EraseRange(ch, mainOs->startSector, static_cast<uint32_t>(dataEnd - mainOs->startSector));
 }
 
-// Steps 16.3 to 16.9: partition table, checksum record and the five groups.
+// After the checks: partition table, checksum record and the five groups in order.
 bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
                 image::ModelFamily family) {
   if (WritePartition(ch, PART_GPT, 0) != 0) return false;
@@ -128,7 +128,7 @@ bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
   return true;
 }
 
-// Steps 5 to 16; true when the download succeeded.
+// From the first question to the last write; true when the download succeeded.
 bool RunSequence(CommandChannel& ch, ChannelContext& ctx) {
   DownloadHost& host = *ctx.owner;
   const int c = ctx.channel;

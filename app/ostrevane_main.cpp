@@ -1,0 +1,131 @@
+// ostrevane: the station with its Qt window. Until a USB backend for real handsets
+// exists it runs on the virtual bus; "--virtual-handsets N" puts N handsets on it.
+// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N]
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/main_window_template.h"
+#include "console/station.h"
+#include "demo/image_file.h"
+#include "demo/virtual_line.h"
+#include "handset/virtual_handset.h"
+#include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/registry/memory/memory_registry.h"
+#include "platform/ui/qt/qt_backend.h"
+#include "platform/usb/virtual/virtual_usb_bus.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N]\n";
+
+std::atomic<int> g_signal{0};
+void OnSignal(int number) {
+  g_signal = number;
+}
+
+struct Arguments {
+  std::vector<std::string> station;  // what the station sees as its command line
+  int virtualHandsets = 0;
+};
+
+bool ParseArguments(int argc, char** argv, Arguments* out) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--virtual-handsets") {
+      if (i + 1 >= argc) return false;
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n < 0 || n > 32) return false;
+      out->virtualHandsets = static_cast<int>(n);
+    } else {
+      out->station.push_back(arg);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (!ParseArguments(argc, argv, &args)) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
+
+  ui::QtApplication app(argc, argv);
+  platform::usb::VirtualUsbBus bus;
+  platform::notify::VirtualBusNotifications notifications{bus};
+  platform::registry::MemoryRegistry registry;
+
+  // Handsets suit the automatic start's OS image when there is one.
+  std::optional<demo::ImageFile> os;
+  if (autoStart) {
+    std::string error;
+    os = demo::ReadImageFile(autoStart->osPath, &error);
+  }
+  std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
+  for (int i = 0; i < args.virtualHandsets; ++i)
+    handsets.push_back(
+        std::make_shared<handset::VirtualHandset>(demo::HandsetFor(os ? &*os : nullptr, i, 0)));
+
+  // An automatic start binds the handsets that are attached when it begins: they are
+  // plugged first and named by the WinUSB driver's list, as on a line PC.
+  if (autoStart && !handsets.empty()) {
+    std::vector<std::string> ids;
+    for (const auto& h : handsets) {
+      bus.Plug(h);
+      ids.push_back(h->InstanceId());
+    }
+    ids.push_back(demo::kForeignInstance);
+    demo::ListInstances(registry, ids);
+  }
+
+  console::Station station(ui::CreateQtWindow(console::MainWindowTemplate()),
+                           console::StationServices{bus, notifications, registry}, autoStart);
+  console::COstrevaneDlg& dlg = station.dlg();
+
+  // Otherwise they arrive one by one once the window listens, like cables plugged in.
+  std::atomic<bool> leaving{false};
+  std::thread plugger;
+  auto stationInit = dlg.hooks.initDone;
+  dlg.hooks.initDone = [&] {
+    stationInit();
+    if (autoStart || handsets.empty()) return;
+    plugger = std::thread([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      for (const auto& h : handsets) {
+        if (leaving) return;
+        bus.Plug(h);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+    });
+  };
+
+  // SIGTERM and SIGINT close the window the way the operator's Escape does.
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGINT, OnSignal);
+  std::thread signalWatch([&] {
+    while (!leaving) {
+      if (g_signal.exchange(0) != 0) dlg.Post([&dlg] { dlg.OnCancel(); });
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+
+  station.DoModal();
+
+  leaving = true;
+  signalWatch.join();
+  if (plugger.joinable()) plugger.join();
+  for (const auto& h : handsets) bus.Unplug(h.get());
+  return 0;
+}

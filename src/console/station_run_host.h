@@ -11,8 +11,7 @@ namespace console {
 
 class StationRunHost final : public engine::RunHost {
  public:
-  StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables,
-                 usb::CWinUSBDeviceManager& table)
+  StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables, usb::CWinUSBDeviceManager& table)
       : dlg_(dlg), tables_(tables), table_(table) {}
 
   void AppendLogText(const std::string& text) override { dlg_.AppendLogText(text); }
@@ -40,9 +39,12 @@ class StationRunHost final : public engine::RunHost {
     dlg_.Bar(channel).SetPos(0);
   }
   usb::CWinUSBDeviceManager& DeviceTable() override { return table_; }
-  // On the auto-start thread there is nothing to pump: the window's own thread serves.
-  bool DispatchOneMessage() override {
-    return dlg_.GetWindow().IsWindowThread() && dlg_.DispatchOnePending();
+  // On the auto-start thread there is nothing to serve: the window's own thread does.
+  void WaitForMessage(uint32_t milliseconds) override {
+    if (dlg_.GetWindow().IsWindowThread())
+      dlg_.GetWindow().WaitDispatchOne(std::chrono::milliseconds(milliseconds));
+    else
+      platform::DefaultClock().Sleep(milliseconds);
   }
   std::atomic<bool>& RunInProgress() override { return dlg_.RunInProgress; }
   void RunEnded() override { dlg_.RunEnded(); }

@@ -45,9 +45,7 @@ void RunDownload(RunHost& host) {
     }
   }
 
-  platform::Clock& clock = host.Clock();
   for (;;) {
-    host.DispatchOneMessage();
     int pending = 0;
     int finished = 0;
     for (int c = 0; c < kChannelCount; ++c) {
@@ -56,7 +54,9 @@ void RunDownload(RunHost& host) {
       if (started[c]) finished += run.ChannelFinished[c];
     }
     if (pending == 0 && finished == startedCount) break;
-    clock.Sleep(1);
+    // One message per pass, taken as soon as it comes: ten workers wait on the window
+    // for every log line, so a fixed 1 ms sleep between messages would hold them up.
+    host.WaitForMessage(1);
   }
 
   // A worker's last acts may still need the window (its closing log line): keep serving
@@ -66,10 +66,7 @@ void RunDownload(RunHost& host) {
       if (workers[c].joinable() && run.ChannelThread[c] != 0) return true;
     return false;
   };
-  while (workerAlive()) {
-    host.DispatchOneMessage();
-    clock.Sleep(1);
-  }
+  while (workerAlive()) host.WaitForMessage(1);
   for (int c = 0; c < kChannelCount; ++c) {
     if (workers[c].joinable()) workers[c].join();
     run.ChannelThread[c] = 0;

@@ -18,9 +18,9 @@ class RunHost : public DownloadHost {
   // SetTextAndPos(text, 0) on the channel's bar, then its native position 0.
   virtual void ResetBar(int channel, const std::string& text) = 0;
   virtual usb::CWinUSBDeviceManager& DeviceTable() = 0;
-  // Takes one waiting message of the calling thread's queue and dispatches it; false
-  // when none was waiting.
-  virtual bool DispatchOneMessage() = 0;
+  // Waits up to `milliseconds` for a message of the calling thread's queue and
+  // dispatches it when one comes (at most one); a thread without a queue just waits.
+  virtual void WaitForMessage(uint32_t milliseconds) = 0;
 
   // True from the first step of a run to its last; the Start rule respects it, so a
   // second run never begins inside the first.

@@ -115,8 +115,11 @@ bool VirtualHandset::ThrottleLink(uint32_t bytes) {
   linkBytes_ += bytes;
   const uint64_t rate = config_.faults.linkBytesPerSecond;
   if (rate != 0 && bytes != 0) {
+    // A token bucket a few milliseconds deep: the short idle gaps while the host reads
+    // an answer and prepares the next request do not cost link capacity.
+    constexpr auto kBucketDepth = std::chrono::milliseconds(3);
     auto now = std::chrono::steady_clock::now();
-    auto start = std::max(now, linkFreeAt_);
+    auto start = std::max(now - kBucketDepth, linkFreeAt_);
     linkFreeAt_ = start + std::chrono::nanoseconds(bytes * 1'000'000'000ull / rate);
     // A cable pulled while the bytes are still on their way ends the transfer.
     answerReady_.wait_until(lock, linkFreeAt_, [this] { return !connected_; });

@@ -119,6 +119,8 @@ bool VirtualHandset::ThrottleLink(uint32_t bytes) {
     // an answer and prepares the next request do not cost link capacity.
     constexpr auto kBucketDepth = std::chrono::milliseconds(3);
     auto now = std::chrono::steady_clock::now();
+    // The bucket starts empty: only idle time after the first transfer earns credit.
+    if (linkFreeAt_ == std::chrono::steady_clock::time_point{}) linkFreeAt_ = now;
     auto start = std::max(now - kBucketDepth, linkFreeAt_);
     linkFreeAt_ = start + std::chrono::nanoseconds(bytes * 1'000'000'000ull / rate);
     // A cable pulled while the bytes are still on their way ends the transfer.

@@ -100,7 +100,13 @@ bool LoadImageHeader(ImageState& state, const std::string& path, ImageKind kind)
   if (!heldDpp || !newDpp) return false;
   CopyCscLink(region->data(), *newDpp, held.data(), *heldDpp);
   CopyCscWords(region->data(), held.data());
-  std::memcpy(held.data() + CSC_EXTRA_WORD_OFFSET, region->data() + CSC_EXTRA_WORD_OFFSET, 4);
+  // The word at 0x298 is slot 2's file offset. Taken from the CSC image it would send
+  // another file's offset for a partition the OS image carries, so it is merged only
+  // where slot 2 holds no such partition: an empty slot, or the DPP entry itself.
+  const std::string slot2 = platform::FixedText(
+      held.data() + PARTITION_TABLE_OFFSET + 2 * PARTITION_ENTRY_SIZE + PE_NAME, 16);
+  if (slot2.empty() || slot2 == "DPP")
+    std::memcpy(held.data() + CSC_EXTRA_WORD_OFFSET, region->data() + CSC_EXTRA_WORD_OFFSET, 4);
   ReadSalesCodes(state, path, platform::Le32(held.data() + HDR_CSC_PACKAGE_OFFSET));
   state.CscImageLoaded = 1;
   return true;

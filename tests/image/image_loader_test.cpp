@@ -99,6 +99,22 @@ TEST_F(LoadImageHeaderTest, CscAcceptMergesItsFieldsAndKeepsTheRestOfTheOsRegion
   EXPECT_STREQ(state_.SalesCodes[0].data(), "XEU");
 }
 
+TEST_F(LoadImageHeaderTest, CscWordAt0x298NeverMovesAPartitionOfTheOsImage) {
+  auto os = Os(true, 7);
+  imagetest::SetEntryName(os, 2, "SBL2");  // 0x298 is this entry's file offset
+  ASSERT_TRUE(image::LoadImageHeader(state_, Write("b.kx4", os), ImageKind::Os));
+  state_.CscImagePath = Write("b.csc", Csc(true, imagetest::Package({{"XEU", {10}}})));
+  ASSERT_TRUE(image::LoadImageHeader(state_, state_.CscImagePath, ImageKind::Csc));
+  EXPECT_EQ(Word(image::CSC_EXTRA_WORD_OFFSET), 0x7000u);  // the OS image's own offset
+  EXPECT_EQ(HeldLink(1), 0xC5);                            // the other CSC fields still merge
+
+  imagetest::SetEntryName(os, 2, "DPP");
+  imagetest::SetEntryName(os, 1, "SBL2");
+  ASSERT_TRUE(image::LoadImageHeader(state_, Write("c.kx4", os), ImageKind::Os));
+  ASSERT_TRUE(image::LoadImageHeader(state_, state_.CscImagePath, ImageKind::Csc));
+  EXPECT_EQ(Word(image::CSC_EXTRA_WORD_OFFSET), 0xABCD0298u);  // slot 2 is DPP: merged
+}
+
 TEST_F(LoadImageHeaderTest, SecondOsImageKeepsCscFieldsButNot0x298) {
   ASSERT_TRUE(image::LoadImageHeader(state_, Write("a.kx4", Os(true, 1)), ImageKind::Os));
   state_.CscImagePath = Write("a.csc", Csc(true, imagetest::Package({})));

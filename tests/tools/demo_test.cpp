@@ -28,23 +28,13 @@ struct DemoImages {
   std::string csc;
 };
 
-// The product samples, with "DPP" moved to slot 2 of the OS image: accepting the CSC
-// image copies its word at 0x298 (slot 2's file offset) into the loaded header, which
-// must land on a partition that a full download does not write.
+// The product samples, small.
 const DemoImages& Images() {
   static const DemoImages images = [] {
     const std::string dir = testsupport::ScratchDir("demo_images");
-    nlohmann::json os = Sample("product_os.json");
-    auto& parts = os["partitions"];
-    for (size_t i = 0; i < parts.size(); ++i) {
-      if (parts[i]["name"] != "DPP") continue;
-      nlohmann::json dpp = parts[i];
-      parts.erase(i);
-      parts.insert(parts.begin() + 2, dpp);
-      break;
-    }
     DemoImages built{dir + "/os.kx4", dir + "/csc.csc"};
-    EXPECT_FALSE(smdtool::BuildImage(os, SAMPLES_DIR, built.os, {{"size_mb", "1"}}));
+    EXPECT_FALSE(
+        smdtool::BuildImage(Sample("product_os.json"), SAMPLES_DIR, built.os, {{"size_mb", "1"}}));
     EXPECT_FALSE(smdtool::BuildImage(Sample("product_csc.json"), SAMPLES_DIR, built.csc));
     return built;
   }();

@@ -30,12 +30,18 @@ constexpr uint32_t kMainOsStart = 12288;
 
 // MainOS and Data sizes come from OsImageSpec; every other partition is fixed.
 constexpr Slot kSlots[] = {
-    {"SBL1", 64, 256, 50000, 3},        {"SBL2", 320, 256, 40960, 0},
-    {"SBL3", 576, 256, 30001, 1},       {"DBI", 832, 256, 20000, 2},
-    {"TZ", 1088, 256, 70000, 4},        {"TZAPPS", 1344, 256, 10240, 0},
-    {"RPM", 1600, 256, 65000, 0},       {"UEFI", 1856, 512, 150000, 5},
-    {"WINSECAPP", 2368, 256, 12345, 0}, {"PLAT", 2624, 256, 4096, 0},
-    {"EFIESP", 2880, 1024, 200000, 0},  {"MMOS", 3904, 512, 99999, 0},
+    {"SBL1", 64, 256, 50000, 3},
+    {"SBL2", 320, 256, 40960, 0},
+    {"SBL3", 576, 256, 30001, 1},
+    {"DBI", 832, 256, 20000, 2},
+    {"TZ", 1088, 256, 70000, 4},
+    {"TZAPPS", 1344, 256, 10240, 0},
+    {"RPM", 1600, 256, 65000, 0},
+    {"UEFI", 1856, 512, 150000, 5},
+    {"WINSECAPP", 2368, 256, 12345, 0},
+    {"PLAT", 2624, 256, 4096, 0},
+    {"EFIESP", 2880, 1024, 200000, 0},
+    {"MMOS", 3904, 512, 99999, 0},
 
     {"CrashDump", 10560, 512, 8000, 0},
     // MainOS grows with its requested size; Data follows it, so the OS range erase stays ordered.
@@ -53,18 +59,14 @@ json OsLayout(const OsImageSpec& spec) {
   json parts = json::array();
   parts.push_back(
       {{"name", "GPT"}, {"startSector", 0}, {"sectorCount", 34}, {"data", {{"gpt", true}}}});
-  // Slot 1 holds DPP and slot 2 an entry the engine never writes: a CSC accept copies
-  // the CSC image's 4 bytes at 0x298, which is slot 2's file offset.
+  // Slot 1 holds DPP; slot 2 is SBL1, whose file offset sits where a CSC accept finds
+  // the word it merges at 0x298.
   parts.push_back({{"name", "DPP"},
                    {"startSector", 11072},
                    {"sectorCount", 64},
                    {"cscLink", "00112233445566778899aabbccddeeff"},
                    {"data", {{"size", 1024}, {"seed", spec.seed}}}});
   if (!spec.withDpp) parts.back() = {{"name", "DPX"}, {"startSector", 11072}, {"sectorCount", 64}};
-  parts.push_back({{"name", "CSCINFO"},
-                   {"startSector", 11264},
-                   {"sectorCount", 8},
-                   {"data", {{"size", 512}, {"seed", spec.seed}}}});
   for (const Slot& s : kSlots) {
     const std::string name = s.name;
     if (name == "CrashDump" && !spec.withCrashDump) continue;

@@ -55,7 +55,8 @@ TEST_F(StationRunTest, TenHandsetsAreWrittenAtOnce) {
     auto& h = *handsets[c];
     EXPECT_EQ(h.ResetCount(), 1u) << c;
     EXPECT_FALSE(h.Connected()) << c;  // the run ended only after it left
-    for (const char* name : {"GPT", "SBL1", "UEFI", "MainOS", "Data", "CrashDump"})
+    for (const char* name : {"GPT", "SBL1", "SBL2", "SBL3", "TZ", "WINSECAPP", "RPM", "UEFI",
+                             "PLAT", "EFIESP", "MMOS", "MainOS", "Data", "CrashDump"})
       EXPECT_TRUE(PartitionOnHandset(h, RunImages().os, name)) << c << " " << name;
     EXPECT_TRUE(DoneText(BarText(c))) << c << ": " << BarText(c);
     EXPECT_EQ(BoxText(c), "None   ");

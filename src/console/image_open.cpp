@@ -8,15 +8,10 @@
 #include "image/image_digest.h"
 #include "image/image_loader.h"
 #include "image/model_table.h"
+#include "image/smd_reader.h"
 
 namespace console {
 namespace {
-
-bool MagicFits(const std::string& magic, image::ImageKind kind) {
-  if (kind == image::ImageKind::Os)
-    return magic == image::MAGIC_OS_PRODUCT || magic == image::MAGIC_OS_FACTORY;
-  return magic == image::MAGIC_CSC_PRODUCT || magic == image::MAGIC_CSC_FACTORY;
-}
 
 // Model, magic and digest; true when the file may be accepted.
 bool Confirm(COstrevaneDlg& dlg, image::ImageKind kind, const std::string& path) {
@@ -32,9 +27,31 @@ bool Confirm(COstrevaneDlg& dlg, image::ImageKind kind, const std::string& path)
       if (!image::CheckCscModel(dlg.Image, header.data() + image::HDR_MODEL, dlg)) return false;
     }
   }
-  if (!MagicFits(platform::FixedText(header.data(), 16), kind)) return false;
+  if (image::KindOfMagic(platform::FixedText(header.data(), 16)) != kind) return false;
   std::atomic<bool> stop{false};
   return job.Run([](int) {}, stop).Matches();
+}
+
+// Boxes 1014..1016: model, label and build kind of the loaded OS image.
+void ShowImageInformation(COstrevaneDlg& dlg) {
+  std::string model = "None";
+  std::string label = "None";
+  std::string build = "Engineer";
+  {
+    std::lock_guard lock(dlg.ImageMutex);
+    if (dlg.Image.OsImageLoaded == 1 && dlg.Image.LoadedHeader.size() >= image::SMD_HEADER_SIZE) {
+      const image::SmdHeader h =
+          image::DecodeSmdHeader(dlg.Image.LoadedHeader.data(), dlg.Image.LoadedHeader.size());
+      model = h.model;
+      label = h.label;
+      if (image::HasPattern(h.imageType, image::IMAGE_BUILD_PRODUCT) &&
+          !image::HasPattern(h.imageType, image::IMAGE_BUILD_ENGINEER))
+        build = "Product";
+    }
+  }
+  dlg.SetWindowText(IDC_IMAGE_MODEL, model);
+  dlg.SetWindowText(IDC_IMAGE_LABEL, label);
+  dlg.SetWindowText(IDC_IMAGE_BUILD, build);
 }
 
 }  // namespace
@@ -84,6 +101,7 @@ bool OpenImageWithoutDialog(COstrevaneDlg& dlg, image::ImageKind kind, const std
     std::lock_guard lock(dlg.ImageMutex);
     (os ? dlg.Image.OsImagePath : dlg.Image.CscImagePath).clear();
   }
+  ShowImageInformation(dlg);
   dlg.ApplyImageDefaults(kind);
   dlg.UpdateOptionControls();
   return loaded;

@@ -53,8 +53,7 @@ DeviceDiscovery::~DeviceDiscovery() {
   for (int id : registrations_) notifications_.Unregister(id);
 }
 
-bool DeviceDiscovery::OnDeviceChange(uint32_t event, uint32_t deviceType,
-                                     const std::string& name) {
+bool DeviceDiscovery::OnDeviceChange(uint32_t event, uint32_t deviceType, const std::string& name) {
   if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) &&
       deviceType == DBT_DEVTYP_DEVICEINTERFACE)
     HandleDeviceInterfaceChange(name, event);

@@ -11,9 +11,8 @@ namespace testsupport {
 
 void UseFastClock() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    platform::SetDefaultClock(std::make_shared<platform::ScaledClock>(kTimeScale));
-  });
+  std::call_once(
+      once, [] { platform::SetDefaultClock(std::make_shared<platform::ScaledClock>(kTimeScale)); });
 }
 
 std::string ScratchDir(const std::string& name) {

@@ -12,7 +12,11 @@ std::chrono::nanoseconds Read(clockid_t id) {
 }
 }  // namespace
 
-std::chrono::nanoseconds ThreadCpuTime() { return Read(CLOCK_THREAD_CPUTIME_ID); }
-std::chrono::nanoseconds ProcessCpuTime() { return Read(CLOCK_PROCESS_CPUTIME_ID); }
+std::chrono::nanoseconds ThreadCpuTime() {
+  return Read(CLOCK_THREAD_CPUTIME_ID);
+}
+std::chrono::nanoseconds ProcessCpuTime() {
+  return Read(CLOCK_PROCESS_CPUTIME_ID);
+}
 
 }  // namespace platform

@@ -11,7 +11,9 @@
 
 namespace testsupport {
 
-FastClockFirst::FastClockFirst() { UseFastClock(); }
+FastClockFirst::FastClockFirst() {
+  UseFastClock();
+}
 
 ChannelRig::ChannelRig(handset::HandsetConfig config, int channel)
     : handset_(std::make_shared<handset::VirtualHandset>(std::move(config))) {

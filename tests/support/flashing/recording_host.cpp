@@ -1,10 +1,11 @@
 // Recording of the operator-visible calls, guarded for ten workers at once.
 #include "support/flashing/recording_host.h"
 
-
 namespace testsupport {
 
-RecordingHost::RecordingHost() { tables.ResetEngineState(); }
+RecordingHost::RecordingHost() {
+  tables.ResetEngineState();
+}
 
 platform::Clock& RecordingHost::Clock() {
   return platform::DefaultClock();

@@ -31,7 +31,7 @@ struct PeerIdentity {
   std::string interfacePath;   // as the platform reports it
   // The name in arrival and removal broadcasts; the interface path when empty.
   std::string broadcastName;
-  std::string instanceId;      // hardware id, backslash, instance part
+  std::string instanceId;  // hardware id, backslash, instance part
   std::optional<std::string> friendlyName;
   std::optional<std::string> deviceDescription;
   std::vector<EndpointDescriptor> endpoints;

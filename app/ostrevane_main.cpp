@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
   const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
 
   ui::QtApplication app(argc, argv);
-  platform::usb::VirtualUsbBus bus;
+  platform::SystemClock clock;
+  platform::usb::VirtualUsbBus bus{clock};
   platform::notify::VirtualBusNotifications notifications{bus};
   platform::registry::MemoryRegistry registry;
 
@@ -75,8 +76,8 @@ int main(int argc, char** argv) {
   }
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
   for (int i = 0; i < args.virtualHandsets; ++i)
-    handsets.push_back(
-        std::make_shared<handset::VirtualHandset>(demo::HandsetFor(os ? &*os : nullptr, i, 0)));
+    handsets.push_back(std::make_shared<handset::VirtualHandset>(
+        demo::HandsetFor(os ? &*os : nullptr, i, 0), clock));
 
   // An automatic start binds the handsets that are attached when it begins: they are
   // plugged first and named by the WinUSB driver's list, as on a line PC.
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
   }
 
   console::Station station(ui::CreateQtWindow(console::MainWindowTemplate()),
-                           console::StationServices{bus, notifications, registry}, autoStart);
+                           console::StationServices{bus, notifications, registry, clock},
+                           autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
 
   // Otherwise they arrive one by one once the window listens, like cables plugged in.

@@ -48,9 +48,10 @@ BenchImages PrepareImages(uint32_t megabytes) {
 }
 
 FlashResult FlashAtOnce(const BenchImages& images, int handsets, uint64_t linkBytesPerSecond) {
-  platform::usb::VirtualUsbBus bus;
+  platform::SystemClock clock;
+  platform::usb::VirtualUsbBus bus{clock};
   usb::CWinUSBDeviceManager table{bus};
-  testsupport::RecordingHost host;
+  testsupport::RecordingHost host{clock};
   NoMessages messages;
   auto region = testsupport::ReadHeaderRegion(images.os);
   image::CheckOsModel(host.image, region.data() + image::HDR_MODEL, messages);
@@ -67,9 +68,11 @@ FlashResult FlashAtOnce(const BenchImages& images, int handsets, uint64_t linkBy
     cfg.storage = handset::Emmc::Mode::kDigestOnly;
     cfg.keepRequestLog = false;
     cfg.faults.linkBytesPerSecond = linkBytesPerSecond;
-    auto phone = std::make_shared<handset::VirtualHandset>(cfg);
+    auto phone = std::make_shared<handset::VirtualHandset>(cfg, clock);
     bus.Plug(phone);
-    table.OpenDevice(phone->InterfacePath(), c, 0);
+    // A handset that did not open would leave nothing to measure on its channel.
+    if (table.OpenDevice(phone->InterfacePath(), c, 0) != 0)
+      throw std::runtime_error("a bench handset did not open");
     phones.push_back(phone);
     host.run.DevicePresent[c] = 1;
   }

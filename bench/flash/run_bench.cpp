@@ -25,13 +25,14 @@ void BM_RunDownloadTenHandsets(benchmark::State& state) {
   const uint32_t megabytes = static_cast<uint32_t>(state.range(0));
   const bench::BenchImages images = bench::PrepareImages(megabytes);
   for (auto _ : state) {
-    platform::usb::VirtualUsbBus bus;
+    platform::SystemClock clock;
+    platform::usb::VirtualUsbBus bus{clock};
     platform::notify::VirtualBusNotifications notifications{bus};
     platform::registry::MemoryRegistry registry;
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     ui::HeadlessWindow* window = headless.get();
     console::Station station(std::move(headless),
-                             console::StationServices{bus, notifications, registry});
+                             console::StationServices{bus, notifications, registry, clock});
     station.dlg().OnInitDialog();
     std::vector<std::shared_ptr<handset::VirtualHandset>> phones;
     for (int c = 0; c < kHandsets; ++c) {
@@ -40,7 +41,7 @@ void BM_RunDownloadTenHandsets(benchmark::State& state) {
       cfg.storage = handset::Emmc::Mode::kDigestOnly;
       cfg.keepRequestLog = false;
       cfg.faults.linkBytesPerSecond = kUsb2Link;
-      phones.push_back(std::make_shared<handset::VirtualHandset>(cfg));
+      phones.push_back(std::make_shared<handset::VirtualHandset>(cfg, clock));
       bus.Plug(phones.back());
     }
     window->PumpUntil([&] { return station.dlg().Run.BoundDeviceCount == kHandsets; });

@@ -18,7 +18,8 @@ Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
     : table_(services.usb),
       dlg_(std::make_unique<COstrevaneDlg>(std::move(window))),
       discovery_(*dlg_, table_, services.notifications, services.registry),
-      runHost_(*dlg_, tables_, table_),
+      runHost_(*dlg_, tables_, table_, services.clock),
+      clock_(services.clock),
       autoStart_(std::move(autoStart)) {
   COstrevaneDlg::Hooks& hooks = dlg_->hooks;
   hooks.runDownload = [this] { engine::RunDownload(runHost_); };
@@ -40,7 +41,7 @@ Station::~Station() {
 }
 
 void Station::AutoStartThread(AutoStart start) {
-  platform::DefaultClock().Sleep(100);
+  clock_.Sleep(100);
   discovery_.ScanPresentDevices();
   // Both images, without dialogs; the CSC path must name a CSC image.
   OpenImageWithoutDialog(*dlg_, image::ImageKind::Os, start.osPath);

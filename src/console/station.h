@@ -14,6 +14,7 @@
 #include "engine/engine_tables.h"
 #include "platform/notify/device_notifications.h"
 #include "platform/registry/registry.h"
+#include "platform/time/clock.h"
 #include "platform/usb/usb_host.h"
 #include "usb/winusb_device_manager.h"
 
@@ -23,6 +24,8 @@ struct StationServices {
   platform::usb::UsbHost& usb;
   platform::notify::DeviceNotifications& notifications;
   platform::registry::Registry& registry;
+  // Every wait and tick of the station and its workers.
+  platform::Clock& clock;
 };
 
 // An automatic start: exactly "AUTO_DLOAD", the OS image path and the CSC image path.
@@ -58,6 +61,7 @@ class Station {
   std::unique_ptr<COstrevaneDlg> dlg_;
   DeviceDiscovery discovery_;
   StationRunHost runHost_;
+  platform::Clock& clock_;
   std::optional<AutoStart> autoStart_;
   std::atomic<bool> autoStartDone_{false};
   std::thread autoStartThread_;

@@ -11,8 +11,9 @@ namespace console {
 
 class StationRunHost final : public engine::RunHost {
  public:
-  StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables, usb::CWinUSBDeviceManager& table)
-      : dlg_(dlg), tables_(tables), table_(table) {}
+  StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables, usb::CWinUSBDeviceManager& table,
+                 platform::Clock& clock)
+      : dlg_(dlg), tables_(tables), table_(table), clock_(clock) {}
 
   void AppendLogText(const std::string& text) override { dlg_.AppendLogText(text); }
   void ShowProgress(int channel, int32_t value, uint32_t detail, const char* label) override {
@@ -29,7 +30,7 @@ class StationRunHost final : public engine::RunHost {
   uint32_t DownloadMode() override { return dlg_.DownloadMode; }
   engine::RunState& Run() override { return dlg_.Run; }
   engine::EngineTables& Tables() override { return tables_; }
-  platform::Clock& Clock() override { return platform::DefaultClock(); }
+  platform::Clock& Clock() override { return clock_; }
 
   void EnableStart(bool enabled) override { dlg_.EnableWindow(IDC_START, enabled); }
   void DisableControlsForRun() override { dlg_.DisableControlsForRun(); }
@@ -44,7 +45,7 @@ class StationRunHost final : public engine::RunHost {
     if (dlg_.GetWindow().IsWindowThread())
       dlg_.GetWindow().WaitDispatchOne(std::chrono::milliseconds(milliseconds));
     else
-      platform::DefaultClock().Sleep(milliseconds);
+      clock_.Sleep(milliseconds);
   }
   std::atomic<bool>& RunInProgress() override { return dlg_.RunInProgress; }
   void RunEnded() override { dlg_.RunEnded(); }
@@ -53,6 +54,7 @@ class StationRunHost final : public engine::RunHost {
   COstrevaneDlg& dlg_;
   engine::EngineTables& tables_;
   usb::CWinUSBDeviceManager& table_;
+  platform::Clock& clock_;
 };
 
 }  // namespace console

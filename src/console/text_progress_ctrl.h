@@ -14,12 +14,13 @@
 #include "platform/ui/color.h"
 #include "platform/ui/painter.h"
 #include "platform/ui/window.h"
+#include "protocol/command_host.h"
 
 namespace console {
 
-// Values of ShowProgress besides percentages.
-inline constexpr int32_t PROGRESS_FAILED = 200;
-inline constexpr int32_t PROGRESS_DONE = 300;
+// The bar serves the commands' host: their failure and completion values.
+using protocol::PROGRESS_DONE;
+using protocol::PROGRESS_FAILED;
 // Details of ShowProgress: which suffix follows the label.
 inline constexpr uint32_t PROGRESS_KIND_BACKUP = 400;
 inline constexpr uint32_t PROGRESS_KIND_CONFIRM = 500;

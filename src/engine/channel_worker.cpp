@@ -10,6 +10,7 @@
 #include "engine/download_mode.h"
 #include "protocol/command_packet.h"
 #include "protocol/csc_erase_flag.h"
+#include "protocol/failure_report.h"
 #include "protocol/interrogation.h"
 #include "protocol/partition_write.h"
 
@@ -42,25 +43,16 @@ constexpr FailureText kWriteProtectionFail{"[Channel %d] This device Write Prote
                                            true};
 constexpr FailureText kImageFileFail{"[Channel %d] SMD binary open fail !!",
                                      "[Channel %d] SMD binary open fail !!", true};
-constexpr const char* kModelFail = "[Channel %d] ConfirmModelName does not Match !!";
+constexpr FailureText kModelFail{"[Channel %d] ConfirmModelName does not Match !!",
+                                 "[Channel %d] ConfirmModelName does not Match !!", true};
 
 // The format strings above take the channel number only.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
-void Fail(CommandChannel& ch, const FailureText& f) {
-  ch.host.AppendLog(f.log, ch.channel);
-  std::string bar = FormatBounded(FAILURE_TEXT_SIZE, f.bar, ch.channel);
-  ch.host.ShowProgress(ch.channel, PROGRESS_FAILED_VALUE, 0, bar.c_str());
-  if (f.wait) ch.clock.Sleep(FAILURE_WAIT_MS);
-}
-
-void FailModel(CommandChannel& ch) {
-  ch.host.AppendLog(kModelFail, ch.channel);
-  std::string bar = FormatBounded(FAILURE_TEXT_SIZE, kModelFail, ch.channel);
-  ch.host.ShowProgress(ch.channel, PROGRESS_FAILED_VALUE, 0, bar.c_str());
-  ch.clock.Sleep(FAILURE_WAIT_MS);
-  ch.host.MessageBox(bar, "Fail!!!");
+void Fail(CommandChannel& ch, const FailureText& f, const char* boxCaption = "") {
+  ReportFailure(ch, {FormatBounded(LOG_FORMAT_SIZE, f.log, ch.channel),
+                     FormatBounded(FAILURE_TEXT_SIZE, f.bar, ch.channel), f.wait, boxCaption});
 }
 #pragma GCC diagnostic pop
 
@@ -78,10 +70,11 @@ bool RecoverData(CommandChannel& ch) {
   return WriteRecoverData(ch, buffer.data()) == 0;
 }
 
-// Erases the OS area before the partition table is written. Results are not consulted.
+// Erases the OS area before the partition table is written. Results are not consulted:
+// the writes that follow overwrite what matters, and the handset judges them.
 void EraseOsArea(CommandChannel& ch) {
   if (ErasePartition(ch, "MainOS") == 0 && ErasePartition(ch, "Data") == 0)
-    ErasePartition(ch, "CrashDump");
+    (void)ErasePartition(ch, "CrashDump");
   auto mainOs = FindPartitionEntry(ch, PART_MAINOS);
   auto data = FindPartitionEntry(ch, PART_DATA);
   // Without both entries the range has no bounds: nothing more to erase.
@@ -90,7 +83,7 @@ void EraseOsArea(CommandChannel& ch) {
   // device, far past the OS area; such a table has no OS area to erase either.
   const uint64_t dataEnd = uint64_t{data->startSector} + data->sectorCount;
   if (dataEnd <= mainOs->startSector || dataEnd - mainOs->startSector > UINT32_MAX) return;
-  EraseRange(ch, mainOs->startSector, static_cast<uint32_t>(dataEnd - mainOs->startSector));
+  (void)EraseRange(ch, mainOs->startSector, static_cast<uint32_t>(dataEnd - mainOs->startSector));
 }
 
 // After the checks: partition table, checksum record and the five groups in order.
@@ -121,7 +114,7 @@ bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
   if (groups.WriteGroupAcpi && !write(PART_PLAT)) return false;
   if (groups.WriteGroupOs) {
     if (!write(PART_EFIESP)) return false;
-    write(PART_MMOS);  // its result is not consulted
+    (void)write(PART_MMOS);  // not consulted: the run goes on without MMOS
     if (!write(PART_MAINOS) || !write(PART_DATA)) return false;
     if (WritePartition(ch, PART_CRASHDUMP, 1) != 0) return false;
   }
@@ -140,7 +133,7 @@ bool RunSequence(CommandChannel& ch, ChannelContext& ctx) {
   if (AskDravnikUEFIDwonloadVersion(ch) != 0) return Fail(ch, kUefiFail), false;
   if (AskSecurityType(ch) != 0) return Fail(ch, kSecurityFail), false;
   if (AskDeviceType(ch) != 0) return Fail(ch, kDeviceTypeFail), false;
-  if (ConfirmModelName(ch) != 0) return FailModel(ch), false;
+  if (ConfirmModelName(ch) != 0) return Fail(ch, kModelFail, "Fail!!!"), false;
   if (ImageModel(image).rfind("FW80_", 0) == 0 && flags.ProductDevice == 1)
     return Fail(ch, kFactoryFail), false;
   if (flags.UefiVersion != UEFI_VERSION_REV10) return Fail(ch, kCscFail), false;
@@ -204,7 +197,7 @@ int ChannelWorker(ChannelContext* context) {
     // The reset makes the handset leave at once, and its removal may be handled before
     // this thread runs again: the channel is finished, with its done text, before the
     // reset goes out, so the removal keeps the result instead of reporting an error.
-    host.ShowProgress(c, 300, clock.TickCount() - start, nullptr);
+    host.ShowProgress(c, PROGRESS_DONE, clock.TickCount() - start, nullptr);
     run.ChannelRunning[c] = 0;
     run.ChannelFinished[c] = 1;
     ResetDevice(ch);

@@ -18,7 +18,9 @@
 
 namespace handset {
 
-// The firmware's own copy of the command codes and magic texts.
+// The firmware's own copy of the command codes and magic texts. It is kept apart from
+// the station's wire format on purpose: the far side must not share the host's mistakes,
+// so a wrong code or offset on either side shows up as a refused or unanswered request.
 namespace wire {
 inline constexpr uint32_t kReset = 0xEACDDDAA;
 inline constexpr uint32_t kStartDownload = 0xEACDDDA0;
@@ -70,7 +72,8 @@ struct SignatureBlock {
 
 class VirtualHandset final : public platform::usb::VirtualUsbPeer {
  public:
-  explicit VirtualHandset(HandsetConfig config, platform::Clock& clock = platform::DefaultClock());
+  // Answer delays and request ticks run on `clock`, which must outlive the handset.
+  VirtualHandset(HandsetConfig config, platform::Clock& clock);
 
   // USB identity for this kind and instance.
   static std::string HardwareId(HandsetKind kind);

@@ -1,15 +1,9 @@
-// Status-bar displays and header reads shared by the handset commands.
+// The percentage display and header reads shared by the handset commands.
 #include "protocol/command_channel.h"
 
 #include "platform/bytes/little_endian.h"
 
 namespace protocol {
-
-void ShowFailure(CommandChannel& ch, const std::string& text) {
-  std::string cut = text.substr(0, FAILURE_TEXT_SIZE - 1);
-  ch.host.ShowProgress(ch.channel, PROGRESS_FAILED_VALUE, 0, cut.c_str());
-  ch.clock.Sleep(FAILURE_WAIT_MS);
-}
 
 void ShowPercent(CommandChannel& ch, int32_t p, const char* label) {
   ch.host.ShowProgress(ch.channel, p, 0, label);

@@ -28,10 +28,6 @@ struct CommandChannel {
 // Failure texts go into 100-byte 8-bit buffers; longer texts are cut.
 inline constexpr size_t FAILURE_TEXT_SIZE = 100;
 inline constexpr uint32_t FAILURE_WAIT_MS = 2000;
-inline constexpr int32_t PROGRESS_FAILED_VALUE = 200;
-
-// Shows `text` on the channel's bar as a failure, then waits 2000 ms.
-void ShowFailure(CommandChannel& ch, const std::string& text);
 // Shows percent `p` with the label on the bar and sets the bar's position.
 void ShowPercent(CommandChannel& ch, int32_t p, const char* label);
 

@@ -19,8 +19,7 @@ std::string FormatV(size_t capacity, const char* format, va_list args) {
 void CommandHost::AppendLog(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  // The log itself cuts a line to its limit; this only bounds the formatting work.
-  std::string text = FormatV(2048, format, args);
+  std::string text = FormatV(LOG_FORMAT_SIZE, format, args);
   va_end(args);
   AppendLogText(text);
 }

@@ -8,13 +8,22 @@
 
 namespace protocol {
 
+// Values of ShowProgress besides percentages: the bar turns red with a failure text, or
+// green with the completion text.
+inline constexpr int32_t PROGRESS_FAILED = 200;
+inline constexpr int32_t PROGRESS_DONE = 300;
+
+// Bounds the formatting of one log text; the log itself cuts a line to its own limit.
+inline constexpr size_t LOG_FORMAT_SIZE = 2048;
+
 class CommandHost {
  public:
   virtual ~CommandHost() = default;
 
   // Appends one formatted log text (it carries its own "\r\n" where it has one).
   virtual void AppendLogText(const std::string& text) = 0;
-  // The channel's status bar: a progress, failure or completion text.
+  // The channel's status bar: a percentage 0..100 with its label, PROGRESS_FAILED with
+  // the failure text, or PROGRESS_DONE with the run's milliseconds as `detail`.
   virtual void ShowProgress(int channel, int32_t value, uint32_t detail, const char* label) = 0;
   // The bar's native position (PBM_SETPOS).
   virtual void SetProgressPos(int channel, int32_t pos) = 0;

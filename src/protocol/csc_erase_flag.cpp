@@ -13,7 +13,7 @@ namespace {
 
 void ClearBuffers(CommandChannel& ch) {
   std::memset(ch.tx, 0, PACKET_SIZE);
-  std::memset(ch.rx, 0, 5120);
+  std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
 }
 
 // Sends the CSC package from the CSC image file; 0 when every packet was confirmed.

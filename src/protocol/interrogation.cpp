@@ -53,7 +53,8 @@ void ShowSecurityMismatch(CommandChannel& ch, const char* device, const char* bi
 void ResetDevice(CommandChannel& ch) {
   ch.host.AppendLog("[Channel %d] Reset Device !!\r\n", ch.channel);
   BuildRequest(ch.tx, CMD_RESET, TAG_COMMAND, 0, 0, 0);
-  ch.device.WritePacket(ch.tx, PACKET_SIZE);
+  // The handset restarts on the reset and answers nothing; the write's result has no use.
+  (void)ch.device.WritePacket(ch.tx, PACKET_SIZE);
 }
 
 int StartDownload(CommandChannel& ch) {
@@ -176,7 +177,7 @@ int ConfirmModelName(CommandChannel& ch) {
 int CheckWriteProtection(CommandChannel& ch) {
   ch.host.AppendLog("[Channel %d] Start CheckWriteProtection !!\r\n", ch.channel);
   std::memset(ch.tx, 0, PACKET_SIZE);
-  std::memset(ch.rx, 0, 5120);
+  std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
   ch.device.SetInPipeTimeout(WRITE_PROTECTION_TIMEOUT_MS);
   Ask(ch, CMD_CHECK_WRITE_PROTECTION);
   ch.device.SetInPipeTimeout(IN_PIPE_TIMEOUT_AFTER_CHECK_MS);

@@ -16,13 +16,15 @@ inline constexpr uint32_t CHECKSUM_RECORD_SIZE = 144;
 inline constexpr uint32_t WRITE_PROTECTION_TIMEOUT_MS = 20000;
 inline constexpr uint32_t IN_PIPE_TIMEOUT_AFTER_CHECK_MS = 3000;
 
+// The reset is written and not answered: the handset restarts.
 void ResetDevice(CommandChannel& ch);
-int StartDownload(CommandChannel& ch);
-int AskDravnikUEFIDwonloadVersion(CommandChannel& ch);
-int AskSecurityType(CommandChannel& ch);
-int AskDeviceType(CommandChannel& ch);
-int ConfirmModelName(CommandChannel& ch);
-int CheckWriteProtection(CommandChannel& ch);
-int SetChecksumResultPass(CommandChannel& ch);
+// Each returns 0 when the handset's answer passed, 1 when it failed.
+[[nodiscard]] int StartDownload(CommandChannel& ch);
+[[nodiscard]] int AskDravnikUEFIDwonloadVersion(CommandChannel& ch);
+[[nodiscard]] int AskSecurityType(CommandChannel& ch);
+[[nodiscard]] int AskDeviceType(CommandChannel& ch);
+[[nodiscard]] int ConfirmModelName(CommandChannel& ch);
+[[nodiscard]] int CheckWriteProtection(CommandChannel& ch);
+[[nodiscard]] int SetChecksumResultPass(CommandChannel& ch);
 
 }  // namespace protocol

@@ -7,6 +7,7 @@
 
 #include "platform/bytes/little_endian.h"
 #include "protocol/command_packet.h"
+#include "protocol/failure_report.h"
 
 namespace protocol {
 namespace {
@@ -25,6 +26,13 @@ uint64_t MapDataBytes(const uint8_t* map, uint32_t runs) {
   for (uint32_t r = 0; r < runs; ++r)
     bytes += uint64_t{platform::Le32(map + image::DISCRETE_MAP_RECORDS_OFFSET + 8 * r + 4)} * 512;
   return bytes;
+}
+
+void ReportWriteFailure(CommandChannel& ch, const char* loggedName, const char* shownName) {
+  ReportFailure(ch, {FormatBounded(LOG_FORMAT_SIZE, "[Channel %d] Channel %s  Write fail !!\r\n",
+                                   ch.channel, loggedName),
+                     FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel %s  Write fail !!",
+                                   ch.channel, shownName)});
 }
 
 bool HasHeaderRegion(const CommandChannel& ch) {
@@ -59,18 +67,17 @@ int WritePartition(CommandChannel& ch, int index, int optional) {
   auto entry = FindPartitionEntry(ch, index);
   if (!entry) {
     if (optional) return 0;
-    ch.host.AppendLog("[Channel %d] Channel Get %s  info fail !!\r\n", c, name);
-    ShowFailure(
-        ch, FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel Get %s  info fail !!", c, name));
+    ReportFailure(
+        ch,
+        {FormatBounded(LOG_FORMAT_SIZE, "[Channel %d] Channel Get %s  info fail !!\r\n", c, name),
+         FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel Get %s  info fail !!", c, name)});
     return 1;
   }
   ch.host.AppendLog("[Channel %d] Channel Get %s  WritePartitionData !!\r\n", c, name);
   const int result =
       entry->discrete() ? WriteDiscretePart(ch, *entry) : WriteContiguousPart(ch, *entry);
   if (result == 0 || optional) return 0;
-  ch.host.AppendLog("[Channel %d] Channel %s  Write fail !!\r\n", c, name);
-  ShowFailure(ch,
-              FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel %s  Write fail !!", c, name));
+  ReportWriteFailure(ch, name, name);
   return 1;
 }
 
@@ -90,7 +97,7 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
 
   if (rev10 && slot >= 3 && !legacy) {
     std::memset(ch.tx, 0, PACKET_SIZE);
-    std::memset(ch.rx, 0, 5120);
+    std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
     if (slot < image::SIGNATURE_SLOT_COUNT && HasHeaderRegion(ch)) {
       const size_t at = image::SIGNATURE_SLOTS_OFFSET + slot * image::SIGNATURE_SLOT_SIZE +
                         (ch.flags.ProductSignature ? image::SIGNATURE_BLOCK_SIZE : 0);
@@ -106,7 +113,7 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
   }
 
   std::memset(ch.tx, 0, PACKET_SIZE);
-  std::memset(ch.rx, 0, 5120);
+  std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
   uint8_t* payload = ch.tx + PKT_PAYLOAD;
   const uint8_t dataKind = (slot < 3 || legacy) ? DATA_KIND_PLAIN : DATA_KIND_SIGNED;
   while (left > 0) {
@@ -117,7 +124,7 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
     BuildRequest(ch.tx, CMD_WRITE_DATA, counter++, static_cast<uint8_t>(percent), sector, rounded);
     ch.tx[PKT_DATA_KIND] = dataKind;
     if (SendConfirmed(ch.device, ch.tx, ch.rx, PACKET_SIZE) != 0) return 1;
-    std::memset(ch.rx, 0, 5120);
+    std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
     percent = PercentSent(total - left, total);
     if (percent != lastShown) {
       ShowPercent(ch, percent, label);
@@ -131,10 +138,11 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
   if (rev10 && signatureResult == 0) {
     ShowPercent(ch, 100, label);
     std::memset(ch.tx, 0, PACKET_SIZE);
-    std::memset(ch.rx, 0, 5120);
+    std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
     BuildRequest(ch.tx, CMD_WRITE_END, TAG_COMMAND, 0, 0, 0);
-    ch.device.WritePacket(ch.tx, PACKET_SIZE);
-    ch.device.ReadPacket(ch.rx);
+    // The first end command is not judged: the confirmed one after it decides.
+    (void)ch.device.WritePacket(ch.tx, PACKET_SIZE);
+    (void)ch.device.ReadPacket(ch.rx);
     return SendConfirmed(ch.device, ch.tx, ch.rx, PACKET_SIZE);
   }
   return signatureResult;
@@ -159,7 +167,7 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
 
     std::memset(ch.tx, 0, CHANNEL_BUFFER_SIZE);
     std::memset(ch.rx, 0, PACKET_SIZE);
-    BuildRequest(ch.tx, CMD_HIGH_SPEED_QUERY, 0xF3, 0, 0, 0);
+    BuildRequest(ch.tx, CMD_HIGH_SPEED_QUERY, TAG_HIGH_SPEED_QUERY, 0, 0, 0);
     PlainExchange(ch.device, ch.tx, ch.tx);
     const bool highSpeed = StatusIs(ch.tx, "KX4_ACK");
     if (highSpeed)
@@ -185,7 +193,8 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
         }
         BuildRequest(ch.tx, CMD_WRITE_DATA, counter++, static_cast<uint8_t>(percent), sector, n);
         ch.tx[PKT_DATA_KIND] = DATA_KIND_PLAIN;
-        if (SendConfirmed(ch.device, ch.tx, ch.rx, highSpeed ? n + 512 : PACKET_SIZE) != 0) {
+        if (SendConfirmed(ch.device, ch.tx, ch.rx,
+                          highSpeed ? n + HIGH_SPEED_LENGTH_EXTRA : PACKET_SIZE) != 0) {
           result = 1;
           break;
         }
@@ -220,10 +229,9 @@ int WriteRecoverData(CommandChannel& ch, const uint8_t* answer) {
   }
   if (!data) return 1;
   if (WriteDiscretePart(ch, *data) == 0) return 0;
+  // The log names the partition the handset answered with; the bar names the one written.
   const std::string answered = platform::Utf16LeText(answer + ANS_RECOVER_NAME, 16);
-  ch.host.AppendLog("[Channel %d] Channel %s  Write fail !!\r\n", ch.channel, answered.c_str());
-  ShowFailure(ch, FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel %s  Write fail !!",
-                                ch.channel, "Data"));
+  ReportWriteFailure(ch, answered.c_str(), "Data");
   return 1;
 }
 

@@ -9,6 +9,7 @@
 
 #include "image/smd_format.h"
 #include "protocol/command_channel.h"
+#include "protocol/command_packet.h"
 
 namespace protocol {
 
@@ -37,19 +38,18 @@ enum PartitionIndex : int {
   PART_CRASHDUMP
 };
 
-inline constexpr uint32_t CONTIGUOUS_PACKET_DATA = 0xFC00;
-inline constexpr uint32_t HIGH_SPEED_PACKET_DATA = 0x4FFC00;
-inline constexpr uint32_t PARTITION_INFO_SIZE = 5120;
 inline constexpr uint8_t DATA_KIND_PLAIN = 0x1A;
 inline constexpr uint8_t DATA_KIND_SIGNED = 0xA1;
 
 std::optional<image::PartitionEntry> FindPartitionEntry(const CommandChannel& ch, int index);
-int CheckPartitionInfo(CommandChannel& ch);
-int WritePartition(CommandChannel& ch, int index, int optional);
-int WriteContiguousPart(CommandChannel& ch, const image::PartitionEntry& entry);
-int WriteDiscretePart(CommandChannel& ch, const image::PartitionEntry& entry);
+// Each returns 0 on success, 1 on failure.
+[[nodiscard]] int CheckPartitionInfo(CommandChannel& ch);
+// An `optional` partition (1) that is missing or fails to write still returns 0.
+[[nodiscard]] int WritePartition(CommandChannel& ch, int index, int optional);
+[[nodiscard]] int WriteContiguousPart(CommandChannel& ch, const image::PartitionEntry& entry);
+[[nodiscard]] int WriteDiscretePart(CommandChannel& ch, const image::PartitionEntry& entry);
 // `answer` holds the handset's answer to the Recover query.
-int WriteRecoverData(CommandChannel& ch, const uint8_t* answer);
+[[nodiscard]] int WriteRecoverData(CommandChannel& ch, const uint8_t* answer);
 
 // The percent shown after `sent` of `total` bytes; a total under 100 bytes has no
 // whole-percent step, so it shows 0 until the end.

@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <vector>
 
 #include "platform/text/utf16.h"
 #include "usb/device_kind.h"
-#include "usb/identification_codes.h"
+#include "wire/packet_format.h"
 
 namespace usb {
 namespace {
@@ -22,11 +21,6 @@ std::string LowerAscii(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-std::string TextAt(const std::vector<uint8_t>& buffer, size_t offset) {
-  const char* s = reinterpret_cast<const char*>(buffer.data() + offset);
-  return std::string(s, strnlen(s, buffer.size() - offset));
 }
 
 }  // namespace
@@ -78,39 +72,32 @@ std::vector<std::shared_ptr<CWinUSBFlashDevice>> CWinUSBDeviceManager::Devices()
 }
 
 void CWinUSBDeviceManager::Identify(CWinUSBFlashDevice& device) {
-  std::vector<uint8_t> buffer(identification::kPacketSize, 0);
-  // Each step: the command, the offset of the text taken from its answer.
+  std::vector<uint8_t> buffer(wire::PACKET_SIZE, 0);
+  // One plain exchange per question; the answer replaces the request in the buffer.
   auto exchange = [&](uint32_t command) {
-    std::memcpy(buffer.data(), "KX4_PC!\0", 8);
-    buffer[8] = 0xF1;
-    buffer[10] = 0;
-    buffer[11] = 0xAE;
-    for (int i = 0; i < 4; ++i) {
-      buffer[12 + i] = static_cast<uint8_t>(command >> (8 * i));
-      buffer[16 + i] = 0;
-      buffer[20 + i] = 0;
-    }
-    const int32_t wrote = device.WritePacket(buffer.data(), identification::kPacketSize);
+    wire::BuildRequest(buffer.data(), command, wire::TAG_COMMAND, 0, 0, 0);
+    const int32_t wrote = device.WritePacket(buffer.data(), wire::PACKET_SIZE);
     const int32_t read = device.ReadPacket(buffer.data());
     // A request the handset did not answer leaves no text behind: no earlier answer
     // (or our own request) can pass for this one's.
     if (!wrote || !read) {
-      buffer[24] = 0;
-      buffer[28] = 0;
+      buffer[wire::ANS_STATUS] = 0;
+      buffer[wire::ANS_DEVICE_TYPE_WORD] = 0;
     }
   };
-  exchange(identification::kGetDeviceInfo);
-  m_strDeviceInfo = TextAt(buffer, 24);
+  auto text = [&](size_t offset) { return std::string(wire::AnswerText(buffer.data(), offset)); };
+  exchange(wire::CMD_GET_DEVICE_INFO);
+  m_strDeviceInfo = text(wire::ANS_STATUS);
   device.m_strDeviceInfo = m_strDeviceInfo;
-  exchange(identification::kGetModelName);
-  m_strModelName = TextAt(buffer, 24);
+  exchange(wire::CMD_GET_MODEL_NAME);
+  m_strModelName = text(wire::ANS_STATUS);
   device.m_strModelName = m_strModelName;
-  exchange(identification::kStartDownload);
-  exchange(identification::kGetDeviceType);
-  m_strDeviceType = TextAt(buffer, 28);
+  exchange(wire::CMD_START_DOWNLOAD);
+  exchange(wire::CMD_GET_DEVICE_TYPE);
+  m_strDeviceType = text(wire::ANS_DEVICE_TYPE_WORD);
   device.m_strDeviceType = m_strDeviceType;
-  exchange(identification::kGetSecurityType);
-  m_nSecurityMode = SecurityModeFromAnswer(TextAt(buffer, 24));
+  exchange(wire::CMD_GET_SECURITY_TYPE);
+  m_nSecurityMode = SecurityModeFromAnswer(text(wire::ANS_STATUS));
   device.m_nSecurityMode = m_nSecurityMode;
 }
 

@@ -38,7 +38,7 @@ class CWinUSBDeviceManager {
   CWinUSBDeviceManager& operator=(const CWinUSBDeviceManager&) = delete;
 
   // 0 opened and added; 1 already in the table, not present, or abandoned; else an HRESULT.
-  int32_t OpenDevice(const std::string& path, int32_t channel, int32_t kind);
+  [[nodiscard]] int32_t OpenDevice(const std::string& path, int32_t channel, int32_t kind);
   bool AddDevice(const std::string& path, std::shared_ptr<CWinUSBFlashDevice> device);
   bool FindDevice(const std::string& path);
   // The removed device's channel, or -1 when the path is not in the table. A worker that

@@ -2,9 +2,6 @@
 #include "usb/winusb_flash_device.h"
 
 #include <cstdio>
-#include <cstring>
-
-#include "platform/bytes/little_endian.h"
 
 namespace usb {
 
@@ -23,7 +20,10 @@ bool CWinUSBFlashDevice::QueryBulkPipes(platform::usb::UsbHost& host, platform::
       record.inPipe = pipe.id;
     } else {
       record.outPipe = pipe.id;
-      std::printf("Endpoint index OUT : %d Pipe type: Bulk Pipe ID: %d.\n", i, pipe.id);
+      char line[64];
+      std::snprintf(line, sizeof line, "Endpoint index OUT : %d Pipe type: Bulk Pipe ID: %d.\n", i,
+                    pipe.id);
+      host.TraceLine(line);
     }
   }
   return result;
@@ -31,8 +31,8 @@ bool CWinUSBFlashDevice::QueryBulkPipes(platform::usb::UsbHost& host, platform::
 
 int32_t CWinUSBFlashDevice::WritePacket(const uint8_t* buffer, uint32_t length) {
   if (!m_pHandleInfo || Removed()) return 0;
-  m_nLastTag = buffer[8];
-  m_nLastCode = platform::Le16(buffer + 12);
+  m_nLastTag = wire::RequestTag(buffer);
+  m_nLastCode = wire::RequestEchoCode(buffer);
   if (m_pHandleInfo->winusb == kInvalidHandle) return 0;
   uint32_t written = 0;
   if (host_.WritePipe(m_pHandleInfo->winusb, m_pHandleInfo->outPipe, buffer, length, &written) &&
@@ -45,18 +45,13 @@ int32_t CWinUSBFlashDevice::WritePacket(const uint8_t* buffer, uint32_t length) 
 int32_t CWinUSBFlashDevice::ReadPacket(uint8_t* buffer) {
   if (!m_pHandleInfo || Removed()) return 0;
   // An earlier answer left in the buffer must not pass the echo check.
-  buffer[8] = 0;
-  buffer[12] = 0;
-  buffer[13] = 0;
+  wire::ClearEcho(buffer);
   if (m_pHandleInfo->winusb == kInvalidHandle) return 0;
   uint32_t read = 0;
-  if (!host_.ReadPipe(m_pHandleInfo->winusb, m_pHandleInfo->inPipe, buffer, kAnswerReadLength,
+  if (!host_.ReadPipe(m_pHandleInfo->winusb, m_pHandleInfo->inPipe, buffer, wire::PACKET_SIZE,
                       &read))
     return 0;
-  return std::memcmp(buffer, "KX4_BD!\0", 8) == 0 && buffer[8] == m_nLastTag &&
-                 platform::Le16(buffer + 12) == m_nLastCode
-             ? 1
-             : 0;
+  return wire::IsAnswerTo(buffer, m_nLastTag, m_nLastCode) ? 1 : 0;
 }
 
 void CWinUSBFlashDevice::SetInPipeTimeout(uint32_t milliseconds) {

@@ -8,10 +8,9 @@
 
 #include "usb/security_mode.h"
 #include "usb/winusb_device.h"
+#include "wire/packet_format.h"
 
 namespace usb {
-
-inline constexpr uint32_t kAnswerReadLength = 65536;
 
 class CWinUSBFlashDevice final : public CWinUSBDevice {
  public:
@@ -19,9 +18,10 @@ class CWinUSBFlashDevice final : public CWinUSBDevice {
   ~CWinUSBFlashDevice() override = default;
 
   // Writes `length` bytes, then a zero-length packet. 1 on success, 0 on failure.
-  int32_t WritePacket(const uint8_t* buffer, uint32_t length);
-  // Reads one answer into a 65,536-byte buffer; 1 only for an answer to the last request.
-  int32_t ReadPacket(uint8_t* buffer);
+  [[nodiscard]] int32_t WritePacket(const uint8_t* buffer, uint32_t length);
+  // Reads one answer into a 65,536-byte buffer. 1 only for an answer to the last
+  // request written on this device, 0 otherwise (failed read, magic, echo).
+  [[nodiscard]] int32_t ReadPacket(uint8_t* buffer);
   void SetInPipeTimeout(uint32_t milliseconds);
   void SetOutPipeTimeout(uint32_t milliseconds);
   std::string GetModelName() const { return m_strModelName; }

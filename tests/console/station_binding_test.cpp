@@ -113,8 +113,8 @@ void ListInstances(platform::registry::MemoryRegistry& registry,
 
 TEST_F(StationTest, ScanBindsEachHandsetToItsInstanceIndex) {
   // Plugged before the window listens: no arrival binds them.
-  auto phone = std::make_shared<handset::VirtualHandset>(Config(1));
-  auto phone2 = std::make_shared<handset::VirtualHandset>(Config(2));
+  auto phone = std::make_shared<handset::VirtualHandset>(Config(1), clock);
+  auto phone2 = std::make_shared<handset::VirtualHandset>(Config(2), clock);
   station.reset();
   bus.Plug(phone);
   bus.Plug(phone2);
@@ -122,7 +122,7 @@ TEST_F(StationTest, ScanBindsEachHandsetToItsInstanceIndex) {
   auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
   window = headless.get();
   station = std::make_unique<console::Station>(
-      std::move(headless), console::StationServices{bus, notifications, registry});
+      std::move(headless), console::StationServices{bus, notifications, registry, clock});
   dlg().OnInitDialog();
   EXPECT_EQ(dlg().Run.BoundDeviceCount, 0);
 
@@ -140,7 +140,7 @@ TEST_F(StationTest, ScanBindsEachHandsetToItsInstanceIndex) {
 TEST_F(StationTest, ScanBindsNothingBeyondChannelNineNorOverAnArrival) {
   std::vector<std::string> ids;
   for (int i = 0; i < 12; ++i) ids.push_back("USB\\VID_1234&PID_0001\\x&" + std::to_string(i));
-  auto late = std::make_shared<handset::VirtualHandset>(Config(11));
+  auto late = std::make_shared<handset::VirtualHandset>(Config(11), clock);
   auto early = Plug(Config(0));  // an arrival binds channel 0 first
   ASSERT_EQ(dlg().Run.DevicePresent[0], 1);
   bus.Plug(late);

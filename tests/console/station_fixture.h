@@ -22,13 +22,14 @@
 
 namespace stationtest {
 
-class StationTest : public ::testing::Test, private testsupport::FastClockFirst {
+class StationTest : public ::testing::Test {
  protected:
   explicit StationTest(std::optional<console::AutoStart> autoStart = std::nullopt) {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window = headless.get();
     station = std::make_unique<console::Station>(
-        std::move(headless), console::StationServices{bus, notifications, registry}, autoStart);
+        std::move(headless), console::StationServices{bus, notifications, registry, clock},
+        autoStart);
     dlg().OnInitDialog();
   }
   ~StationTest() override {
@@ -49,7 +50,7 @@ class StationTest : public ::testing::Test, private testsupport::FastClockFirst 
   }
 
   std::shared_ptr<handset::VirtualHandset> Plug(handset::HandsetConfig config) {
-    auto h = std::make_shared<handset::VirtualHandset>(std::move(config));
+    auto h = std::make_shared<handset::VirtualHandset>(std::move(config), clock);
     handsets.push_back(h);
     bus.Plug(h);
     Pump();
@@ -74,7 +75,8 @@ class StationTest : public ::testing::Test, private testsupport::FastClockFirst 
     ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Csc, csc));
   }
 
-  platform::usb::VirtualUsbBus bus;
+  platform::Clock& clock = testsupport::FastClock();
+  platform::usb::VirtualUsbBus bus{clock};
   platform::notify::VirtualBusNotifications notifications{bus};
   platform::registry::MemoryRegistry registry;
   ui::HeadlessWindow* window = nullptr;

@@ -15,22 +15,18 @@ namespace {
 using console::IDC_START;
 using testsupport::PartitionOnHandset;
 
-struct Images {
-  std::string os;
-  std::string csc;
-};
+using Images = testsupport::ImagePair;
 
 const Images& RunImages() {
-  static const Images images{testsupport::BuildOsImage({}, "run.kx4"),
-                             testsupport::BuildCscImage({}, "run.csc")};
+  static const Images images = testsupport::BuildImagePair("run");
   return images;
 }
 
 class StationRunTest : public StationTest {
  protected:
   handset::HandsetConfig Phone(int index) {
-    handset::HandsetConfig c = Config(index);
-    c.partitions = testsupport::GptOfImage(RunImages().os);
+    handset::HandsetConfig c = testsupport::HandsetFor(RunImages().os);
+    c.instancePart = Config(index).instancePart;
     return c;
   }
   void PlugAndLoad(int count, const std::function<void(int, handset::HandsetConfig&)>& tweak = {}) {
@@ -122,7 +118,7 @@ bool AwaitOffWindow(const std::function<bool()>& done) {
 TEST_F(StationRunTest, HandsetPluggedDuringARunHoldsItOpenUntilUnplugged) {
   // A slow link keeps channel 0 busy while the operator plugs another handset in.
   PlugAndLoad(1, [](int, handset::HandsetConfig& c) { c.faults.linkBytesPerSecond = 16 << 20; });
-  auto late = std::make_shared<handset::VirtualHandset>(Phone(7));
+  auto late = std::make_shared<handset::VirtualHandset>(Phone(7), clock);
   std::atomic<bool> unplugged{false};
   std::atomic<bool> startDisabledMeanwhile{false};
   std::atomic<bool> sawLateBound{false};

@@ -20,6 +20,7 @@
 #include "support/flashing/handset_image_check.h"
 #include "support/flashing/test_images.h"
 #include "support/test_env.h"
+#include "support/virtual_station.h"
 
 namespace {
 
@@ -53,24 +54,14 @@ class WaitRecordingClock final : public platform::Clock {
   std::vector<uint32_t> waits_;
 };
 
+// Alive for the process: a rig's threads may still be inside it when a test ends.
 WaitRecordingClock& Waits() {
-  static std::shared_ptr<WaitRecordingClock> clock = [] {
-    UseFastClock();  // taken first, so the rigs do not put the plain one back
-    auto c = std::make_shared<WaitRecordingClock>();
-    platform::SetDefaultClock(c);
-    return c;
-  }();
-  return *clock;
+  static WaitRecordingClock clock;
+  return clock;
 }
 
-struct Images {
-  std::string os;
-  std::string csc;
-};
-
-const Images& ProductImages() {
-  static const Images images{BuildOsImage({}, "failing_product.kx4"),
-                             BuildCscImage({}, "failing_product.csc")};
+const ImagePair& ProductImages() {
+  static const ImagePair images = BuildImagePair("failing_product");
   return images;
 }
 
@@ -83,12 +74,6 @@ std::string ImageWithout(const char* list, const std::string& name, const std::s
                                [&](const nlohmann::json& p) { return p["name"] == name; }),
                 entries.end());
   return BuildTestImage(layout, file);
-}
-
-HandsetConfig HandsetFor(const std::string& osImage) {
-  HandsetConfig c;
-  c.partitions = GptOfImage(osImage);
-  return c;
 }
 
 // Commands after which the handset holds something it did not hold before.
@@ -120,7 +105,7 @@ class ChannelFailure : public ::testing::Test {
   int Run(HandsetConfig config, const std::function<void(ChannelRig&)>& adjust = {},
           int channel = 0, std::string os = "") {
     if (os.empty()) os = ProductImages().os;
-    rig_ = std::make_unique<ChannelRig>(std::move(config), channel);
+    rig_ = std::make_unique<ChannelRig>(std::move(config), channel, Waits());
     channel_ = channel;
     rig_->LoadImages(os, ProductImages().csc);
     os_ = os;
@@ -135,10 +120,7 @@ class ChannelFailure : public ::testing::Test {
 
   ChannelRig& rig() { return *rig_; }
   handset::VirtualHandset& handset() { return rig_->handset(); }
-  std::vector<RequestRecord> Requests() {
-    auto all = handset().Requests();
-    return {all.begin() + static_cast<std::ptrdiff_t>(requestsBefore_), all.end()};
-  }
+  std::vector<RequestRecord> Requests() { return RequestsSince(handset(), requestsBefore_); }
 
   // The closing steps of a failed channel, and its one failure text on the bar.
   void ExpectFailedEnd(const std::string& barText) {
@@ -183,10 +165,7 @@ class ChannelFailure : public ::testing::Test {
   }
 
   std::vector<RequestRecord> WritesOf(uint32_t command) {
-    std::vector<RequestRecord> out;
-    for (const auto& r : Requests())
-      if (r.command == command) out.push_back(r);
-    return out;
+    return RequestsSince(handset(), requestsBefore_, command);
   }
 
   std::unique_ptr<ChannelRig> rig_;
@@ -214,7 +193,7 @@ TEST_F(ChannelFailure, UnknownUefiVersionOnALaterChannel) {
   c.uefiAnswer = "UEFI_REV9";
   uint32_t started = 0;
   EXPECT_EQ(Run(
-                c, [&](ChannelRig&) { started = platform::DefaultClock().TickCount(); }, 7),
+                c, [&](ChannelRig&) { started = Waits().TickCount(); }, 7),
             0);
   ExpectCheckFailure("[Channel 7] Device UEFI Version does not Match !!", CMD_GET_UEFI_VERSION);
   EXPECT_NE(rig().Log().find("[Channel 7] AskDravnikUEFIDwonloadVersion Unknown !!\r\n"),

@@ -20,20 +20,11 @@ const std::vector<std::string> kWrittenPartitions = {
     "SBL1", "SBL2",   "SBL3", "TZ",     "RPM",  "UEFI", "WINSECAPP",
     "PLAT", "EFIESP", "MMOS", "MainOS", "Data", "GPT",  "CrashDump"};
 
-struct Images {
-  std::string os;
-  std::string csc;
-};
+using Images = ImagePair;
 
 const Images& ProductImages() {
-  static const Images images{BuildOsImage({}, "product.kx4"), BuildCscImage({}, "product.csc")};
+  static const Images images = BuildImagePair("product");
   return images;
-}
-
-HandsetConfig HandsetFor(const std::string& osImage) {
-  HandsetConfig c;
-  c.partitions = GptOfImage(osImage);
-  return c;
 }
 
 std::vector<uint8_t> CscPackageOf(const std::string& cscPath) {

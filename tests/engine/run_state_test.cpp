@@ -24,7 +24,7 @@ TEST(RunState, StartsAllZero) {
   for (const auto& mode : state.ChannelSecurityMode) EXPECT_EQ(mode.load(), 0u);
 }
 
-TEST(RunState, WorkersWriteTheirOwnChannelsWhileAPollerSums) {
+TEST(RunState, ThreadSanitizerSeesNoRaceWhileWorkersWriteTheirChannelsAndAPollerSums) {
   RunState state;
   std::atomic<bool> stop{false};
   std::atomic<int> polls{0};

@@ -1,13 +1,10 @@
 // The time service: a scaled clock keeps the proportions of every wait, and the
-// process clock can be swapped while other threads use it.
+// system clock ticks in real milliseconds.
 #include "platform/time/clock.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
-
-#include "support/test_env.h"
 
 namespace {
 
@@ -32,21 +29,6 @@ TEST(SystemClock, TicksInMilliseconds) {
   clock.Sleep(5);
   EXPECT_GE(clock.TickCount() - start, 5u);
   EXPECT_EQ(clock.RealDuration(3000), std::chrono::milliseconds(3000));
-}
-
-TEST(DefaultClock, CanBeReplacedWhileAnotherThreadUsesIt) {
-  auto fast = std::make_shared<platform::ScaledClock>(1000);
-  platform::SetDefaultClock(fast);
-  std::thread user([] {
-    for (int i = 0; i < 200; ++i) platform::DefaultClock().Sleep(1);
-  });
-  for (int i = 0; i < 20; ++i)
-    platform::SetDefaultClock(std::make_shared<platform::ScaledClock>(1000 + i));
-  user.join();
-  platform::SetDefaultClock(fast);
-  EXPECT_EQ(&platform::DefaultClock(), fast.get());
-  // The other tests of this process expect the usual test clock.
-  platform::SetDefaultClock(std::make_shared<platform::ScaledClock>(testsupport::kTimeScale));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "protocol/command_channel.h"
 #include "support/flashing/channel_rig.h"
 #include "support/test_env.h"
+#include "support/virtual_station.h"
 
 namespace protocoltest {
 
@@ -146,7 +147,7 @@ class CommandRig {
            rig.host.tables.Handset[channel],
            rig.host,
            rig.host.image,
-           platform::DefaultClock()} {
+           rig.host.Clock()} {
     Mark();
   }
 
@@ -157,14 +158,10 @@ class CommandRig {
   // Requests the handset received after the last Mark().
   void Mark() { mark_ = handset().Requests().size(); }
   std::vector<handset::RequestRecord> Since() {
-    auto all = handset().Requests();
-    return {all.begin() + static_cast<std::ptrdiff_t>(mark_), all.end()};
+    return testsupport::RequestsSince(handset(), mark_);
   }
   std::vector<handset::RequestRecord> Since(uint32_t command) {
-    std::vector<handset::RequestRecord> out;
-    for (const auto& r : Since())
-      if (r.command == command) out.push_back(r);
-    return out;
+    return testsupport::RequestsSince(handset(), mark_, command);
   }
 
   // Makes `img` the accepted OS image and opens it on the channel's file.

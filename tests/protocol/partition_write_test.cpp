@@ -38,11 +38,7 @@ struct Writer : CommandRig {
       if (r.param1 != SIGNATURE_BLOCK_PARAM) out.push_back(r);
     return out;
   }
-  std::vector<int32_t> Shown() {
-    std::vector<int32_t> out;
-    for (const auto& p : host().Progress(0)) out.push_back(p.value);
-    return out;
-  }
+  std::vector<int32_t> Shown() { return host().ProgressValues(0); }
   std::vector<uint8_t> OnHandset(uint32_t sector, size_t bytes) {
     auto v = handset().emmc().Read(sector, (bytes + 511) / 512);
     v.resize(bytes);

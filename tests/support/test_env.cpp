@@ -2,17 +2,12 @@
 #include "support/test_env.h"
 
 #include <filesystem>
-#include <memory>
-#include <mutex>
-
-#include "platform/time/clock.h"
 
 namespace testsupport {
 
-void UseFastClock() {
-  static std::once_flag once;
-  std::call_once(
-      once, [] { platform::SetDefaultClock(std::make_shared<platform::ScaledClock>(kTimeScale)); });
+platform::Clock& FastClock() {
+  static platform::ScaledClock clock(kTimeScale);
+  return clock;
 }
 
 std::string ScratchDir(const std::string& name) {

@@ -1,16 +1,19 @@
-// Test fixtures shared across folders: a fast clock for the whole test process and a
+// Test fixtures shared across folders: the fast clock that test rigs are built on and a
 // per-test scratch folder under the build tree.
 #pragma once
 
 #include <string>
+
+#include "platform/time/clock.h"
 
 namespace testsupport {
 
 // Time runs this many times faster than real time in tests.
 inline constexpr unsigned kTimeScale = 50;
 
-// Installs the scaled clock as the process clock (idempotent).
-void UseFastClock();
+// A clock kTimeScale times faster than real time, alive for the whole test process, so
+// a thread left running by one test never waits on a clock that is gone.
+platform::Clock& FastClock();
 
 // A fresh, empty folder under <build>/test-output/<name>.
 std::string ScratchDir(const std::string& name);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/bytes/little_endian.h"
+#include "wire/packet_format.h"
 
 #include "support/test_env.h"
 
@@ -13,11 +13,6 @@ namespace testsupport {
 using platform::usb::DeviceProperty;
 using platform::usb::Handle;
 using platform::usb::kInvalidHandle;
-
-platform::Clock& FastClock() {
-  UseFastClock();
-  return platform::DefaultClock();
-}
 
 namespace {
 
@@ -68,14 +63,18 @@ std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost&
   return device;
 }
 
+std::vector<handset::RequestRecord> RequestsSince(const handset::VirtualHandset& h, size_t mark,
+                                                  std::optional<uint32_t> command) {
+  std::vector<handset::RequestRecord> out;
+  const auto all = h.Requests();
+  for (size_t i = mark; i < all.size(); ++i)
+    if (!command || all[i].command == *command) out.push_back(all[i]);
+  return out;
+}
+
 std::vector<uint8_t> RawRequest(uint32_t command, uint8_t tag, uint32_t param1, uint32_t param2) {
-  std::vector<uint8_t> r(0x10000, 0);
-  std::copy_n("KX4_PC!", 8, r.begin());
-  r[8] = tag;
-  r[11] = 0xAE;
-  platform::PutLe32(r.data() + 12, command);
-  platform::PutLe32(r.data() + 16, param1);
-  platform::PutLe32(r.data() + 20, param2);
+  std::vector<uint8_t> r(wire::PACKET_SIZE, 0);
+  wire::BuildRequest(r.data(), command, tag, 0, param1, param2);
   return r;
 }
 
@@ -95,10 +94,10 @@ std::optional<std::string> VirtualStation::Ask(const std::vector<uint8_t>& reque
                                                std::vector<uint8_t>* answer) {
   std::vector<uint8_t> local;
   std::vector<uint8_t>& rx = answer ? *answer : local;
-  rx.assign(0x10000, 0);
+  rx.assign(wire::PACKET_SIZE, 0);
   const bool wrote = device->WritePacket(request.data(), static_cast<uint32_t>(request.size()));
   if (!device->ReadPacket(rx.data()) || !wrote) return std::nullopt;
-  return platform::FixedText(rx.data() + 24, rx.size() - 24);
+  return std::string(wire::StatusText(rx.data()));
 }
 
 }  // namespace testsupport

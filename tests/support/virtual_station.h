@@ -11,6 +11,7 @@
 #include "handset/handset_config.h"
 #include "handset/virtual_handset.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
+#include "support/test_env.h"
 #include "usb/winusb_flash_device.h"
 
 namespace testsupport {
@@ -21,8 +22,9 @@ std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost&
                                                          const std::string& interfaceClass,
                                                          const std::string& path, int32_t channel);
 
-// Installs the fast clock before anything captures the process clock.
-platform::Clock& FastClock();
+// The requests `h` received from the `mark`-th on; only those of `command` when given.
+std::vector<handset::RequestRecord> RequestsSince(const handset::VirtualHandset& h, size_t mark,
+                                                  std::optional<uint32_t> command = std::nullopt);
 
 // A 65,536-byte request: magic, tag, marker, command and parameters, zeros elsewhere.
 std::vector<uint8_t> RawRequest(uint32_t command, uint8_t tag = 0xF1, uint32_t param1 = 0,

@@ -42,10 +42,9 @@ const DemoImages& Images() {
 }
 
 TEST(Demo, TwoHandsetsAreWrittenAndJudgedWritten) {
-  testsupport::UseFastClock();
   demo::DemoOptions options{Images().os, Images().csc, 2, testsupport::ScratchDir("demo_run"), 0};
   std::ostringstream out;
-  const demo::DemoReport report = demo::RunDemo(options, out);
+  const demo::DemoReport report = demo::RunDemo(options, testsupport::FastClock(), out);
   const std::string text = out.str();
   EXPECT_TRUE(report.ok()) << text;
   EXPECT_EQ(report.written, 2);
@@ -76,7 +75,7 @@ TEST(Demo, JudgeNamesEveryPartitionThatDiffers) {
   handset::HandsetConfig config;
   config.partitions = demo::GptOfImage(*os);
   ASSERT_GT(config.partitions.size(), 10u);
-  handset::VirtualHandset h(config);
+  handset::VirtualHandset h(config, testsupport::FastClock());
   WriteImageDirectly(h, *os);
 
   auto v = demo::CheckHandset(h, *os, *csc, image::ModelFamily::FamilyK220, "BTU");

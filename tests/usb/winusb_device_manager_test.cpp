@@ -19,10 +19,8 @@ using usb::CWinUSBDeviceManager;
 
 class DeviceTableTest : public ::testing::Test {
  protected:
-  DeviceTableTest() { testsupport::FastClock(); }
-
   std::shared_ptr<VirtualHandset> Plug(HandsetConfig config) {
-    auto h = std::make_shared<VirtualHandset>(std::move(config));
+    auto h = std::make_shared<VirtualHandset>(std::move(config), testsupport::FastClock());
     bus.Plug(h);
     return h;
   }
@@ -34,7 +32,7 @@ class DeviceTableTest : public ::testing::Test {
     return c;
   }
 
-  platform::usb::VirtualUsbBus bus;
+  platform::usb::VirtualUsbBus bus{testsupport::FastClock()};
   CWinUSBDeviceManager table{bus};
 };
 
@@ -70,6 +68,22 @@ TEST_F(DeviceTableTest, OpenIdentifiesTheHandsetAndKeepsIt) {
   EXPECT_EQ(requests[2].command, handset::wire::kStartDownload);
   EXPECT_EQ(requests[3].command, handset::wire::kGetDeviceType);
   EXPECT_EQ(requests[4].command, handset::wire::kGetSecurityType);
+}
+
+// Each question is a whole command request, built afresh over the answer before it.
+TEST_F(DeviceTableTest, IdentificationQuestionsAreWholeCommandRequests) {
+  auto h = Plug(Config("5&1d2c3b4a&0&3"));
+  ASSERT_EQ(table.OpenDevice(h->InterfacePath(), 0, usb::DEVICE_KIND_PLATFORM), 0);
+  auto requests = h->Requests();
+  ASSERT_EQ(requests.size(), 5u);
+  for (const auto& r : requests) {
+    EXPECT_EQ(r.length, 0x10000u);
+    EXPECT_EQ(r.tag, 0xF1);
+    EXPECT_EQ(r.progress, 0);
+    EXPECT_EQ(r.param1, 0u);
+    EXPECT_EQ(r.param2, 0u);
+    EXPECT_NE(r.answer, "KX4_NAK") << std::hex << r.command;
+  }
 }
 
 TEST_F(DeviceTableTest, KnownPathReturnsOneWithoutTouchingThePlatform) {
@@ -194,12 +208,11 @@ TEST_F(DeviceTableTest, RemovalReturnsTheChannelAndInvalidatesTheDevice) {
 namespace {
 
 TEST(DeviceTableNoPipes, InterfaceWithoutBulkPipesIsSkipped) {
-  testsupport::FastClock();
-  platform::usb::VirtualUsbBus bus;
+  platform::usb::VirtualUsbBus bus{testsupport::FastClock()};
   CWinUSBDeviceManager table{bus};
   HandsetConfig c;
   c.openFaults.querySettingsFails = true;
-  auto h = std::make_shared<VirtualHandset>(c);
+  auto h = std::make_shared<VirtualHandset>(c, testsupport::FastClock());
   bus.Plug(h);
   EXPECT_EQ(table.OpenDevice(h->InterfacePath(), 0, 0), 1);
   EXPECT_TRUE(table.Devices().empty());

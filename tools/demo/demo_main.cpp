@@ -16,5 +16,6 @@ int main(int argc, char** argv) {
     std::cerr << "ostrevane_demo: " << error << "\n" << demo::kDemoUsage;
     return 2;
   }
-  return demo::RunDemo(*options, std::cout).ok() ? 0 : 1;
+  platform::SystemClock clock;
+  return demo::RunDemo(*options, clock, std::cout).ok() ? 0 : 1;
 }

@@ -61,7 +61,7 @@ std::string Cell(const std::string& text, size_t width) {
 
 }  // namespace
 
-DemoReport RunDemo(const DemoOptions& o, std::ostream& out) {
+DemoReport RunDemo(const DemoOptions& o, platform::Clock& clock, std::ostream& out) {
   DemoReport report;
   std::string error;
   auto os = ReadImageFile(o.osPath, &error);
@@ -79,7 +79,7 @@ DemoReport RunDemo(const DemoOptions& o, std::ostream& out) {
   const std::string capturePath = (std::filesystem::path(o.outDir) / "capture.pcap").string();
   const std::string dumpPath = (std::filesystem::path(o.outDir) / "handset0").string();
 
-  platform::usb::VirtualUsbBus bus;
+  platform::usb::VirtualUsbBus bus{clock};
   platform::notify::VirtualBusNotifications notifications{bus};
   platform::registry::MemoryRegistry registry;
   if (!bus.StartCapture(capturePath)) out << "ostrevane_demo: cannot write " << capturePath << "\n";
@@ -89,7 +89,8 @@ DemoReport RunDemo(const DemoOptions& o, std::ostream& out) {
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
   std::vector<std::string> instances;
   for (int i = 0; i < o.handsets; ++i) {
-    handsets.push_back(std::make_shared<handset::VirtualHandset>(HandsetFor(&*os, i, o.linkMbps)));
+    handsets.push_back(
+        std::make_shared<handset::VirtualHandset>(HandsetFor(&*os, i, o.linkMbps), clock));
     instances.push_back(handsets.back()->InstanceId());
     bus.Plug(handsets.back());
   }
@@ -110,7 +111,7 @@ DemoReport RunDemo(const DemoOptions& o, std::ostream& out) {
     return ui::IDOK;
   });
   console::Station station(std::move(headless),
-                           console::StationServices{bus, notifications, registry},
+                           console::StationServices{bus, notifications, registry, clock},
                            console::ParseAutoStart({"AUTO_DLOAD", o.osPath, o.cscPath}));
 
   const Clock::time_point start = Clock::now();

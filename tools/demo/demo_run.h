@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "demo/demo_options.h"
+#include "platform/time/clock.h"
 
 namespace demo {
 
@@ -16,7 +17,8 @@ struct DemoReport {
 };
 
 // Prints what the operator would see (the log as it grows, then every channel's box and
-// bar) and the verdict on each handset to `out`.
-DemoReport RunDemo(const DemoOptions& options, std::ostream& out);
+// bar) and the verdict on each handset to `out`. The station, the bus and the handsets
+// all wait on `clock`.
+DemoReport RunDemo(const DemoOptions& options, platform::Clock& clock, std::ostream& out);
 
 }  // namespace demo

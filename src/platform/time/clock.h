@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
 
 namespace platform {
 
@@ -44,9 +43,5 @@ class ScaledClock final : public Clock {
   uint32_t factor_;
   std::chrono::steady_clock::time_point start_;
 };
-
-// The process-wide clock: real time unless a test or benchmark installs another.
-Clock& DefaultClock();
-void SetDefaultClock(std::shared_ptr<Clock> clock);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -69,6 +70,10 @@ class UsbHost {
 
   // Error code of the calling thread's last failed call.
   virtual uint32_t LastError() = 0;
+
+  // The driver layer's trace lines (the OUT pipe found by a pipe query) go to standard
+  // output, never to the operator's log; a backend may send them elsewhere.
+  virtual void TraceLine(const std::string& line) { std::fputs(line.c_str(), stdout); }
 };
 
 }  // namespace platform::usb

@@ -7,16 +7,13 @@
 #include "image/image_loader.h"
 #include "image/model_table.h"
 #include "support/flashing/handset_image_check.h"
-#include "support/test_env.h"
 
 namespace testsupport {
 
-FastClockFirst::FastClockFirst() {
-  UseFastClock();
-}
-
-ChannelRig::ChannelRig(handset::HandsetConfig config, int channel)
-    : handset_(std::make_shared<handset::VirtualHandset>(std::move(config))) {
+ChannelRig::ChannelRig(handset::HandsetConfig config, int channel, platform::Clock& clock)
+    : bus(clock),
+      host(clock),
+      handset_(std::make_shared<handset::VirtualHandset>(std::move(config), clock)) {
   bus.Plug(handset_);
   const int32_t opened = table.OpenDevice(handset_->InterfacePath(), channel,
                                           static_cast<int>(handset_->config().kind));

@@ -10,6 +10,7 @@
 #include "image/operator_messages.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
 #include "support/flashing/recording_host.h"
+#include "support/test_env.h"
 #include "usb/winusb_device_manager.h"
 
 namespace testsupport {
@@ -23,14 +24,11 @@ class RecordedMessages : public image::OperatorMessages {
   std::vector<std::string> boxes;
 };
 
-// Installs the fast clock before any member captures the process clock.
-struct FastClockFirst {
-  FastClockFirst();
-};
-
-class ChannelRig : private FastClockFirst {
+class ChannelRig {
  public:
-  explicit ChannelRig(handset::HandsetConfig config, int channel = 0);
+  // The bus, the handset and the worker all run on `clock`.
+  explicit ChannelRig(handset::HandsetConfig config, int channel = 0,
+                      platform::Clock& clock = FastClock());
 
   // Accepts the images as the station would (model check, header, CSC merge).
   void LoadImages(const std::string& osPath, const std::string& cscPath = "");

@@ -3,12 +3,8 @@
 
 namespace testsupport {
 
-RecordingHost::RecordingHost() {
+RecordingHost::RecordingHost(platform::Clock& clock) : clock_(clock) {
   tables.ResetEngineState();
-}
-
-platform::Clock& RecordingHost::Clock() {
-  return platform::DefaultClock();
 }
 
 void RecordingHost::AppendLogText(const std::string& text) {
@@ -46,6 +42,12 @@ std::vector<ProgressCall> RecordingHost::Progress(int channel) const {
   return progress_.at(channel);
 }
 
+std::vector<int32_t> RecordingHost::ProgressValues(int channel) const {
+  std::vector<int32_t> out;
+  for (const auto& p : Progress(channel)) out.push_back(p.value);
+  return out;
+}
+
 std::vector<int32_t> RecordingHost::Positions(int channel) const {
   std::lock_guard lock(mutex_);
   return positions_.at(channel);
@@ -59,7 +61,7 @@ std::vector<MessageBoxCall> RecordingHost::Boxes() const {
 std::vector<std::string> RecordingHost::FailureTexts(int channel) const {
   std::vector<std::string> out;
   for (const auto& p : Progress(channel))
-    if (p.value == 200) out.push_back(p.label);
+    if (p.value == protocol::PROGRESS_FAILED) out.push_back(p.label);
   return out;
 }
 

@@ -28,7 +28,8 @@ struct MessageBoxCall {
 
 class RecordingHost : public engine::DownloadHost {
  public:
-  RecordingHost();
+  // The workers wait on `clock`, which must outlive the host.
+  explicit RecordingHost(platform::Clock& clock);
 
   // CommandHost.
   void AppendLogText(const std::string& text) override;
@@ -42,10 +43,12 @@ class RecordingHost : public engine::DownloadHost {
   uint32_t DownloadMode() override { return mode; }
   engine::RunState& Run() override { return run; }
   engine::EngineTables& Tables() override { return tables; }
-  platform::Clock& Clock() override;
+  platform::Clock& Clock() override { return clock_; }
 
   std::string Log() const;
   std::vector<ProgressCall> Progress(int channel) const;
+  // Only the values of the channel's ShowProgress calls, in order.
+  std::vector<int32_t> ProgressValues(int channel) const;
   std::vector<int32_t> Positions(int channel) const;
   std::vector<MessageBoxCall> Boxes() const;
 
@@ -60,6 +63,7 @@ class RecordingHost : public engine::DownloadHost {
   engine::EngineTables tables;
 
  private:
+  platform::Clock& clock_;
   mutable std::mutex mutex_;
   std::string log_;
   std::array<std::vector<ProgressCall>, engine::kChannelCount> progress_;

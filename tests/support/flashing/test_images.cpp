@@ -172,4 +172,14 @@ std::vector<handset::GptPartition> GptOfImage(const std::string& imagePath) {
   return handset::ParseGpt(ReadFileBytes(imagePath, gpt.fileOffset, gpt.length));
 }
 
+ImagePair BuildImagePair(const std::string& stem) {
+  return {BuildOsImage({}, stem + ".kx4"), BuildCscImage({}, stem + ".csc")};
+}
+
+handset::HandsetConfig HandsetFor(const std::string& osImage) {
+  handset::HandsetConfig c;
+  c.partitions = GptOfImage(osImage);
+  return c;
+}
+
 }  // namespace testsupport

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "handset/gpt_table.h"
+#include "handset/handset_config.h"
 
 namespace testsupport {
 
@@ -41,5 +42,15 @@ std::string BuildCscImage(const CscImageSpec& spec, const std::string& name);
 
 // The partition table carried by the image's "GPT" partition, as a handset would hold it.
 std::vector<handset::GptPartition> GptOfImage(const std::string& imagePath);
+
+// The standard OS image and its CSC image, as <stem>.kx4 and <stem>.csc.
+struct ImagePair {
+  std::string os;
+  std::string csc;
+};
+ImagePair BuildImagePair(const std::string& stem);
+
+// A handset whose storage holds the partition table the image carries.
+handset::HandsetConfig HandsetFor(const std::string& osImage);
 
 }  // namespace testsupport

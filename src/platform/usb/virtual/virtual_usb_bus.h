@@ -24,7 +24,8 @@ class VirtualUsbBus final : public UsbHost {
   // Pipes start with this timeout until SetPipeTimeout changes it.
   static constexpr uint32_t kDefaultPipeTimeoutMs = 5000;
 
-  explicit VirtualUsbBus(Clock& clock = DefaultClock());
+  // Pipe timeouts run on `clock`, which must outlive the bus.
+  explicit VirtualUsbBus(Clock& clock);
   ~VirtualUsbBus() override;
 
   // Device side.

@@ -1,5 +1,5 @@
-// The open walks the present interfaces of the handset's class, opens the one whose
-// path matches, finds its bulk pipes, identifies it and adds it to the table.
+// The open has the interface walk open the handset's interface, identifies the device
+// and adds it to the table.
 #include "usb/winusb_device_manager.h"
 
 #include <algorithm>
@@ -7,15 +7,11 @@
 #include <vector>
 
 #include "platform/text/utf16.h"
-#include "usb/device_kind.h"
+#include "usb/interface_open.h"
 #include "wire/packet_format.h"
 
 namespace usb {
 namespace {
-
-using platform::usb::kInvalidHandle;
-
-constexpr size_t kMaxPathUnits = 259;
 
 std::string LowerAscii(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -104,73 +100,17 @@ void CWinUSBDeviceManager::Identify(CWinUSBFlashDevice& device) {
 int32_t CWinUSBDeviceManager::OpenDevice(const std::string& path, int32_t channel, int32_t kind) {
   std::lock_guard guard(lock_);
   if (FindDevice(path)) return 1;
-  const std::string interfaceClass = InterfaceClassOfKind(kind);
-  const platform::usb::Handle set = host_.GetClassDevs(interfaceClass);
-  if (set == kInvalidHandle) return HresultFromWin32(host_.LastError());
-
-  const std::string wanted = LowerAscii(path);
-  int32_t result = 1;
-  for (uint32_t index = 0; host_.EnumDeviceInfo(set, index); ++index) {
-    if (!host_.EnumDeviceInterface(set, index)) {
-      result = HresultFromWin32(host_.LastError());
-      break;
-    }
-    using platform::usb::DeviceProperty;
-    auto name = host_.GetDeviceProperty(set, index, DeviceProperty::kFriendlyName);
-    if (!name) name = host_.GetDeviceProperty(set, index, DeviceProperty::kDeviceDescription);
-    std::string friendlyName = name ? name->substr(0, kMaxPathUnits) : "Unknown";
-
-    uint32_t size = 0;
-    const bool sized = host_.GetInterfaceDetail(set, index, nullptr, &size);
-    if ((!sized && host_.LastError() != platform::usb::kErrorInsufficientBuffer) || size == 0) {
-      // A size query that does not ask for a buffer ends the search over the whole set.
-      result = HresultFromWin32(host_.LastError());
-      break;
-    }
-    std::string reported;
-    if (!host_.GetInterfaceDetail(set, index, &reported, &size)) {
-      result = HresultFromWin32(host_.LastError());
-      continue;
-    }
-    reported = reported.substr(0, kMaxPathUnits);
-    if (wanted != reported) continue;  // the reported path is not case-folded
-
-    const platform::usb::Handle file = host_.OpenInterface(reported);
-    if (file == kInvalidHandle) {
-      result = HresultFromWin32(host_.LastError());
-      continue;
-    }
-    const platform::usb::Handle winusb = host_.Initialize(file);
-    if (winusb == kInvalidHandle) {
-      result = HresultFromWin32(host_.LastError());
-      host_.CloseInterface(file);
-      continue;
-    }
-    auto record = std::make_unique<DeviceHandleInfo>();
-    record->portNumber = PortNumberFromPath(path);
-    record->winusb = winusb;
-    record->file = file;
-    record->open = 1;
-    record->friendlyName = friendlyName;
-    record->interfacePath = reported;
-    if (!CWinUSBFlashDevice::QueryBulkPipes(host_, winusb, *record)) {
-      ReleaseHandleInfo(host_, *record);
-      continue;
-    }
-    auto device = std::make_shared<CWinUSBFlashDevice>(host_, std::move(record), channel);
+  return OpenPresentInterface(host_, path, channel, kind, [&](const auto& device) {
     Identify(*device);
-    if (!AddDevice(reported, device)) {
+    if (!AddDevice(device->m_pHandleInfo->interfacePath, device)) {
       device->MarkRemoved();
-      continue;
+      return false;
     }
-    m_listNames.push_back({device->m_pHandleInfo->portNumber, friendlyName});
+    m_listNames.push_back({device->m_pHandleInfo->portNumber, device->m_pHandleInfo->friendlyName});
     device->SetInPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
     device->SetOutPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
-    result = 0;
-    break;
-  }
-  host_.DestroyDeviceInfoList(set);
-  return result;
+    return true;
+  });
 }
 
 }  // namespace usb

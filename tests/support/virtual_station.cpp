@@ -1,66 +1,29 @@
-// Walking the virtual bus like the device open, and the one-handset station.
+// Opening through the device open's own walk, and the one-handset station.
 #include "support/virtual_station.h"
 
 #include <algorithm>
 #include <utility>
 
+#include "usb/interface_open.h"
+#include "usb/winusb_device_manager.h"
 #include "wire/packet_format.h"
 
 #include "support/test_env.h"
 
 namespace testsupport {
 
-using platform::usb::DeviceProperty;
-using platform::usb::Handle;
-using platform::usb::kInvalidHandle;
-
-namespace {
-
-// Finds `path` among the present interfaces of the class; fills its friendly name.
-bool FindInterface(platform::usb::UsbHost& host, const std::string& interfaceClass,
-                   const std::string& path, std::string* friendlyName) {
-  const Handle set = host.GetClassDevs(interfaceClass);
-  if (set == kInvalidHandle) return false;
-  bool found = false;
-  for (uint32_t i = 0; !found && host.EnumDeviceInfo(set, i); ++i) {
-    if (!host.EnumDeviceInterface(set, i)) continue;
-    uint32_t size = 0;
-    if (host.GetInterfaceDetail(set, i, nullptr, &size) ||
-        host.LastError() != platform::usb::kErrorInsufficientBuffer)
-      continue;
-    std::string reported;
-    if (!host.GetInterfaceDetail(set, i, &reported, &size) || reported != path) continue;
-    auto name = host.GetDeviceProperty(set, i, DeviceProperty::kFriendlyName);
-    if (!name) name = host.GetDeviceProperty(set, i, DeviceProperty::kDeviceDescription);
-    *friendlyName = name ? *name : "Unknown";
-    found = true;
-  }
-  host.DestroyDeviceInfoList(set);
-  return found;
-}
-
-}  // namespace
-
-std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost& host,
-                                                         const std::string& interfaceClass,
+std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost& host, int32_t kind,
                                                          const std::string& path, int32_t channel) {
-  auto info = std::make_unique<usb::DeviceHandleInfo>();
-  if (!FindInterface(host, interfaceClass, path, &info->friendlyName)) return nullptr;
-  info->interfacePath = path;
-  info->portNumber = usb::PortNumberFromPath(path);
-  info->file = host.OpenInterface(path);
-  if (info->file == kInvalidHandle) return nullptr;
-  info->open = 1;
-  info->winusb = host.Initialize(info->file);
-  if (info->winusb == kInvalidHandle ||
-      !usb::CWinUSBFlashDevice::QueryBulkPipes(host, info->winusb, *info)) {
-    usb::ReleaseHandleInfo(host, *info);
-    return nullptr;
-  }
-  auto device = std::make_shared<usb::CWinUSBFlashDevice>(host, std::move(info), channel);
-  device->SetInPipeTimeout(5000);
-  device->SetOutPipeTimeout(5000);
-  return device;
+  std::shared_ptr<usb::CWinUSBFlashDevice> opened;
+  const int32_t result =
+      usb::OpenPresentInterface(host, path, channel, kind, [&](const auto& device) {
+        opened = device;
+        return true;
+      });
+  if (result != 0 || !opened) return nullptr;
+  opened->SetInPipeTimeout(usb::PIPE_TIMEOUT_AFTER_OPEN_MS);
+  opened->SetOutPipeTimeout(usb::PIPE_TIMEOUT_AFTER_OPEN_MS);
+  return opened;
 }
 
 std::vector<handset::RequestRecord> RequestsSince(const handset::VirtualHandset& h, size_t mark,
@@ -86,7 +49,7 @@ VirtualStation::VirtualStation(handset::HandsetConfig config, int32_t channel)
 }
 
 std::shared_ptr<usb::CWinUSBFlashDevice> VirtualStation::Open(int32_t channel) {
-  return OpenFlashDevice(bus, handset->InterfaceClass(handset->config().kind),
+  return OpenFlashDevice(bus, static_cast<int32_t>(handset->config().kind),
                          handset->InterfacePath(), channel);
 }
 

@@ -1,5 +1,5 @@
-// A virtual bus with one virtual handset plugged in and opened as a flash device, the
-// way the device open reaches a handset: set of the class, interface path, open, pipes.
+// A virtual bus with one virtual handset plugged in and opened as a flash device by the
+// device open's own walk (set of the class, interface path, open, pipes), unidentified.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,10 @@
 
 namespace testsupport {
 
-// Opens the present interface `path` of `interfaceClass` on `host`: null when any step
-// fails (the handles opened so far are released). Both pipes get a 5000 ms timeout.
-std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost& host,
-                                                         const std::string& interfaceClass,
+// Opens the present interface `path` of handset kind `kind` on `host` as the device
+// table does, without its questions: null when any step fails (the handles opened so
+// far are released). Both pipes get the 5000 ms of an opened device.
+std::shared_ptr<usb::CWinUSBFlashDevice> OpenFlashDevice(platform::usb::UsbHost& host, int32_t kind,
                                                          const std::string& path, int32_t channel);
 
 // The requests `h` received from the `mark`-th on; only those of `command` when given.

@@ -12,6 +12,7 @@
 #include "platform/bytes/little_endian.h"
 #include "support/test_env.h"
 #include "support/virtual_station.h"
+#include "usb/device_kind.h"
 #include "usb/security_mode.h"
 #include "usb/winusb_flash_device.h"
 
@@ -101,9 +102,10 @@ class ScriptedPeer final : public platform::usb::VirtualUsbPeer {
  public:
   platform::usb::PeerIdentity Identity() const override {
     platform::usb::PeerIdentity id;
-    id.interfaceClass = "{0e1f2a3b-0000-4000-8000-00000000beef}";
+    // A kind-0 interface, so the device open's walk finds it.
+    id.interfaceClass = usb::KIND0_INTERFACE_CLASS;
     id.interfacePath =
-        "\\\\?\\usb#vid_0001&pid_0002#6&abc&0&7#{0e1f2a3b-0000-4000-8000-00000000beef}";
+        "\\\\?\\usb#vid_0001&pid_0002#6&abc&0&7#{3b7e90d2-51c4-4e8a-9d1f-0a6c2e58b713}";
     id.friendlyName = "Scripted";
     id.endpoints = {{2, 0x81}, {2, 0x01}};
     return id;
@@ -149,7 +151,7 @@ class EchoCheck : public ::testing::Test {
   void SetUp() override {
     bus_.Plug(peer_);
     auto id = peer_->Identity();
-    device_ = testsupport::OpenFlashDevice(bus_, id.interfaceClass, id.interfacePath, 3);
+    device_ = testsupport::OpenFlashDevice(bus_, usb::DEVICE_KIND_PLATFORM, id.interfacePath, 3);
     ASSERT_NE(device_, nullptr);
     device_->SetInPipeTimeout(500);
     request_ = RawRequest(kGetUefiVersion, 0xF1);
@@ -229,9 +231,9 @@ TEST(FlashDeviceEcho, LateAnswerToAnEarlierRequestFailsLikeAFailedRead) {
 TEST(FlashDeviceWrite, LengthZeroWritesTwoZeroLengthPackets) {
   VirtualStation station;
   CountingHost host(station.bus);
-  auto device = testsupport::OpenFlashDevice(
-      host, station.handset->InterfaceClass(station.handset->config().kind),
-      station.handset->InterfacePath(), 0);
+  auto device =
+      testsupport::OpenFlashDevice(host, static_cast<int32_t>(station.handset->config().kind),
+                                   station.handset->InterfacePath(), 0);
   ASSERT_NE(device, nullptr);
   auto request = RawRequest(kGetModelName);
   EXPECT_EQ(device->WritePacket(request.data(), 0), 1);
@@ -365,9 +367,9 @@ TEST(FlashDeviceRemoval, ReadBlockedInFlightEndsWhenTheHandsetIsUnplugged) {
 TEST(FlashDeviceRemoval, MarkedDeviceFailsWithoutTouchingThePlatformAndLivesWhileHeld) {
   VirtualStation station;
   CountingHost host(station.bus);
-  auto owner = testsupport::OpenFlashDevice(
-      host, station.handset->InterfaceClass(station.handset->config().kind),
-      station.handset->InterfacePath(), 4);
+  auto owner =
+      testsupport::OpenFlashDevice(host, static_cast<int32_t>(station.handset->config().kind),
+                                   station.handset->InterfacePath(), 4);
   ASSERT_NE(owner, nullptr);
   std::shared_ptr<usb::CWinUSBFlashDevice> worker = owner;  // the channel's worker
 

@@ -1,0 +1,24 @@
+// The walk of the device open: the present interfaces of a handset kind's class are
+// searched for one path, and the match is opened with WinUSB and its bulk pipes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/usb/usb_host.h"
+#include "usb/winusb_flash_device.h"
+
+namespace usb {
+
+// Takes an opened device; false sends the walk on to the next interface.
+using AcceptDevice = std::function<bool(const std::shared_ptr<CWinUSBFlashDevice>&)>;
+
+// 0 when a matching interface was opened and accepted; 1 when none was (not present,
+// or every match refused); else the HRESULT of the last platform failure on the way.
+[[nodiscard]] int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& path,
+                                           int32_t channel, int32_t kind,
+                                           const AcceptDevice& accept);
+
+}  // namespace usb

@@ -5,7 +5,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev
+  qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev
   clang libclang-rt-14-dev tshark)
 
 as_root() {

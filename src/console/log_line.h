@@ -12,4 +12,7 @@ inline constexpr size_t kLogLineUnits = 511;
 
 std::string FormatLogLine(const char* format, va_list args);
 
+// The channel a log text is about (it begins "[Channel %d]"), or -1.
+int ChannelOfLogText(const std::string& text);
+
 }  // namespace console

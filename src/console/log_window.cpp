@@ -21,6 +21,19 @@ std::string FormatLogLine(const char* format, va_list args) {
                              kLogLineUnits);
 }
 
+int ChannelOfLogText(const std::string& text) {
+  static constexpr char kPrefix[] = "[Channel ";
+  constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+  if (text.compare(0, kPrefixLength, kPrefix) != 0) return -1;
+  size_t i = kPrefixLength;
+  int channel = 0;
+  const size_t digitsFrom = i;
+  while (i < text.size() && i - digitsFrom < 3 && text[i] >= '0' && text[i] <= '9')
+    channel = channel * 10 + (text[i++] - '0');
+  if (i == digitsFrom || i >= text.size() || text[i] != ']') return -1;
+  return channel;
+}
+
 void COstrevaneDlg::AppendLog(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -49,6 +49,7 @@ void Station::AutoStartThread(AutoStart start) {
     OpenImageWithoutDialog(*dlg_, image::ImageKind::Csc, start.cscPath);
   else
     dlg_->MessageBox("CSC/MBN binary location is invalid", "");
+  if (beforeAutoStartDecides) beforeAutoStartDecides();
   if (dlg_->StartRuleHolds()) engine::RunDownload(runHost_);
   autoStartDone_ = true;
 }

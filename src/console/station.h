@@ -3,6 +3,7 @@
 // automatic start of an "AUTO_DLOAD" command line.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -52,6 +53,11 @@ class Station {
   int DoModal() { return dlg_->DoModal(); }
   // The automatic start's thread has finished (its run included).
   bool AutoStartDone() const { return autoStartDone_; }
+  // Keeps a record of every channel a run starts (set before the window starts).
+  void ObserveChannels(engine::ChannelObserver* observer) { runHost_.SetObserver(observer); }
+  // Runs on the automatic start's thread once the images are opened, just before the
+  // Start rule decides: what an operator would click in between (set before OnInitDialog).
+  std::function<void()> beforeAutoStartDecides;
 
  private:
   void AutoStartThread(AutoStart start);

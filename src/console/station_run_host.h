@@ -2,6 +2,7 @@
 // ask of it, served by COstrevaneDlg's thread-safe operations.
 #pragma once
 
+#include "console/log_line.h"
 #include "console/ostrevane_dlg.h"
 #include "engine/engine_tables.h"
 #include "engine/run_host.h"
@@ -15,7 +16,19 @@ class StationRunHost final : public engine::RunHost {
                  platform::Clock& clock)
       : dlg_(dlg), tables_(tables), table_(table), clock_(clock) {}
 
-  void AppendLogText(const std::string& text) override { dlg_.AppendLogText(text); }
+  // Channel lines also go to the channel's record, known by their "[Channel %d]".
+  void AppendLogText(const std::string& text) override {
+    dlg_.AppendLogText(text);
+    const int channel = ChannelOfLogText(text);
+    if (engine::ChannelObserver* o = observer_.load(); o && channel >= 0)
+      o->ChannelLog(channel, text);
+  }
+  void PassedOver(int channel, const std::string& what) override {
+    if (engine::ChannelObserver* o = observer_.load()) o->ChannelPassedOver(channel, what);
+  }
+  engine::ChannelObserver* Observer() override { return observer_.load(); }
+  // Set before a run starts; the observer outlives the station's runs.
+  void SetObserver(engine::ChannelObserver* observer) { observer_ = observer; }
   void ShowProgress(int channel, int32_t value, uint32_t detail, const char* label) override {
     dlg_.ShowProgress(channel, value, detail, label);
   }
@@ -55,6 +68,7 @@ class StationRunHost final : public engine::RunHost {
   engine::EngineTables& tables_;
   usb::CWinUSBDeviceManager& table_;
   platform::Clock& clock_;
+  std::atomic<engine::ChannelObserver*> observer_{nullptr};
 };
 
 }  // namespace console

@@ -114,7 +114,8 @@ bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
   if (groups.WriteGroupAcpi && !write(PART_PLAT)) return false;
   if (groups.WriteGroupOs) {
     if (!write(PART_EFIESP)) return false;
-    (void)write(PART_MMOS);  // not consulted: the run goes on without MMOS
+    // Not consulted: the run goes on without MMOS, and its record says so.
+    if (!write(PART_MMOS)) ch.host.PassedOver(ch.channel, "MMOS write failed");
     if (!write(PART_MAINOS) || !write(PART_DATA)) return false;
     if (WritePartition(ch, PART_CRASHDUMP, 1) != 0) return false;
   }
@@ -203,6 +204,8 @@ int ChannelWorker(ChannelContext* context) {
     ResetDevice(ch);
     host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
   }
+  // Before the thread flag clears: the run does not end before the record is kept.
+  if (ChannelObserver* observer = host.Observer()) observer->ChannelEnded(c, success);
   run.ChannelThread[c] = 0;
   return success ? 1 : 0;
 }

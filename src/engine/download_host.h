@@ -1,9 +1,11 @@
 // What a channel worker needs from the main window: the command host services, the
-// group check boxes, the loaded image, the run mode, the run state and the tables.
+// group check boxes, the loaded image, the run mode, the run state, the tables and the
+// keeper of channel records.
 #pragma once
 
 #include <cstdint>
 
+#include "engine/channel_observer.h"
 #include "engine/engine_tables.h"
 #include "engine/run_state.h"
 #include "image/image_state.h"
@@ -26,6 +28,8 @@ class DownloadHost : public protocol::CommandHost {
   virtual RunState& Run() = 0;
   virtual EngineTables& Tables() = 0;
   virtual platform::Clock& Clock() = 0;
+  // Who keeps each channel's record; null when nobody does.
+  virtual ChannelObserver* Observer() { return nullptr; }
 };
 
 }  // namespace engine

@@ -9,6 +9,23 @@
 #include "engine/channel_worker.h"
 
 namespace engine {
+namespace {
+
+ChannelStartInfo StartInfo(const usb::CWinUSBFlashDevice& device) {
+  ChannelStartInfo info;
+  info.channel = device.m_nChannel;
+  if (device.m_pHandleInfo) {
+    info.port = device.m_pHandleInfo->portNumber;
+    info.interfacePath = device.m_pHandleInfo->interfacePath;
+  }
+  info.model = device.m_strModelName;
+  info.deviceInfo = device.m_strDeviceInfo;
+  info.deviceType = device.m_strDeviceType;
+  info.securityMode = device.m_nSecurityMode;
+  return info;
+}
+
+}  // namespace
 
 void RunDownload(RunHost& host) {
   if (host.RunInProgress().exchange(true)) return;
@@ -34,6 +51,7 @@ void RunDownload(RunHost& host) {
     run.ChannelFinished[c] = 0;
     started[c] = true;
     ++startedCount;
+    if (ChannelObserver* observer = host.Observer()) observer->ChannelStarted(StartInfo(*device));
     try {
       run.ChannelThread[c] = 1;
       workers[c] = std::thread([ctx = &contexts[c]] { ChannelWorker(ctx); });
@@ -42,6 +60,7 @@ void RunDownload(RunHost& host) {
       run.ChannelThread[c] = 0;
       run.ChannelFailed[c] = 1;
       run.ChannelFinished[c] = 1;
+      if (ChannelObserver* observer = host.Observer()) observer->ChannelEnded(c, false);
     }
   }
 

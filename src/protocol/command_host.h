@@ -31,6 +31,12 @@ class CommandHost {
   virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
   // Text of the item selected in the sales-code list.
   virtual std::string SelectedSalesCode() = 0;
+  // A failure the sequence goes on past (it has logged its own text where it has one),
+  // told to whoever keeps the channel's record, e.g. "CSC.mbn selection refused".
+  virtual void PassedOver(int channel, const std::string& what) {
+    (void)channel;
+    (void)what;
+  }
 
   // printf-style formatting of one log line, then AppendLogText.
   void AppendLog(const char* format, ...) __attribute__((format(printf, 2, 3)));

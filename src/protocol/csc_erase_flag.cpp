@@ -72,7 +72,10 @@ int WriteCsc(CommandChannel& ch, bool sendPackage) {
     platform::PutUtf16Le(ch.tx + PKT_PAYLOAD, PATH_CSC_MBN);
     platform::PutLe32(ch.tx + PKT_PARAM2, Utf16ByteLength(PATH_CSC_MBN));
     PlainExchange(ch.device, ch.tx, ch.rx);
-    if (StatusIs(ch.rx, "KX4_ACK") && sendPackage) result = SendCscPackage(ch);
+    if (!StatusIs(ch.rx, "KX4_ACK"))
+      ch.host.PassedOver(c, "CSC.mbn selection refused");
+    else if (sendPackage)
+      result = SendCscPackage(ch);
 
     ClearBuffers(ch);
     platform::PutUtf16Le(ch.tx + PKT_PAYLOAD, PATH_SALES_CODE);
@@ -84,6 +87,8 @@ int WriteCsc(CommandChannel& ch, bool sendPackage) {
       BuildRequest(ch.tx, CMD_FILE_DATA, 0, 0, 0, static_cast<uint32_t>(code.size() + 1));
       PlainExchange(ch.device, ch.tx, ch.rx);
       ch.host.AppendLog("[Channel %d] Channel Write %s  CSC data Success!!\r\n", c, code.c_str());
+    } else {
+      ch.host.PassedOver(c, "SalesCode.cfg selection refused");
     }
   }
   ShowPercent(ch, 100, "CSC");
@@ -113,8 +118,11 @@ void SetDownloadFlag(CommandChannel& ch, int on) {
   PlainExchange(ch.device, ch.tx, ch.tx);
   if (StatusIs(ch.tx, "KX4_ACK"))
     ch.host.AppendLog("[Channel %d] Set download Flag success!!\r\n", ch.channel);
-  else
+  else {
     ch.host.AppendLog("[Channel %d] Set download Flag fail!!\r\n", ch.channel);
+    ch.host.PassedOver(
+        ch.channel, on ? "download flag set not confirmed" : "download flag clear not confirmed");
+  }
 }
 
 }  // namespace protocol

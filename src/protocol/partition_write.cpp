@@ -76,7 +76,11 @@ int WritePartition(CommandChannel& ch, int index, int optional) {
   ch.host.AppendLog("[Channel %d] Channel Get %s  WritePartitionData !!\r\n", c, name);
   const int result =
       entry->discrete() ? WriteDiscretePart(ch, *entry) : WriteContiguousPart(ch, *entry);
-  if (result == 0 || optional) return 0;
+  if (result == 0) return 0;
+  if (optional) {
+    ch.host.PassedOver(c, std::string(name) + " write failed");
+    return 0;
+  }
   ReportWriteFailure(ch, name, name);
   return 1;
 }

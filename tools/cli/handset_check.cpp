@@ -1,22 +1,26 @@
 // Compares in slices of a few hundred sectors, so images of any size are checked
 // without holding a whole partition in memory twice.
-#include "demo/handset_check.h"
+#include "cli/handset_check.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "engine/download_mode.h"
 #include "image/smd_format.h"
 #include "platform/bytes/little_endian.h"
 
-namespace demo {
+namespace cli {
 namespace {
+
+using demo::ReadFileRange;
 
 constexpr uint64_t kSliceSectors = 2048;
 
 // The run of `bytes` from the file at `fileOffset` lies at `sector` and onwards, each
 // of its sectors written. Empty when it does.
-std::optional<std::string> CompareRun(const handset::VirtualHandset& h, const ImageFile& image,
-                                      uint64_t sector, uint64_t fileOffset, uint64_t bytes) {
+std::optional<std::string> CompareRun(const handset::VirtualHandset& h,
+                                      const demo::ImageFile& image, uint64_t sector,
+                                      uint64_t fileOffset, uint64_t bytes) {
   const uint64_t sectors = (bytes + handset::kSectorSize - 1) / handset::kSectorSize;
   for (uint64_t done = 0; done < sectors; done += kSliceSectors) {
     const uint64_t n = std::min(kSliceSectors, sectors - done);
@@ -61,7 +65,7 @@ std::vector<std::string> PartitionsOfFullDownload(image::ModelFamily family) {
 }
 
 std::optional<std::string> CompareWithImage(const handset::VirtualHandset& h,
-                                            const ImageFile& image,
+                                            const demo::ImageFile& image,
                                             const image::PartitionEntry& entry) {
   if (!entry.discrete())
     return CompareRun(h, image, entry.startSector, entry.fileOffset, entry.length);
@@ -80,11 +84,22 @@ std::optional<std::string> CompareWithImage(const handset::VirtualHandset& h,
   return std::nullopt;
 }
 
-HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const ImageFile& os,
-                            const ImageFile& csc, image::ModelFamily family,
-                            const std::string& salesCode) {
+DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
+                                  const std::string& salesCode) {
+  DownloadExpectation e;
+  e.partitions = mode == engine::DOWNLOAD_MODE_RECOVER ? std::vector<std::string>{"Data"}
+                                                       : PartitionsOfFullDownload(family);
+  e.cscPackage = mode == engine::DOWNLOAD_MODE_ALL;
+  e.salesCode = salesCode;
+  return e;
+}
+
+HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageFile& os,
+                            const demo::ImageFile& csc, const DownloadExpectation& expected) {
   HandsetVerdict v;
-  for (const std::string& name : PartitionsOfFullDownload(family)) {
+  v.cscPackageExpected = expected.cscPackage;
+  const std::string& salesCode = expected.salesCode;
+  for (const std::string& name : expected.partitions) {
     const image::PartitionEntry* entry = os.Entry(name);
     if (!entry || entry->length == 0) continue;  // nothing of it to write
     ++v.partitionsChecked;
@@ -102,4 +117,4 @@ HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const ImageFile& o
   return v;
 }
 
-}  // namespace demo
+}  // namespace cli

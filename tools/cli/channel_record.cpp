@@ -1,0 +1,114 @@
+// Field names and texts of a record are what line tools parse: keep them stable.
+#include "cli/channel_record.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "engine/download_mode.h"
+#include "usb/security_mode.h"
+
+namespace cli {
+
+int64_t ChannelRecord::DurationMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
+}
+
+std::string IsoUtc(std::chrono::system_clock::time_point t) {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(t);
+  const auto day = floor<days>(ms);
+  const year_month_day ymd{day};
+  const hh_mm_ss<milliseconds> time{ms - day};
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ",
+                static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                static_cast<unsigned>(ymd.day()), static_cast<long long>(time.hours().count()),
+                static_cast<long long>(time.minutes().count()),
+                static_cast<long long>(time.seconds().count()),
+                static_cast<long long>(time.subseconds().count()));
+  return text;
+}
+
+std::string DownloadModeName(uint32_t mode) {
+  switch (mode) {
+    case engine::DOWNLOAD_MODE_ALL:
+      return "DOWNLOAD_MODE_ALL";
+    case engine::DOWNLOAD_MODE_FACTORY:
+      return "DOWNLOAD_MODE_FACTORY";
+    case engine::DOWNLOAD_MODE_RECOVER:
+      return "DOWNLOAD_MODE_RECOVER";
+    case engine::DOWNLOAD_MODE_ERASE_NV:
+      return "DOWNLOAD_MODE_ERASE_NV";
+    default:
+      return "unknown";
+  }
+}
+
+std::string SecurityModeName(uint32_t mode) {
+  switch (mode) {
+    case usb::SECURITY_MODE_SECURE:
+      return "SECURITY_MODE_SECURE";
+    case usb::SECURITY_MODE_NON_SECURE:
+      return "SECURITY_MODE_NON_SECURE";
+    default:
+      return "SECURITY_MODE_NONE";
+  }
+}
+
+std::string LogEntry(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (c != '\r') out += c;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+nlohmann::json RecordJson(const ChannelRecord& r) {
+  nlohmann::json j = {
+      {"channel", r.handset.channel},
+      {"port", r.handset.port},
+      {"interfacePath", r.handset.interfacePath},
+      {"model", r.handset.model},
+      {"deviceInfo", r.handset.deviceInfo},
+      {"deviceType", r.handset.deviceType},
+      {"securityMode", SecurityModeName(r.handset.securityMode)},
+      {"mode", r.mode},
+      {"salesCode", r.salesCode},
+      {"os", {{"path", r.os.path}, {"md5", r.os.md5}}},
+      {"csc", {{"path", r.csc.path}, {"md5", r.csc.md5}}},
+      {"start", IsoUtc(r.start)},
+      {"end", IsoUtc(r.end)},
+      {"durationMs", r.DurationMs()},
+      {"result", r.done ? "done" : "failed"},
+      {"bar", r.bar},
+      {"passedOver", r.passedOver},
+      {"log", r.log},
+  };
+  if (r.verifyMismatches)
+    j["verify"] = {{"ok", r.verifyMismatches->empty()}, {"mismatches", *r.verifyMismatches}};
+  return j;
+}
+
+bool ResultsFile::Open(const std::string& path, std::string* error) {
+  // Unbuffered: each record reaches the system in the single write that Append makes.
+  out_.rdbuf()->pubsetbuf(nullptr, 0);
+  out_.open(path, std::ios::binary | std::ios::trunc);
+  if (!out_) {
+    *error = "cannot write the results file " + path;
+    return false;
+  }
+  return true;
+}
+
+bool ResultsFile::Append(const nlohmann::json& record) {
+  // Texts from a handset are not always UTF-8: replace what is not, never throw.
+  const std::string line =
+      record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  std::lock_guard lock(mutex_);
+  out_.write(line.data(), static_cast<std::streamsize>(line.size()));
+  out_.flush();
+  return static_cast<bool>(out_);
+}
+
+}  // namespace cli

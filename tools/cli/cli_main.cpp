@@ -1,0 +1,18 @@
+// ostrevane-cli: the station without a window, for line automation.
+// Usage: ostrevane-cli [OPTIONS] AUTO_DLOAD OS.kx4 CSC.csc (--help lists the options).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "cli/cli_run.h"
+#include "platform/terminal/terminal.h"
+#include "platform/time/clock.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
+  if (!parsed.options) return parsed.exitCode;
+  platform::SystemClock clock;
+  return cli::RunCli(*parsed.options, clock, std::cout, std::cerr, platform::IsTerminal(1));
+}

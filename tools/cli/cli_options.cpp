@@ -1,0 +1,83 @@
+// CLI11 does the parsing; what it cannot say (the three fixed arguments, options that
+// need virtual handsets) is checked afterwards with the same kind of message.
+#include "cli/cli_options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#ifndef OSTREVANE_VERSION
+#define OSTREVANE_VERSION "0.0.0"
+#endif
+
+namespace cli {
+
+ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ostream& out,
+                                  std::ostream& err) {
+  CLI::App app{
+      "The Ostrevane station without a window: binds the attached handsets, opens both images,\n"
+      "writes them onto every handset at once and exits when the run has ended.\n"
+      "Exit status: 0 every started channel done, 1 a channel failed, 2 arguments or an image\n"
+      "refused, 3 no handset bound.",
+      "ostrevane-cli"};
+  app.set_version_flag("--version", std::string("ostrevane-cli ") + OSTREVANE_VERSION,
+                       "Print the version and exit");
+  app.get_formatter()->column_width(34);
+
+  CliOptions o;
+  std::vector<std::string> command;
+  app.add_option("AUTO_DLOAD OS.kx4 CSC.csc", command,
+                 "The automatic start: AUTO_DLOAD, the OS image, the CSC image")
+      ->expected(3)
+      ->option_text(" ")
+      ->required();
+  app.add_flag("--recover", o.recover, "Click \"Recover\" before the automatic start decides");
+  auto* handsets = app.add_option("--virtual-handsets", o.virtualHandsets,
+                                  "Put N virtual handsets suited to the OS image on a virtual bus")
+                       ->option_text("N (1..10)")
+                       ->check(CLI::Range(1, 10));
+  app.add_option("--handset-config", o.handsetConfig,
+                 "Virtual handsets from a JSON array, one object of fields per handset")
+      ->option_text("FILE.json")
+      ->check(CLI::ExistingFile)
+      ->excludes(handsets);
+  app.add_option("--link-mbps", o.linkMbps, "Every virtual link's speed in Mbit/s (0 unlimited)")
+      ->option_text("M")
+      ->check(CLI::Range(uint64_t{0}, uint64_t{100000}));
+  app.add_option("--capture", o.capturePath, "Capture the USB traffic into a pcap file")
+      ->option_text("FILE.pcap");
+  app.add_option("--dump-dir", o.dumpDir,
+                 "After the run: each virtual handset's eMMC, files and state in DIR/handset<N>/")
+      ->option_text("DIR");
+  app.add_flag("--verify", o.verify,
+               "After the run: compare each virtual handset with the images byte for byte");
+  app.add_option("--results", o.resultsPath,
+                 "JSON Lines file, one record per started channel, written as it ends")
+      ->option_text("FILE");
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e, out, err);
+    return ParsedCommandLine{std::nullopt, code == 0 ? kExitDone : kExitRefused};
+  }
+
+  auto refuse = [&](const std::string& message) {
+    err << "ostrevane-cli: " << message << "\nRun with --help for more information.\n";
+    return ParsedCommandLine{std::nullopt, kExitRefused};
+  };
+  // Exact and case-sensitive, as the station's own command line.
+  if (command[0] != "AUTO_DLOAD")
+    return refuse("the first argument must be AUTO_DLOAD, not \"" + command[0] + "\"");
+  o.osPath = command[1];
+  o.cscPath = command[2];
+  if (!o.VirtualBackend()) {
+    for (const char* name : {"--link-mbps", "--dump-dir", "--verify"})
+      if (app.count(name) > 0)
+        return refuse(std::string(name) +
+                      " works on virtual handsets: add --virtual-handsets or --handset-config");
+  }
+  return ParsedCommandLine{o, kExitDone};
+}
+
+}  // namespace cli

@@ -1,0 +1,42 @@
+// The command line of ostrevane-cli: the automatic start's three arguments and the
+// options that choose the backend, the virtual handsets and where results go.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+inline constexpr int kExitDone = 0;       // every started channel ended "done"
+inline constexpr int kExitFailed = 1;     // a channel failed (or its handset did not verify)
+inline constexpr int kExitRefused = 2;    // arguments or an image refused
+inline constexpr int kExitNoHandset = 3;  // no handset was bound
+
+struct CliOptions {
+  std::string osPath;
+  std::string cscPath;
+  bool recover = false;
+  int virtualHandsets = 0;    // 0: none from this option
+  std::string handsetConfig;  // JSON file, one object per handset
+  uint64_t linkMbps = 0;      // 0 = unlimited
+  std::string capturePath;
+  std::string dumpDir;
+  bool verify = false;
+  std::string resultsPath;
+
+  bool VirtualBackend() const { return virtualHandsets > 0 || !handsetConfig.empty(); }
+};
+
+struct ParsedCommandLine {
+  std::optional<CliOptions> options;  // set when a run is asked for
+  int exitCode = kExitDone;           // otherwise: 0 after --help/--version, 2 on an error
+};
+
+// `args` without the program name. Help, version and errors are printed to `out` / `err`.
+ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ostream& out,
+                                  std::ostream& err);
+
+}  // namespace cli

@@ -1,0 +1,50 @@
+// Judges a written virtual handset against the images it was given: every partition a
+// full download writes, byte for byte at its sectors, and the CSC files.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "demo/image_file.h"
+#include "handset/virtual_handset.h"
+#include "image/model_family.h"
+
+namespace cli {
+
+// The partitions a full download (every group checked) writes for handsets of `family`.
+std::vector<std::string> PartitionsOfFullDownload(image::ModelFamily family);
+
+// nullopt when the entry's data is on the handset at its sectors; otherwise what differs.
+std::optional<std::string> CompareWithImage(const handset::VirtualHandset& h,
+                                            const demo::ImageFile& image,
+                                            const image::PartitionEntry& entry);
+
+// What a successful run of a mode leaves on a handset: the partitions written, whether
+// the CSC package went to CSC.mbn, and the sales code in SalesCode.cfg.
+struct DownloadExpectation {
+  std::vector<std::string> partitions;
+  bool cscPackage = true;
+  std::string salesCode;
+};
+// Recover rewrites only Data; only mode ALL sends the CSC package.
+DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
+                                  const std::string& salesCode);
+
+struct HandsetVerdict {
+  int partitionsChecked = 0;
+  int partitionsMatching = 0;
+  std::vector<std::string> mismatches;  // one line per partition that differs
+  bool cscPackageExpected = true;
+  bool cscPackage = false;  // CSC.mbn holds the CSC image's package
+  bool salesCode = false;   // SalesCode.cfg holds the chosen code
+  bool ok() const {
+    return partitionsChecked > 0 && partitionsMatching == partitionsChecked &&
+           (cscPackage || !cscPackageExpected) && salesCode;
+  }
+};
+
+HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageFile& os,
+                            const demo::ImageFile& csc, const DownloadExpectation& expected);
+
+}  // namespace cli

@@ -1,0 +1,44 @@
+// The virtual line, and the libusb seam until that backend is part of the build.
+#include "cli/station_backend.h"
+
+#include "demo/virtual_line.h"
+#include "platform/text/ascii.h"
+
+namespace cli {
+
+std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::string* error) {
+  (void)clock;
+  *error =
+      "libusb backend not built: this ostrevane-cli reaches only virtual handsets "
+      "(--virtual-handsets N or --handset-config FILE.json)";
+  return nullptr;
+}
+
+VirtualLine::VirtualLine(const std::vector<handset::HandsetConfig>& configs, platform::Clock& clock)
+    : bus_(clock) {
+  std::vector<std::string> instances;
+  for (const auto& config : configs) {
+    handsets_.push_back(std::make_shared<handset::VirtualHandset>(config, clock));
+    instances.push_back(handsets_.back()->InstanceId());
+    bus_.Plug(handsets_.back());
+  }
+  instances.push_back(demo::kForeignInstance);
+  demo::ListInstances(registry_, instances);
+}
+
+VirtualLine::~VirtualLine() {
+  UnplugAll();
+}
+
+handset::VirtualHandset* VirtualLine::HandsetAt(const std::string& interfacePath) const {
+  const std::string wanted = platform::LowerAscii(interfacePath);
+  for (const auto& h : handsets_)
+    if (platform::LowerAscii(h->InterfacePath()) == wanted) return h.get();
+  return nullptr;
+}
+
+void VirtualLine::UnplugAll() {
+  for (const auto& h : handsets_) bus_.Unplug(h.get());
+}
+
+}  // namespace cli

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/log_line.h"
 #include "main_window_fixture.h"
 
 namespace consoletest {
@@ -75,6 +76,17 @@ TEST_F(MainWindowTest, LinesCarryTheirOwnLineEnds) {
   dlg->AppendLog("[Channel %d] Binary Download complete!!\r\n", 4);
   EXPECT_EQ(window->GetText(IDC_LOG),
             "[Channel 3] Start Download Fail \r\n!![Channel 4] Binary Download complete!!\r\n");
+}
+
+// Channel records take a channel's lines by this prefix; a near miss must not count.
+TEST(ChannelOfLogText, OnlyALeadingChannelPrefixNamesAChannel) {
+  EXPECT_EQ(console::ChannelOfLogText("[Channel 0] Start Download Success !!\r\n"), 0);
+  EXPECT_EQ(console::ChannelOfLogText("[Channel 9] Start Download Fail \r\n!!"), 9);
+  EXPECT_EQ(console::ChannelOfLogText("[Channel 12] x"), 12);
+  for (const char* other :
+       {"Open KX4 SMD image at : a.kx4\r\n", "[Channel ] x", "[Channel 3 x", "[Channel -1] x",
+        "[Channel 1234] x", " [Channel 1] x", "[channel 1] x", "[Channel 1", ""})
+    EXPECT_EQ(console::ChannelOfLogText(other), -1) << other;
 }
 
 }  // namespace

@@ -147,6 +147,7 @@ TEST(WriteCsc, RefusedBeginEndsTheStep) {
   EXPECT_TRUE(r.handset().Files().empty());
   EXPECT_EQ(r.Log(), "[Channel 0] Channel Write XEU  CSC data Start!!\r\n");
   EXPECT_EQ(r.CscPercents(), (std::vector<int32_t>{100}));
+  EXPECT_TRUE(r.host().PassedOverOf(0).empty());  // a failure, nothing passed over
 }
 
 TEST(WriteCsc, RefusedFileSelectionsArePassedOver) {
@@ -162,6 +163,9 @@ TEST(WriteCsc, RefusedFileSelectionsArePassedOver) {
   EXPECT_TRUE(r.Since(CMD_FILE_DATA).empty());
   EXPECT_EQ(r.Log(), "[Channel 0] Channel Write XEU  CSC data Start!!\r\n");
   EXPECT_EQ(r.CscPercents(), (std::vector<int32_t>{100}));
+  EXPECT_EQ(
+      r.host().PassedOverOf(0),
+      (std::vector<std::string>{"CSC.mbn selection refused", "SalesCode.cfg selection refused"}));
 }
 
 TEST(WriteCsc, UnopenableCscImageFailsModeAll) {
@@ -273,6 +277,9 @@ TEST(SetDownloadFlag, SetsAndClearsTheFlagAndLogsTheAnswer) {
             "[Channel 0] Set download Flag success!!\r\n"
             "[Channel 0] Set download Flag success!!\r\n"
             "[Channel 0] Set download Flag fail!!\r\n");
+  // Only the unconfirmed one is told to the channel's record.
+  EXPECT_EQ(r.host().PassedOverOf(0),
+            (std::vector<std::string>{"download flag set not confirmed"}));
 }
 
 }  // namespace

@@ -530,6 +530,17 @@ TEST(WritePartition, FailedWriteOfAnOptionalPartitionCountsAsDone) {
   EXPECT_EQ(WritePartition(w.ch, PART_CRASHDUMP, 1), 0);
   EXPECT_TRUE(w.host().FailureTexts(0).empty());
   EXPECT_EQ(w.Log().find("Write fail"), std::string::npos);
+  // Silent on the window, but the channel's record hears of it.
+  EXPECT_EQ(w.host().PassedOverOf(0), (std::vector<std::string>{"CrashDump write failed"}));
+}
+
+TEST(WritePartition, AnOptionalPartitionTheImageLacksIsNoFailure) {
+  Writer w;
+  RawImage img;
+  img.AddContiguous(0, "Data", 10560, Pattern(1000, 1));
+  w.Load(img, TestName());
+  EXPECT_EQ(WritePartition(w.ch, PART_CRASHDUMP, 1), 0);
+  EXPECT_TRUE(w.host().PassedOverOf(0).empty());
 }
 
 std::vector<uint8_t> RecoverAnswer(const std::string& name) {

@@ -27,6 +27,11 @@ void RecordingHost::MessageBox(const std::string& text, const std::string& capti
   boxes_.push_back({text, caption});
 }
 
+void RecordingHost::PassedOver(int channel, const std::string& what) {
+  std::lock_guard lock(mutex_);
+  passedOver_.at(static_cast<size_t>(channel)).push_back(what);
+}
+
 int RecordingHost::GetCheck(int controlId) {
   const int i = controlId - engine::GROUP_CHECK_FIRST_ID;
   return i >= 0 && i < engine::GROUP_COUNT ? groupChecks[i] : 0;
@@ -56,6 +61,11 @@ std::vector<int32_t> RecordingHost::Positions(int channel) const {
 std::vector<MessageBoxCall> RecordingHost::Boxes() const {
   std::lock_guard lock(mutex_);
   return boxes_;
+}
+
+std::vector<std::string> RecordingHost::PassedOverOf(int channel) const {
+  std::lock_guard lock(mutex_);
+  return passedOver_.at(static_cast<size_t>(channel));
 }
 
 std::vector<std::string> RecordingHost::FailureTexts(int channel) const {

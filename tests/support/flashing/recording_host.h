@@ -37,6 +37,7 @@ class RecordingHost : public engine::DownloadHost {
   void SetProgressPos(int channel, int32_t pos) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
   std::string SelectedSalesCode() override { return salesCode; }
+  void PassedOver(int channel, const std::string& what) override;
   // DownloadHost.
   int GetCheck(int controlId) override;
   const image::ImageState& Image() override { return image; }
@@ -51,6 +52,8 @@ class RecordingHost : public engine::DownloadHost {
   std::vector<int32_t> ProgressValues(int channel) const;
   std::vector<int32_t> Positions(int channel) const;
   std::vector<MessageBoxCall> Boxes() const;
+  // The failures a channel's sequence went on past, in order.
+  std::vector<std::string> PassedOverOf(int channel) const;
 
   // The failure texts shown on a channel's bar, in order.
   std::vector<std::string> FailureTexts(int channel) const;
@@ -69,6 +72,7 @@ class RecordingHost : public engine::DownloadHost {
   std::array<std::vector<ProgressCall>, engine::kChannelCount> progress_;
   std::array<std::vector<int32_t>, engine::kChannelCount> positions_;
   std::vector<MessageBoxCall> boxes_;
+  std::array<std::vector<std::string>, engine::kChannelCount> passedOver_;
 };
 
 }  // namespace testsupport

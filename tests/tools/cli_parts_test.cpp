@@ -1,0 +1,257 @@
+// The parts of ostrevane-cli that a run leans on: its command line, --handset-config,
+// the records and their file, and the lines a person sees.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/channel_record.h"
+#include "cli/cli_options.h"
+#include "cli/handset_config_json.h"
+#include "cli/live_view.h"
+#include "support/test_env.h"
+
+namespace {
+
+using nlohmann::json;
+
+cli::ParsedCommandLine Parse(const std::vector<std::string>& args, std::string* out = nullptr,
+                             std::string* err = nullptr) {
+  std::ostringstream o;
+  std::ostringstream e;
+  cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, o, e);
+  if (out) *out = o.str();
+  if (err) *err = e.str();
+  return parsed;
+}
+
+TEST(CliCommandLine, TakesTheAutomaticStartAndItsOptions) {
+  auto p =
+      Parse({"--virtual-handsets", "3", "--link-mbps", "320", "--verify", "--recover", "--results",
+             "r.jsonl", "--capture", "c.pcap", "--dump-dir", "d", "AUTO_DLOAD", "a.kx4", "b.csc"});
+  ASSERT_TRUE(p.options);
+  EXPECT_EQ(p.options->osPath, "a.kx4");
+  EXPECT_EQ(p.options->cscPath, "b.csc");
+  EXPECT_EQ(p.options->virtualHandsets, 3);
+  EXPECT_EQ(p.options->linkMbps, 320u);
+  EXPECT_TRUE(p.options->verify && p.options->recover);
+  EXPECT_EQ(p.options->resultsPath, "r.jsonl");
+  EXPECT_EQ(p.options->capturePath, "c.pcap");
+  EXPECT_EQ(p.options->dumpDir, "d");
+  p = Parse({"AUTO_DLOAD", "a.kx4", "b.csc"});
+  ASSERT_TRUE(p.options);
+  EXPECT_FALSE(p.options->VirtualBackend());
+}
+
+TEST(CliCommandLine, RefusesWhatItCannotRunWithStatusTwo) {
+  const std::string config = testsupport::ScratchDir("cli_cmdline") + "/h.json";
+  std::ofstream(config) << "[{}]";
+  for (const std::vector<std::string>& bad : {
+           std::vector<std::string>{"AUTO_DLOAD", "a.kx4"},
+           {"auto_dload", "a.kx4", "b.csc"},  // exact and case-sensitive
+           {"AUTO_DLOAD", "a.kx4", "b.csc", "c"},
+           {"--virtual-handsets", "11", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--virtual-handsets", "0", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--virtual-handsets", "2x", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--link-mbps", "-1", "--virtual-handsets", "1", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--handset-config", "/no/such.json", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--handset-config", config, "--virtual-handsets", "2", "AUTO_DLOAD", "a", "b"},
+           {"--verify", "AUTO_DLOAD", "a.kx4", "b.csc"},  // there is nothing to compare
+           {"--dump-dir", "d", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--frobnicate", "AUTO_DLOAD", "a.kx4", "b.csc"},
+       }) {
+    std::string err;
+    const auto p = Parse(bad, nullptr, &err);
+    EXPECT_FALSE(p.options) << bad[0];
+    EXPECT_EQ(p.exitCode, cli::kExitRefused) << bad[0];
+    EXPECT_FALSE(err.empty()) << bad[0];
+  }
+}
+
+TEST(CliCommandLine, HelpListsEveryOptionOnOneLineAndExitsZero) {
+  std::string out;
+  const auto p = Parse({"--help"}, &out);
+  EXPECT_FALSE(p.options);
+  EXPECT_EQ(p.exitCode, cli::kExitDone);
+  for (const char* option :
+       {"--help", "--version", "--recover", "--virtual-handsets", "--handset-config", "--link-mbps",
+        "--capture", "--dump-dir", "--verify", "--results"}) {
+    const size_t at = out.find(std::string(option) + " ");
+    ASSERT_NE(at, std::string::npos) << option << "\n" << out;
+    // Its description stands on the same line.
+    const std::string line = out.substr(at, out.find('\n', at) - at);
+    EXPECT_GT(line.find_first_not_of(' ', line.find("  ")), line.find("  ")) << line;
+  }
+  EXPECT_EQ(Parse({"--version"}, &out).exitCode, cli::kExitDone);
+  EXPECT_EQ(out.rfind("ostrevane-cli ", 0), 0u) << out;
+}
+
+handset::HandsetConfig Suited(int i) {
+  handset::HandsetConfig c;
+  c.instancePart = "7&3a5b9c1&0&" + std::to_string(i + 1);
+  c.modelName = "QMR-K220_SIGN";
+  c.keepRequestLog = false;
+  return c;
+}
+
+TEST(CliHandsetConfig, NamedFieldsAndFaultsApplyAndTheRestSuitsTheImage) {
+  std::string error;
+  auto configs = cli::ParseHandsetConfigs(
+      R"([{}, {"writeProtected": true, "highSpeed": false, "refuseCsc": true,
+               "deviceTypeAnswer": "KX4_Product", "friendlyName": null, "kind": "vendor",
+               "faults": {"nakDataPacket": 7, "nakTimes": 3, "dropAnswerAt": 40,
+                          "answerNothing": true, "disconnectAfterTransfers": 99,
+                          "linkBytesPerSecond": 40000000},
+               "openFaults": {"openError": 5},
+               "endpoints": [{"type": 2, "address": 129}]}])",
+      Suited, &error);
+  ASSERT_TRUE(configs) << error;
+  ASSERT_EQ(configs->size(), 2u);
+  const handset::HandsetConfig& plain = (*configs)[0];
+  const handset::HandsetConfig& odd = (*configs)[1];
+  EXPECT_EQ(plain.instancePart, "7&3a5b9c1&0&1");
+  EXPECT_FALSE(plain.writeProtected);
+  EXPECT_EQ(odd.instancePart, "7&3a5b9c1&0&2");  // unnamed: as suited
+  EXPECT_EQ(odd.modelName, "QMR-K220_SIGN");
+  EXPECT_FALSE(odd.keepRequestLog);
+  EXPECT_TRUE(odd.writeProtected);
+  EXPECT_FALSE(odd.highSpeed);
+  EXPECT_TRUE(odd.refuseCsc);
+  EXPECT_EQ(odd.deviceTypeAnswer, "KX4_Product");
+  EXPECT_FALSE(odd.friendlyName.has_value());
+  EXPECT_EQ(odd.kind, handset::HandsetKind::kVendor);
+  EXPECT_EQ(odd.faults.nakDataPacket, 7u);
+  EXPECT_EQ(odd.faults.nakTimes, 3u);
+  EXPECT_EQ(odd.faults.dropAnswerAt, 40u);
+  EXPECT_TRUE(odd.faults.answerNothing);
+  EXPECT_EQ(odd.faults.disconnectAfterTransfers, 99u);
+  EXPECT_EQ(odd.faults.linkBytesPerSecond, 40000000u);
+  EXPECT_EQ(odd.openFaults.openError, 5u);
+  ASSERT_EQ(odd.endpoints.size(), 1u);
+  EXPECT_EQ(odd.endpoints[0].address, 0x81);
+}
+
+TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
+  for (const auto& [text, wanted] : std::vector<std::pair<std::string, std::string>>{
+           {"[{]", "not valid JSON"},
+           {"{}", "array of 1 to 10"},
+           {"[]", "array of 1 to 10"},
+           {"[{},{},{},{},{},{},{},{},{},{},{}]", "array of 1 to 10"},
+           {"[3]", "handset 0 must be an object"},
+           {R"([{}, {"writeProtect": true}])", "handset 1: unknown field \"writeProtect\""},
+           {R"([{"faults": {"nakData": 1}}])", "faults: unknown field \"nakData\""},
+           {R"([{"writeProtected": "yes"}])", "\"writeProtected\" has a value of the wrong type"},
+           {R"([{"faults": {"nakTimes": -1}}])", "\"nakTimes\" has a value of the wrong type"},
+           {R"([{"faults": {"nakTimes": 4294967296}}])", "\"nakTimes\""},
+           {R"([{"endpoints": [{"type": 2, "address": 300}]}])", "\"endpoints\""},
+           {R"([{"kind": "other"}])", "\"kind\""},
+           {R"([{"instancePart": "A&1"}, {"instancePart": "a&1"}])", "already taken"},
+       }) {
+    std::string error;
+    EXPECT_FALSE(cli::ParseHandsetConfigs(text, Suited, &error)) << text;
+    EXPECT_NE(error.find(wanted), std::string::npos) << text << " -> " << error;
+  }
+}
+
+TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
+  using namespace std::chrono;
+  cli::ChannelRecord r;
+  r.handset = {3,          4,         "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
+               "Engineer", 0x2ECA0000};
+  r.mode = cli::DownloadModeName(0xD10AD131);
+  r.salesCode = "BTU";
+  r.os = {"a.kx4", "00ff"};
+  r.csc = {"b.csc", "ff00"};
+  r.start = sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms;
+  r.end = r.start + 1500ms;
+  r.bar = "[Channel 3] This device Write Protection Enable !!";
+  r.log = {cli::LogEntry("[Channel 3] Start Download Success !!\r\n"),
+           cli::LogEntry("[Channel 3] Start Download Fail \r\n!!")};
+  r.passedOver = {"MMOS write failed"};
+  const json j = cli::RecordJson(r);
+  EXPECT_EQ(j["channel"], 3);
+  EXPECT_EQ(j["port"], 4);
+  EXPECT_EQ(j["securityMode"], "SECURITY_MODE_SECURE");
+  EXPECT_EQ(j["mode"], "DOWNLOAD_MODE_RECOVER");
+  EXPECT_EQ(j["os"], json({{"path", "a.kx4"}, {"md5", "00ff"}}));
+  EXPECT_EQ(j["start"], "2026-12-09T10:05:07.045Z");
+  EXPECT_EQ(j["end"], "2026-12-09T10:05:08.545Z");
+  EXPECT_EQ(j["durationMs"], 1500);
+  EXPECT_EQ(j["result"], "failed");
+  EXPECT_EQ(j["log"], json({"[Channel 3] Start Download Success !!",
+                            "[Channel 3] Start Download Fail \n!!"}));
+  EXPECT_EQ(j["passedOver"], json({"MMOS write failed"}));
+  EXPECT_FALSE(j.contains("verify"));
+
+  const std::string path = testsupport::ScratchDir("cli_record") + "/r.jsonl";
+  cli::ResultsFile file;
+  std::string error;
+  ASSERT_TRUE(file.Open(path, &error)) << error;
+  ASSERT_TRUE(file.Append(j));
+  // Texts from a handset need not be UTF-8: the record is still written, whole.
+  r.handset.model = "K220\xff";
+  ASSERT_TRUE(file.Append(cli::RecordJson(r)));
+  // Each record is in the file as soon as it is appended, not when the file closes.
+  std::ifstream in(path);
+  std::vector<json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], j);
+  EXPECT_EQ(lines[1]["model"], "K220\xef\xbf\xbd");
+
+  cli::ResultsFile nowhere;
+  EXPECT_FALSE(nowhere.Open(testsupport::ScratchDir("cli_record") + "/no/r.jsonl", &error));
+  EXPECT_NE(error.find("cannot write the results file"), std::string::npos);
+}
+
+TEST(CliView, StatesLeaveOutTheRunningPercentage) {
+  EXPECT_EQ(cli::StateOf("MainOS...ing 45%"), "MainOS...ing");
+  EXPECT_EQ(cli::StateOf("SBL1 Confirm in SMD Binary... 100%"), "SBL1 Confirm in SMD Binary...");
+  EXPECT_EQ(cli::StateOf(" DL Done. [ 12 Sec.]"), "DL Done. [ 12 Sec.]");
+  EXPECT_EQ(cli::StateOf("[Channel 2] Channel SBL3  Write fail !!"),
+            "[Channel 2] Channel SBL3  Write fail !!");
+  EXPECT_EQ(cli::StateOf("100%"), "");
+  EXPECT_EQ(cli::StateOf("odd %"), "odd %");
+  EXPECT_EQ(cli::SmallBar(0), "[..........]");
+  EXPECT_EQ(cli::SmallBar(45), "[####......]");
+  EXPECT_EQ(cli::SmallBar(100), "[##########]");
+  EXPECT_EQ(cli::SmallBar(300), "[##########]");
+  EXPECT_EQ(cli::SmallBar(200), "[xxxxxxxxxx]");
+  EXPECT_EQ(cli::SmallBar(-5), "[..........]");
+}
+
+TEST(CliView, PlainLinesPrintStateChangesAndWholeLogLinesOnly) {
+  std::ostringstream out;
+  cli::LiveView view(out, /*terminal=*/false);
+  view.Log("[Channel 0] This device Write Protection Enable !!");  // no line break yet
+  view.Update({{0, "QMR   Engineer", "MainOS...ing 10%", 10}});
+  view.Update({{0, "QMR   Engineer", "MainOS...ing 55%", 55}});  // same state
+  view.Log("[Channel 0] Binary Download complete!!\r\n[Channel 1] Start");
+  view.Update({{0, "QMR   Engineer", " DL Done. [ 3 Sec.]", 300}});
+  view.Finish();
+  EXPECT_EQ(out.str(),
+            "[Channel 0] QMR   Engineer | MainOS...ing\n"
+            "[Channel 0] This device Write Protection Enable !![Channel 0] Binary Download "
+            "complete!!\n"
+            "[Channel 0] QMR   Engineer | DL Done. [ 3 Sec.]\n"
+            "[Channel 1] Start\n");
+}
+
+TEST(CliView, ATerminalRedrawsItsLiveLinesUnderTheLog) {
+  std::ostringstream out;
+  cli::LiveView view(out, /*terminal=*/true);
+  view.Update({{0, "A", "GPT...ing 50%", 50}, {1, "B", "", 0}});
+  view.Log("line\r\n");
+  view.Finish();
+  const std::string erase = "\x1b[1A\x1b[2K";
+  const std::string drawn =
+      "[#####.....] [Channel 0] A | GPT...ing 50%\n"
+      "[..........] [Channel 1] B | \n";
+  // Drawn, erased (two lines) for the log, drawn again below it, and left at the end.
+  EXPECT_EQ(out.str(),
+            "\r" + drawn + erase + erase + "\rline\n" + drawn + erase + erase + "\r" + drawn);
+}
+
+}  // namespace

@@ -254,9 +254,11 @@ int RunCli(const CliOptions& o, platform::Clock& clock, std::ostream& out, std::
         << "/handset<N> (emmc.img is sparse, files/, state.txt)\n";
   }
 
-  // Handsets still attached (failed ones) leave before the window goes.
+  // Handsets still attached (failed ones) leave before the window goes; the keeper goes
+  // before the station, which must not reach it afterwards.
   if (line) line->UnplugAll();
   window->PumpUntil([] { return false; }, std::chrono::milliseconds(50));
+  station.ObserveChannels(nullptr);
   return status;
 }
 

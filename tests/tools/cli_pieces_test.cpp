@@ -1,4 +1,4 @@
-// The parts of ostrevane-cli that a run leans on: its command line, --handset-config,
+// The pieces of ostrevane-cli that a run leans on: its command line, --handset-config,
 // the records and their file, and the lines a person sees.
 #include <gtest/gtest.h>
 

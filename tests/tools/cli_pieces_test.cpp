@@ -244,14 +244,18 @@ TEST(CliView, ATerminalRedrawsItsLiveLinesUnderTheLog) {
   cli::LiveView view(out, /*terminal=*/true);
   view.Update({{0, "A", "GPT...ing 50%", 50}, {1, "B", "", 0}});
   view.Log("line\r\n");
+  view.Update({{0, "A", "GPT...ing 60%", 60}, {1, "B", "", 0}});
   view.Finish();
   const std::string erase = "\x1b[1A\x1b[2K";
-  const std::string drawn =
+  const std::string first =
       "[#####.....] [Channel 0] A | GPT...ing 50%\n"
       "[..........] [Channel 1] B | \n";
-  // Drawn, erased (two lines) for the log, drawn again below it, and left at the end.
+  const std::string second =
+      "[######....] [Channel 0] A | GPT...ing 60%\n"
+      "[..........] [Channel 1] B | \n";
+  // Drawn, erased (both lines) for the log, drawn again below it, left there at the end.
   EXPECT_EQ(out.str(),
-            "\r" + drawn + erase + erase + "\rline\n" + drawn + erase + erase + "\r" + drawn);
+            "\r" + first + erase + erase + "\rline\n\r" + second + erase + erase + "\r" + second);
 }
 
 }  // namespace

@@ -48,10 +48,10 @@ void LiveView::Log(const std::string& text) {
   pendingLog_ += WithoutCarriageReturns(text);
   const size_t end = pendingLog_.rfind('\n');
   if (end == std::string::npos) return;
+  // The live lines come back with the next Update, so they are drawn once per refresh.
   if (terminal_) EraseLiveLines();
   out_ << pendingLog_.substr(0, end + 1);
   pendingLog_.erase(0, end + 1);
-  if (terminal_) DrawLiveLines();
   out_.flush();
 }
 

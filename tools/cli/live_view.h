@@ -29,7 +29,8 @@ class LiveView {
  public:
   LiveView(std::ostream& out, bool terminal) : out_(out), terminal_(terminal) {}
 
-  // New log text (it carries its own line breaks). A line is printed once it is whole.
+  // New log text (it carries its own line breaks). A line is printed once it is whole;
+  // on a terminal the live lines make way for it until the next Update.
   void Log(const std::string& text);
   // The channels as they are now; the caller calls this at most ten times a second.
   void Update(const std::vector<ChannelView>& channels);

@@ -51,7 +51,7 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.add_flag("--verify", o.verify,
                "After the run: compare each virtual handset with the images byte for byte");
   app.add_option("--results", o.resultsPath,
-                 "JSON Lines file, one record per started channel, written as it ends")
+                 "JSON Lines file made anew: one record per started channel, as it ends")
       ->option_text("FILE");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());

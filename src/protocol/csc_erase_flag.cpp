@@ -116,9 +116,9 @@ int EraseRange(CommandChannel& ch, uint32_t firstSector, uint32_t sectorCount) {
 void SetDownloadFlag(CommandChannel& ch, int on) {
   BuildRequest(ch.tx, on ? CMD_DOWNLOAD_FLAG_SET : CMD_DOWNLOAD_FLAG_CLEAR, TAG_COMMAND, 0, 0, 0);
   PlainExchange(ch.device, ch.tx, ch.tx);
-  if (StatusIs(ch.tx, "KX4_ACK"))
+  if (StatusIs(ch.tx, "KX4_ACK")) {
     ch.host.AppendLog("[Channel %d] Set download Flag success!!\r\n", ch.channel);
-  else {
+  } else {
     ch.host.AppendLog("[Channel %d] Set download Flag fail!!\r\n", ch.channel);
     ch.host.PassedOver(
         ch.channel, on ? "download flag set not confirmed" : "download flag clear not confirmed");

@@ -1,6 +1,6 @@
-// ostrevane: the station with its Qt window. Until a USB backend for real handsets
-// exists it runs on the virtual bus; "--virtual-handsets N" puts N handsets on it.
-// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N]
+// ostrevane: the station with its Qt window, on real handsets through libusb, or on the
+// virtual bus with "--virtual-handsets N"; "--capture FILE" records every bulk transfer.
+// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N] [--capture FILE]
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -13,18 +13,22 @@
 
 #include "console/main_window_template.h"
 #include "console/station.h"
+#include "handset/virtual_handset.h"
 #include "demo/image_file.h"
 #include "demo/virtual_line.h"
-#include "handset/virtual_handset.h"
+#include "platform/notify/libusb/libusb_notifications.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/registry/libusb/instance_list_registry.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/ui/qt/qt_backend.h"
+#include "platform/usb/capture/capturing_usb_host.h"
+#include "platform/usb/libusb/libusb_host.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N]\n";
+    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N] [--capture FILE]\n";
 
 std::atomic<int> g_signal{0};
 void OnSignal(int number) {
@@ -33,7 +37,8 @@ void OnSignal(int number) {
 
 struct Arguments {
   std::vector<std::string> station;  // what the station sees as its command line
-  int virtualHandsets = 0;
+  int virtualHandsets = -1;          // -1: real handsets through libusb
+  std::string capturePath;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments* out) {
@@ -45,6 +50,9 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
       const long n = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || n < 0 || n > 32) return false;
       out->virtualHandsets = static_cast<int>(n);
+    } else if (arg == "--capture") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->capturePath = argv[++i];
     } else {
       out->station.push_back(arg);
     }
@@ -64,9 +72,29 @@ int main(int argc, char** argv) {
 
   ui::QtApplication app(argc, argv);
   platform::SystemClock clock;
+  const bool virtualBus = args.virtualHandsets >= 0;
+  platform::registry::MemoryRegistry settings;
+
+  // Real handsets: libusb for transfers, its hotplug for arrivals, and the attached
+  // handsets as the instance list of the automatic start.
+  std::unique_ptr<platform::usb::LibusbHost> real;
+  std::unique_ptr<platform::notify::LibusbNotifications> realNotifications;
+  std::unique_ptr<platform::registry::InstanceListRegistry> instanceList;
+  if (!virtualBus) {
+    real = std::make_unique<platform::usb::LibusbHost>(clock);
+    if (!real->ok())
+      std::fputs("ostrevane: libusb could not be started; no handset will be seen\n", stderr);
+    realNotifications = std::make_unique<platform::notify::LibusbNotifications>(*real);
+    instanceList = std::make_unique<platform::registry::InstanceListRegistry>(*real, settings);
+  }
   platform::usb::VirtualUsbBus bus{clock};
   platform::notify::VirtualBusNotifications notifications{bus};
-  platform::registry::MemoryRegistry registry;
+  platform::usb::UsbHost& usb = real ? static_cast<platform::usb::UsbHost&>(*real) : bus;
+  platform::usb::CapturingUsbHost capture{usb};
+  if (!args.capturePath.empty() && !capture.StartCapture(args.capturePath)) {
+    std::fprintf(stderr, "ostrevane: cannot write the capture file %s\n", args.capturePath.c_str());
+    return 2;
+  }
 
   // Handsets suit the automatic start's OS image when there is one.
   std::optional<demo::ImageFile> os;
@@ -88,13 +116,18 @@ int main(int argc, char** argv) {
       ids.push_back(h->InstanceId());
     }
     ids.push_back(demo::kForeignInstance);
-    demo::ListInstances(registry, ids);
+    demo::ListInstances(settings, ids);
   }
 
+  platform::notify::DeviceNotifications& arrivals =
+      realNotifications ? static_cast<platform::notify::DeviceNotifications&>(*realNotifications)
+                        : notifications;
+  platform::registry::Registry& registry =
+      instanceList ? static_cast<platform::registry::Registry&>(*instanceList) : settings;
   console::Station station(ui::CreateQtWindow(console::MainWindowTemplate()),
-                           console::StationServices{bus, notifications, registry, clock},
-                           autoStart);
+                           console::StationServices{capture, arrivals, registry, clock}, autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
+  if (real) real->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
 
   // Otherwise they arrive one by one once the window listens, like cables plugged in.
   std::atomic<bool> leaving{false};
@@ -125,6 +158,7 @@ int main(int argc, char** argv) {
 
   station.DoModal();
 
+  if (real) real->SetNoticeSink({});
   leaving = true;
   signalWatch.join();
   if (plugger.joinable()) plugger.join();

@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev
-  clang libclang-rt-14-dev tshark)
+  clang libclang-rt-14-dev tshark umockdev libumockdev-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -101,14 +101,16 @@ int32_t CWinUSBDeviceManager::OpenDevice(const std::string& path, int32_t channe
   std::lock_guard guard(lock_);
   if (FindDevice(path)) return 1;
   return OpenPresentInterface(host_, path, channel, kind, [&](const auto& device) {
+    // Bounded before the first exchange: a pipe without a timeout would let a silent
+    // handset hold the open, and the table lock with it, for ever.
+    device->SetInPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
+    device->SetOutPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
     Identify(*device);
     if (!AddDevice(device->m_pHandleInfo->interfacePath, device)) {
       device->MarkRemoved();
       return false;
     }
     m_listNames.push_back({device->m_pHandleInfo->portNumber, device->m_pHandleInfo->friendlyName});
-    device->SetInPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
-    device->SetOutPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
     return true;
   });
 }

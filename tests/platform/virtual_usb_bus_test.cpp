@@ -1,6 +1,7 @@
 // The virtual bus as the device open and discovery see it: interface sets per class,
 // the two-step path query, platform errors, arrival and removal events, transfers.
 #include "platform/usb/virtual/virtual_usb_bus.h"
+#include "platform/usb/capture/pcap_writer.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,7 @@
 
 #include "handset/virtual_handset.h"
 #include "platform/bytes/little_endian.h"
+#include "platform/usb/capture/capturing_usb_host.h"
 #include "support/test_env.h"
 #include "support/virtual_station.h"
 
@@ -72,9 +73,20 @@ std::vector<Record> ReadCapture(const std::string& path, uint32_t* linkType, uin
 
 TEST(IdentificationCapture, WholeExchangeIsWrittenAsUsbmonRecordsThatTsharkReads) {
   testsupport::VirtualStation station;
+  // The capture wraps the bus the way the station's --capture does; the device is
+  // opened through it.
+  platform::usb::CapturingUsbHost capture{station.bus};
+  // The device opened through the capture goes before the capture does.
+  struct DeviceFirst {
+    testsupport::VirtualStation& s;
+    ~DeviceFirst() { s.device.reset(); }
+  } deviceFirst{station};
+  station.device =
+      testsupport::OpenFlashDevice(capture, static_cast<int32_t>(station.handset->config().kind),
+                                   station.handset->InterfacePath(), 0);
   ASSERT_NE(station.device, nullptr);
   const std::string path = testsupport::ScratchDir("capture") + "/identification.pcap";
-  ASSERT_TRUE(station.bus.StartCapture(path));
+  ASSERT_TRUE(capture.StartCapture(path));
   const std::array<uint32_t, 5> commands = {wire::kGetDeviceInfo, wire::kGetModelName,
                                             wire::kStartDownload, wire::kGetDeviceType,
                                             wire::kGetSecurityType};
@@ -82,7 +94,7 @@ TEST(IdentificationCapture, WholeExchangeIsWrittenAsUsbmonRecordsThatTsharkReads
                                               "KX4_Engineer", "NON_SECURE"};
   for (size_t i = 0; i < commands.size(); ++i)
     EXPECT_EQ(station.Ask(testsupport::RawRequest(commands[i])), answers[i]);
-  station.bus.StopCapture();
+  capture.StopCapture();
 
   uint32_t linkType = 0, snap = 0;
   auto records = ReadCapture(path, &linkType, &snap);

@@ -10,6 +10,7 @@
 #include "handset/virtual_handset.h"
 #include "platform/notify/device_notifications.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/usb/capture/capturing_usb_host.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/registry/registry.h"
 #include "platform/time/clock.h"
@@ -39,13 +40,13 @@ class VirtualLine final : public StationBackend {
   VirtualLine(const std::vector<handset::HandsetConfig>& configs, platform::Clock& clock);
   ~VirtualLine() override;
 
-  platform::usb::UsbHost& Usb() override { return bus_; }
+  platform::usb::UsbHost& Usb() override { return capture_; }
   platform::notify::DeviceNotifications& Notifications() override { return notifications_; }
   platform::registry::Registry& Registry() override { return registry_; }
   [[nodiscard]] bool StartCapture(const std::string& path) override {
-    return bus_.StartCapture(path);
+    return capture_.StartCapture(path);
   }
-  void StopCapture() override { bus_.StopCapture(); }
+  void StopCapture() override { capture_.StopCapture(); }
 
   const std::vector<std::shared_ptr<handset::VirtualHandset>>& Handsets() const {
     return handsets_;
@@ -58,6 +59,7 @@ class VirtualLine final : public StationBackend {
  private:
   platform::usb::VirtualUsbBus bus_;  // first: the notifications listen to it
   platform::notify::VirtualBusNotifications notifications_{bus_};
+  platform::usb::CapturingUsbHost capture_{bus_};  // what the station uses: it records
   platform::registry::MemoryRegistry registry_;
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets_;
 };

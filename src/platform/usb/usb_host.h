@@ -30,6 +30,12 @@ inline constexpr uint8_t kPipeTypeBulk = 2;
 // Registry properties of a device element.
 enum class DeviceProperty : uint32_t { kDeviceDescription = 0, kFriendlyName = 12 };
 
+// Where an initialised interface sits, as usbmon numbers it (bus 0 / device 0: unknown).
+struct UsbAddress {
+  uint16_t bus = 0;
+  uint8_t device = 0;
+};
+
 struct PipeInfo {
   uint8_t type = 0;  // 2 = bulk
   uint8_t id = 0;    // endpoint address, bit 7 set for IN
@@ -74,6 +80,9 @@ class UsbHost {
   // The driver layer's trace lines (the OUT pipe found by a pipe query) go to standard
   // output, never to the operator's log; a backend may send them elsewhere.
   virtual void TraceLine(const std::string& line) { std::fputs(line.c_str(), stdout); }
+
+  // Bus and device address of an initialised interface, for captures.
+  virtual UsbAddress AddressOf(Handle /*winusb*/) { return {}; }
 };
 
 }  // namespace platform::usb

@@ -1,5 +1,5 @@
 // The virtual bus: device-interface sets, open handles and bulk transfers routed to
-// the plugged devices, with arrival/removal events and an optional pcap capture.
+// the plugged devices, with arrival/removal events.
 #include "platform/usb/virtual/virtual_usb_bus.h"
 
 #include <algorithm>
@@ -14,21 +14,6 @@ std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-// errno-style completion status as usbmon records it.
-int UsbmonStatus(TransferStatus s) {
-  switch (s) {
-    case TransferStatus::kOk:
-      return 0;
-    case TransferStatus::kTimeout:
-      return -110;
-    case TransferStatus::kDisconnected:
-      return -19;
-    case TransferStatus::kStall:
-      return -32;
-  }
-  return -5;
 }
 
 }  // namespace
@@ -115,17 +100,10 @@ void VirtualUsbBus::Notify(BusEvent event, const PeerIdentity& identity) {
   for (auto& l : copy) l(event, name, identity.interfaceClass);
 }
 
-bool VirtualUsbBus::StartCapture(const std::string& path, uint32_t snapLength) {
-  auto writer = std::make_shared<PcapWriter>(path, snapLength);
-  if (!writer->ok()) return false;
-  std::lock_guard lock(captureMutex_);
-  capture_ = std::move(writer);
-  return true;
-}
-
-void VirtualUsbBus::StopCapture() {
-  std::lock_guard lock(captureMutex_);
-  capture_.reset();
+UsbAddress VirtualUsbBus::AddressOf(Handle winusb) {
+  std::lock_guard lock(mutex_);
+  auto it = interfaces_.find(winusb);
+  return it == interfaces_.end() ? UsbAddress{} : UsbAddress{1, it->second.device.address};
 }
 
 Handle VirtualUsbBus::GetClassDevs(const std::string& interfaceClass) {
@@ -320,15 +298,6 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
     }
   }
   if (transferred) *transferred = done;
-  {
-    std::shared_ptr<PcapWriter> capture;
-    {
-      std::lock_guard lock(captureMutex_);
-      capture = capture_;
-    }
-    if (capture)
-      capture->RecordTransfer(1, device.address, pipeId, data, length, done, UsbmonStatus(status));
-  }
   AfterTransfer(device);
   switch (status) {
     case TransferStatus::kOk:

@@ -1,5 +1,6 @@
 // An in-process USB bus: virtual devices are plugged into it and the station reaches
-// them through the same UsbHost operations that it uses for real handsets.
+// them through the same UsbHost operations that it uses for real handsets. Captures
+// wrap the bus in a CapturingUsbHost.
 #pragma once
 
 #include <atomic>
@@ -12,7 +13,6 @@
 
 #include "platform/time/clock.h"
 #include "platform/usb/usb_host.h"
-#include "platform/usb/virtual/pcap_writer.h"
 #include "platform/usb/virtual/virtual_usb_peer.h"
 
 namespace platform::usb {
@@ -40,9 +40,6 @@ class VirtualUsbBus final : public UsbHost {
   int AddListener(Listener listener);
   void RemoveListener(int id);
 
-  bool StartCapture(const std::string& path, uint32_t snapLength = 65536);
-  void StopCapture();
-
   // The next GetClassDevs fails with this error (0 = no failure).
   void FailNextGetClassDevs(uint32_t error) { failNextClassDevs_ = error; }
 
@@ -67,6 +64,7 @@ class VirtualUsbBus final : public UsbHost {
   bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
   uint32_t LastError() override;
+  UsbAddress AddressOf(Handle winusb) override;
 
  private:
   struct Attached {
@@ -104,8 +102,6 @@ class VirtualUsbBus final : public UsbHost {
   int nextListener_ = 1;
   uint8_t nextAddress_ = 1;
   std::atomic<uint32_t> failNextClassDevs_{0};
-  std::mutex captureMutex_;
-  std::shared_ptr<PcapWriter> capture_;
 };
 
 }  // namespace platform::usb

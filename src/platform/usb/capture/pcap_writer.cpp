@@ -1,5 +1,5 @@
 // usbmon-format pcap records: one 64-byte mmapped header per record, little-endian.
-#include "platform/usb/virtual/pcap_writer.h"
+#include "platform/usb/capture/pcap_writer.h"
 
 #include <algorithm>
 #include <chrono>

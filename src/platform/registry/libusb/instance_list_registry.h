@@ -1,0 +1,36 @@
+// The WinUSB driver's instance list served from the handsets attached now: "Count",
+// then "0", "1", ... in bus and port-chain order, each "hardware id\instance part".
+// Every other key and every write goes to the registry it wraps.
+#pragma once
+
+#include "platform/registry/registry.h"
+#include "platform/usb/libusb/libusb_host.h"
+
+namespace platform::registry {
+
+class InstanceListRegistry final : public Registry {
+ public:
+  InstanceListRegistry(platform::usb::LibusbHost& host, Registry& rest);
+
+  bool KeyExists(Root root, const std::string& key) override;
+  std::optional<uint32_t> ReadDword(Root root, const std::string& key,
+                                    const std::string& name) override;
+  std::optional<std::string> ReadString(Root root, const std::string& key, const std::string& name,
+                                        size_t maxBytes) override;
+  bool CreateKey(Root root, const std::string& key) override;
+  bool WriteDword(Root root, const std::string& key, const std::string& name,
+                  uint32_t value) override;
+  bool WriteBinary(Root root, const std::string& key, const std::string& name,
+                   const std::vector<uint8_t>& data) override;
+  bool WriteStringBytes(Root root, const std::string& key, const std::string& name,
+                        const std::vector<uint8_t>& data) override;
+
+ private:
+  static bool IsInstanceList(Root root, const std::string& key);
+  std::vector<std::string> Instances();
+
+  platform::usb::LibusbHost& host_;
+  Registry& rest_;
+};
+
+}  // namespace platform::registry

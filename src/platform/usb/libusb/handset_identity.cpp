@@ -1,0 +1,59 @@
+// Paths are built in one place so that discovery, the device set and the instance list
+// always name a handset the same way.
+#include "platform/usb/libusb/handset_identity.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace platform::usb {
+
+const std::vector<HandsetIdentity>& HandsetIdentities() {
+  static const std::vector<HandsetIdentity> kIdentities = {
+      {0, 0x45D0, 0x1E07, "USB\\VID_45D0&PID_1E07", "\\\\?\\USB#VID_45D0&PID_1E07#",
+       "{3b7e90d2-51c4-4e8a-9d1f-0a6c2e58b713}"},
+      {1, 0x7A3C, 0x3E91, "USB\\VID_7A3C&PID_3E91&DVK", "\\\\?\\USB#VID_7A3C&PID_3E91&DVK#",
+       "{c4d81f6e-2a95-47b0-8e3c-71f5a9d20c46}"}};
+  return kIdentities;
+}
+
+const HandsetIdentity* IdentityOfClass(const std::string& interfaceClass) {
+  std::string lower = interfaceClass;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (const auto& id : HandsetIdentities())
+    if (lower == id.interfaceClass) return &id;
+  return nullptr;
+}
+
+const HandsetIdentity* IdentityOfIds(uint16_t vendorId, uint16_t productId) {
+  for (const auto& id : HandsetIdentities())
+    if (id.vendorId == vendorId && id.productId == productId) return &id;
+  return nullptr;
+}
+
+std::string InstancePart(const UsbLocation& location) {
+  std::string chain;
+  for (size_t i = 0; i < location.ports.size(); ++i) {
+    if (i) chain += '.';
+    chain += std::to_string(location.ports[i]);
+  }
+  const int last = location.ports.empty() ? 0 : location.ports.back();
+  return std::to_string(location.bus) + "&" + chain + "&0&" + std::to_string(last);
+}
+
+std::string BroadcastPath(const HandsetIdentity& identity, const UsbLocation& location) {
+  return std::string(identity.pathPrefix) + InstancePart(location) + "#" + identity.interfaceClass;
+}
+
+std::string ReportedPath(const HandsetIdentity& identity, const UsbLocation& location) {
+  std::string path = BroadcastPath(identity, location);
+  std::transform(path.begin(), path.end(), path.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return path;
+}
+
+std::string InstanceId(const HandsetIdentity& identity, const UsbLocation& location) {
+  return std::string(identity.hardwareId) + "\\" + InstancePart(location);
+}
+
+}  // namespace platform::usb

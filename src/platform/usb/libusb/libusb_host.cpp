@@ -1,0 +1,423 @@
+// Device sets are snapshots of libusb's device list; an open device is shared by the
+// file and interface handles so that a transfer in flight keeps it alive.
+#include "platform/usb/libusb/libusb_host.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+#include "platform/usb/libusb/libusb_errors.h"
+
+namespace platform::usb {
+namespace {
+
+thread_local uint32_t t_lastError = kErrorSuccess;
+
+constexpr uint8_t kVendorSpecificClass = 0xFF;
+constexpr int kStringBytes = 256;
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+struct ConfigFree {
+  void operator()(libusb_config_descriptor* c) const { libusb_free_config_descriptor(c); }
+};
+using ConfigRef = std::unique_ptr<libusb_config_descriptor, ConfigFree>;
+
+// The active configuration, else the first one (a device not yet configured).
+ConfigRef ConfigOf(libusb_device* device) {
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_active_config_descriptor(device, &config) != 0 &&
+      libusb_get_config_descriptor(device, 0, &config) != 0)
+    return nullptr;
+  return ConfigRef(config);
+}
+
+// Interface 0, alternate setting 0: the handset's download interface.
+const libusb_interface_descriptor* DownloadInterface(const libusb_config_descriptor* config) {
+  if (!config || config->bNumInterfaces == 0 || config->interface[0].num_altsetting == 0)
+    return nullptr;
+  return &config->interface[0].altsetting[0];
+}
+
+bool HasVendorBulkInterface(libusb_device* device) {
+  ConfigRef config = ConfigOf(device);
+  const libusb_interface_descriptor* iface = DownloadInterface(config.get());
+  if (!iface || iface->bInterfaceClass != kVendorSpecificClass) return false;
+  for (int i = 0; i < iface->bNumEndpoints; ++i)
+    if ((iface->endpoint[i].bmAttributes & 3) == LIBUSB_TRANSFER_TYPE_BULK) return true;
+  return false;
+}
+
+bool Fail(uint32_t error) {
+  t_lastError = error;
+  return false;
+}
+
+}  // namespace
+
+struct LibusbHost::Open {
+  std::shared_ptr<libusb_device> device;
+  libusb_device_handle* handle = nullptr;
+  bool claimed = false;
+  std::atomic<bool> gone{false};
+  std::vector<PipeInfo> pipes;  // interface 0, alternate setting 0
+  std::mutex timeoutMutex;
+  std::map<uint8_t, uint32_t> timeouts;
+
+  ~Open() {
+    if (claimed && !gone) libusb_release_interface(handle, 0);
+    if (handle) libusb_close(handle);
+  }
+};
+
+LibusbHost::LibusbHost(Clock& clock) : clock_(clock) {
+  if (libusb_init(&context_) != 0) context_ = nullptr;
+}
+
+LibusbHost::~LibusbHost() {
+  {
+    std::lock_guard lock(mutex_);
+    sets_.clear();
+    files_.clear();
+    interfaces_.clear();
+  }
+  if (context_) libusb_exit(context_);
+}
+
+void LibusbHost::SetNoticeSink(NoticeSink sink) {
+  std::lock_guard lock(mutex_);
+  noticeSink_ = std::move(sink);
+}
+
+UsbLocation LibusbHost::LocationOf(libusb_device* device) {
+  UsbLocation location;
+  location.bus = libusb_get_bus_number(device);
+  uint8_t ports[8] = {};
+  const int n = libusb_get_port_numbers(device, ports, sizeof ports);
+  if (n > 0) location.ports.assign(ports, ports + n);
+  return location;
+}
+
+std::vector<LibusbHost::Element> LibusbHost::ListDevices(const HandsetIdentity* only) {
+  std::vector<Element> out;
+  if (!context_) return out;
+  libusb_device** list = nullptr;
+  const ssize_t n = libusb_get_device_list(context_, &list);
+  for (ssize_t i = 0; i < n; ++i) {
+    libusb_device_descriptor d{};
+    if (libusb_get_device_descriptor(list[i], &d) != 0) continue;
+    const HandsetIdentity* identity = IdentityOfIds(d.idVendor, d.idProduct);
+    if (!identity || (only && identity != only) || !HasVendorBulkInterface(list[i])) continue;
+    Element e;
+    e.device = std::shared_ptr<libusb_device>(libusb_ref_device(list[i]), libusb_unref_device);
+    e.identity = identity;
+    e.location = LocationOf(list[i]);
+    e.path = ReportedPath(*identity, e.location);
+    out.push_back(std::move(e));
+  }
+  if (n >= 0) libusb_free_device_list(list, 1);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const Element& a, const Element& b) { return a.location < b.location; });
+  return out;
+}
+
+std::vector<LibusbHost::AttachedHandset> LibusbHost::AttachedHandsets() {
+  std::vector<AttachedHandset> out;
+  for (const Element& e : ListDevices(nullptr)) out.push_back({e.identity, e.location});
+  return out;
+}
+
+void LibusbHost::DeviceLeft(libusb_device* device) {
+  std::lock_guard lock(mutex_);
+  for (auto* table : {&files_, &interfaces_})
+    for (auto& [handle, open] : *table)
+      if (open->device.get() == device) open->gone = true;
+}
+
+Handle LibusbHost::GetClassDevs(const std::string& interfaceClass) {
+  const HandsetIdentity* identity = IdentityOfClass(interfaceClass);
+  // Any other class has no present interfaces: an empty set, as the platform gives.
+  std::vector<Element> elements = identity ? ListDevices(identity) : std::vector<Element>{};
+  std::lock_guard lock(mutex_);
+  const Handle h = nextHandle_++;
+  sets_[h] = std::move(elements);
+  return h;
+}
+
+const LibusbHost::Element* LibusbHost::SetElement(Handle set, uint32_t index) {
+  auto it = sets_.find(set);
+  if (it == sets_.end() || index >= it->second.size()) return nullptr;
+  return &it->second[index];
+}
+
+bool LibusbHost::EnumDeviceInfo(Handle set, uint32_t index) {
+  std::lock_guard lock(mutex_);
+  if (!sets_.count(set)) return Fail(kErrorInvalidHandle);
+  return SetElement(set, index) ? true : Fail(kErrorNoMoreItems);
+}
+
+bool LibusbHost::EnumDeviceInterface(Handle set, uint32_t index) {
+  std::lock_guard lock(mutex_);
+  return SetElement(set, index) ? true : Fail(kErrorNoMoreItems);
+}
+
+void LibusbHost::ReportOpenFailure(const Element& element, int libusbError) {
+  if (libusbError != LIBUSB_ERROR_ACCESS) return;
+  NoticeSink sink;
+  {
+    std::lock_guard lock(mutex_);
+    const std::string key =
+        element.path + "@" + std::to_string(libusb_get_device_address(element.device.get()));
+    if (!permissionReported_.insert(key).second) return;  // once per handset
+    sink = noticeSink_;
+  }
+  if (sink)
+    sink("[USB] The handset at bus " + std::to_string(element.location.bus) + " port " +
+         InstancePart(element.location) +
+         " cannot be opened: no permission. Install the udev rule "
+         "packaging/udev/60-ostrevane.rules (lib/udev/rules.d), reload the rules and "
+         "plug the handset again.\r\n");
+}
+
+std::optional<LibusbHost::Strings> LibusbHost::ReadStrings(const Element& element) {
+  const std::string key =
+      element.path + "@" + std::to_string(libusb_get_device_address(element.device.get()));
+  {
+    std::lock_guard lock(mutex_);
+    auto it = strings_.find(key);
+    if (it != strings_.end()) return it->second;
+  }
+  libusb_device_descriptor d{};
+  if (libusb_get_device_descriptor(element.device.get(), &d) != 0) return std::nullopt;
+  libusb_device_handle* handle = nullptr;
+  const int r = libusb_open(element.device.get(), &handle);
+  if (r != 0) {
+    ReportOpenFailure(element, r);
+    return std::nullopt;
+  }
+  auto read = [&](uint8_t index) -> std::optional<std::string> {
+    if (index == 0) return std::nullopt;
+    unsigned char text[kStringBytes] = {};
+    const int n = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text);
+    if (n <= 0) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n));
+  };
+  Strings s{read(d.iProduct), read(d.iManufacturer)};
+  libusb_close(handle);
+  std::lock_guard lock(mutex_);
+  strings_[key] = s;
+  return s;
+}
+
+std::optional<std::string> LibusbHost::GetDeviceProperty(Handle set, uint32_t index,
+                                                         DeviceProperty property) {
+  Element element;
+  {
+    std::lock_guard lock(mutex_);
+    const Element* e = SetElement(set, index);
+    if (!e) {
+      Fail(kErrorNoMoreItems);
+      return std::nullopt;
+    }
+    element = *e;
+  }
+  auto strings = ReadStrings(element);
+  std::optional<std::string> value;
+  if (strings && property == DeviceProperty::kFriendlyName) value = strings->product;
+  if (strings && property == DeviceProperty::kDeviceDescription && strings->manufacturer)
+    value = *strings->manufacturer + " USB Device";
+  if (!value) Fail(13);  // ERROR_INVALID_DATA: the property is not set
+  return value;
+}
+
+bool LibusbHost::GetInterfaceDetail(Handle set, uint32_t index, std::string* path,
+                                    uint32_t* requiredSize) {
+  std::lock_guard lock(mutex_);
+  const Element* e = SetElement(set, index);
+  if (!e) return Fail(kErrorNoMoreItems);
+  if (!path) {
+    // A cbSize field followed by the UTF-16 path and its terminator.
+    if (requiredSize) *requiredSize = static_cast<uint32_t>(4 + 2 * (e->path.size() + 1));
+    return Fail(kErrorInsufficientBuffer);
+  }
+  *path = e->path;
+  return true;
+}
+
+void LibusbHost::DestroyDeviceInfoList(Handle set) {
+  std::lock_guard lock(mutex_);
+  sets_.erase(set);
+}
+
+Handle LibusbHost::OpenInterface(const std::string& path) {
+  const std::string wanted = Lower(path);
+  for (const Element& e : ListDevices(nullptr)) {
+    if (e.path != wanted) continue;
+    auto open = std::make_shared<Open>();
+    open->device = e.device;
+    const int r = libusb_open(e.device.get(), &open->handle);
+    if (r != 0) {
+      open->handle = nullptr;
+      ReportOpenFailure(e, r);
+      Fail(Win32ErrorFromLibusb(r));
+      return kInvalidHandle;
+    }
+    std::lock_guard lock(mutex_);
+    const Handle h = nextHandle_++;
+    files_[h] = std::move(open);
+    return h;
+  }
+  Fail(kErrorFileNotFound);
+  return kInvalidHandle;
+}
+
+std::shared_ptr<LibusbHost::Open> LibusbHost::Find(
+    const std::map<Handle, std::shared_ptr<Open>>& table, Handle h) {
+  std::lock_guard lock(mutex_);
+  auto it = table.find(h);
+  return it == table.end() ? nullptr : it->second;
+}
+
+void LibusbHost::CloseInterface(Handle file) {
+  std::shared_ptr<Open> last;  // closed outside the lock
+  std::lock_guard lock(mutex_);
+  auto it = files_.find(file);
+  if (it == files_.end()) return;
+  last = std::move(it->second);
+  files_.erase(it);
+}
+
+Handle LibusbHost::Initialize(Handle file) {
+  std::shared_ptr<Open> open = Find(files_, file);
+  if (!open) {
+    Fail(kErrorInvalidHandle);
+    return kInvalidHandle;
+  }
+  // A kernel driver bound to the interface is detached for the claim and re-attached
+  // when the interface is released.
+  libusb_set_auto_detach_kernel_driver(open->handle, 1);
+  const int r = libusb_claim_interface(open->handle, 0);
+  if (r != 0) {
+    Fail(Win32ErrorFromLibusb(r));
+    return kInvalidHandle;
+  }
+  open->claimed = true;
+  ConfigRef config = ConfigOf(libusb_get_device(open->handle));
+  if (const libusb_interface_descriptor* iface = DownloadInterface(config.get())) {
+    for (int i = 0; i < iface->bNumEndpoints; ++i) {
+      const libusb_endpoint_descriptor& ep = iface->endpoint[i];
+      open->pipes.push_back({static_cast<uint8_t>(ep.bmAttributes & 3), ep.bEndpointAddress});
+      open->timeouts[ep.bEndpointAddress] = kDefaultPipeTimeoutMs;
+    }
+  }
+  std::lock_guard lock(mutex_);
+  const Handle h = nextHandle_++;
+  interfaces_[h] = std::move(open);
+  return h;
+}
+
+void LibusbHost::Free(Handle winusb) {
+  std::shared_ptr<Open> last;
+  std::lock_guard lock(mutex_);
+  auto it = interfaces_.find(winusb);
+  if (it == interfaces_.end()) return;
+  last = std::move(it->second);
+  interfaces_.erase(it);
+}
+
+bool LibusbHost::QueryInterfaceSettings(Handle winusb, uint8_t altSetting, uint8_t* numEndpoints) {
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (altSetting != 0) return Fail(kErrorNoMoreItems);
+  *numEndpoints = static_cast<uint8_t>(open->pipes.size());
+  return true;
+}
+
+bool LibusbHost::QueryPipe(Handle winusb, uint8_t altSetting, uint8_t index, PipeInfo* pipe) {
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (altSetting != 0 || index >= open->pipes.size()) return Fail(kErrorNoMoreItems);
+  *pipe = open->pipes[index];
+  return true;
+}
+
+bool LibusbHost::SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t milliseconds) {
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  if (!open) return Fail(kErrorInvalidHandle);
+  std::lock_guard lock(open->timeoutMutex);
+  auto t = open->timeouts.find(pipeId);
+  if (t == open->timeouts.end()) return Fail(kErrorInvalidParameter);
+  t->second = milliseconds;
+  return true;
+}
+
+unsigned LibusbHost::RealTimeoutMs(uint32_t milliseconds) {
+  if (milliseconds == 0) return 0;  // no timeout, as the platform's pipe policy means it
+  const auto real = std::chrono::ceil<std::chrono::milliseconds>(clock_.RealDuration(milliseconds));
+  return static_cast<unsigned>(std::max<int64_t>(1, real.count()));
+}
+
+bool LibusbHost::WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, uint32_t length,
+                           uint32_t* transferred) {
+  // libusb does not write through an OUT transfer's buffer.
+  return Transfer(winusb, pipeId, const_cast<uint8_t*>(data), length, transferred, false);
+}
+
+bool LibusbHost::ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
+                          uint32_t* transferred) {
+  return Transfer(winusb, pipeId, buffer, length, transferred, true);
+}
+
+bool LibusbHost::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint32_t length,
+                          uint32_t* transferred, bool in) {
+  if (transferred) *transferred = 0;
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  if (!open) return Fail(kErrorInvalidHandle);
+  uint32_t timeoutMs = 0;
+  {
+    std::lock_guard lock(open->timeoutMutex);
+    auto t = open->timeouts.find(pipeId);
+    if (t == open->timeouts.end() || ((pipeId & 0x80) != 0) != in)
+      return Fail(kErrorInvalidParameter);
+    timeoutMs = t->second;
+  }
+  if (open->gone) return Fail(kErrorDeviceNotConnected);
+  const unsigned timeout = RealTimeoutMs(timeoutMs);
+  uint32_t done = 0;
+  int r = 0;
+  if (in || length == 0) {
+    // A read takes one transfer; a zero-length write is an explicit zero-length packet.
+    int n = 0;
+    r = libusb_bulk_transfer(open->handle, pipeId, data, static_cast<int>(length), &n, timeout);
+    done = static_cast<uint32_t>(std::max(n, 0));
+  } else {
+    while (done < length && r == 0) {
+      int n = 0;
+      r = libusb_bulk_transfer(open->handle, pipeId, data + done, static_cast<int>(length - done),
+                               &n, timeout);
+      done += static_cast<uint32_t>(std::max(n, 0));
+      if (r == 0 && n == 0) r = LIBUSB_ERROR_IO;  // no progress: the device takes nothing
+    }
+  }
+  if (transferred) *transferred = done;
+  // A removal that raced the transfer still fails it.
+  if (open->gone) return Fail(kErrorDeviceNotConnected);
+  if (r != 0) return Fail(Win32ErrorFromLibusb(r));
+  return true;
+}
+
+UsbAddress LibusbHost::AddressOf(Handle winusb) {
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  if (!open) return {};
+  return {libusb_get_bus_number(open->device.get()), libusb_get_device_address(open->device.get())};
+}
+
+uint32_t LibusbHost::LastError() {
+  return t_lastError;
+}
+
+}  // namespace platform::usb

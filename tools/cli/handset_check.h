@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "demo/image_file.h"
 #include "handset/virtual_handset.h"
 #include "image/model_family.h"
-#include "line/image_file.h"
 
 namespace cli {
-
-using line::ImageFile;
 
 // The partitions a full download (every group checked) writes for handsets of `family`.
 std::vector<std::string> PartitionsOfFullDownload(image::ModelFamily family);

@@ -33,13 +33,14 @@ endfunction()
 
 include(GoogleTest)
 
-# ostrevane_add_test(name SOURCES... [DEPS libs...] [LABELS labels...])
+# ostrevane_add_test(name SOURCES... [DEPS libs...] [LABELS labels...] [ENVIRONMENT vars...])
 # Every GoogleTest case becomes its own CTest test named "<folder>/<Suite>.<Case>", so a
 # failure names the case and `ctest -R` runs one. Each case carries the label of its
 # folder under tests/ (`ctest -L image`) and the given LABELS: "threads" marks a test
-# that starts threads, and the ThreadSanitizer pass runs those.
+# that starts threads, and the ThreadSanitizer pass runs those. ENVIRONMENT adds
+# variables ("NAME=value") to every case's environment.
 function(ostrevane_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ostrevane_options ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -56,7 +57,11 @@ function(ostrevane_add_test name)
   set(label_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
   file(WRITE ${label_script}
     "if(${name}_cases)\n"
-    "  set_tests_properties(\${${name}_cases} PROPERTIES LABELS \"${folder};${ARG_LABELS}\")\n"
-    "endif()\n")
+    "  set_tests_properties(\${${name}_cases} PROPERTIES LABELS \"${folder};${ARG_LABELS}\")\n")
+  foreach(var IN LISTS ARG_ENVIRONMENT)
+    file(APPEND ${label_script}
+      "  set_property(TEST \${${name}_cases} APPEND PROPERTY ENVIRONMENT \"${var}\")\n")
+  endforeach()
+  file(APPEND ${label_script} "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()

@@ -5,8 +5,9 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev
-  clang libclang-rt-14-dev tshark umockdev libumockdev-dev)
+  qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
+  clang libclang-rt-14-dev tshark umockdev libumockdev-dev
+  dpkg-dev file lintian)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -25,9 +26,11 @@ install_deps() {
 }
 
 # build_tree DIR [cmake args...]
+# The project's own builds treat warnings as errors; a plain configure does not.
 build_tree() {
   local dir="$1"; shift
   export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ostrevane-ccache}"
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+    -DOSTREVANE_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
 }

@@ -2,6 +2,8 @@
 // the dumped eMMC too.
 #include "handset/gpt_table.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 
 #include "platform/bytes/little_endian.h"
@@ -19,13 +21,9 @@ constexpr uint32_t kEntryCount = 128;
 constexpr uint32_t kEntrySize = 128;
 constexpr uint32_t kNameUnits = 36;
 
+// GPT uses the same CRC-32 as zlib; a table the size of the GPT is far below zlib's limits.
 uint32_t Crc32(const uint8_t* p, size_t n) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= p[i];
-    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
+  return static_cast<uint32_t>(crc32(0L, p, static_cast<uInt>(n)));
 }
 
 // A deterministic GUID per partition name, so the same layout gives the same bytes.

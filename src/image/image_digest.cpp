@@ -1,17 +1,14 @@
 // Streaming digest: the header is hashed with its digest field zeroed, the rest of
-// the file goes through unchanged in small reads over a large stdio buffer.
+// the file goes through unchanged in small reads taken from a read-ahead stream, whose
+// thread copies the file in large blocks while this one hashes.
 #include "image/image_digest.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "image/read_ahead.h"
+
 namespace image {
-namespace {
-
-// Small reads are served from this buffer; the system sees few large reads.
-constexpr size_t kStreamBufferSize = 1 << 20;
-
-}  // namespace
 
 Md5Digest ImageDigestOf(const uint8_t* data, size_t size) {
   Md5 md5;
@@ -59,8 +56,9 @@ bool ImageDigestJob::Open(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   file_.reset(f);
-  streamBuffer_.resize(kStreamBufferSize);
-  std::setvbuf(f, streamBuffer_.data(), _IOFBF, streamBuffer_.size());
+  // Unbuffered: the read-ahead blocks are read straight from the system, with no copy
+  // through a stdio buffer on the way.
+  std::setvbuf(f, nullptr, _IONBF, 0);
   if (std::fseek(f, 0, SEEK_END) != 0) {
     Close();
     return false;
@@ -78,8 +76,6 @@ bool ImageDigestJob::Open(const std::string& path) {
 
 void ImageDigestJob::Close() {
   file_.reset();
-  streamBuffer_.clear();
-  streamBuffer_.shrink_to_fit();
   fileLength_ = 0;
   headerBytes_ = 0;
 }
@@ -110,22 +106,28 @@ DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<b
 
   const uint32_t total = static_cast<uint32_t>(fileLength_ - SMD_HEADER_SIZE);
   uint32_t remaining = total;
-  std::vector<uint8_t> buffer(readSize);
   std::FILE* f = file_.get();
-  std::fseek(f, static_cast<long>(SMD_HEADER_SIZE), SEEK_SET);
+  if (std::fseek(f, static_cast<long>(SMD_HEADER_SIZE), SEEK_SET) != 0) {
+    result.outcome = DigestOutcome::kReadError;
+    return result;
+  }
+  // Leaving this scope stops and joins the reader, so the file is untouched after Run.
+  ReadAheadStream stream(f, total);
   result.outcome = DigestOutcome::kComplete;
   while (remaining > 0) {
     if (stop.load(std::memory_order_relaxed)) {
       result.outcome = DigestOutcome::kStopped;
       return result;
     }
-    const size_t want = std::min<size_t>(remaining, readSize);
-    const size_t got = std::fread(buffer.data(), 1, want, f);
+    const uint8_t* piece = nullptr;
+    const size_t got = stream.Next(std::min<size_t>(remaining, readSize), &piece);
     if (got == 0) {
-      result.outcome = std::ferror(f) ? DigestOutcome::kReadError : DigestOutcome::kShrunk;
+      result.outcome = stream.Ended() == ReadAheadStream::End::kReadError
+                           ? DigestOutcome::kReadError
+                           : DigestOutcome::kShrunk;
       return result;
     }
-    md5.Update(buffer.data(), got);
+    md5.Update(piece, got);
     remaining -= static_cast<uint32_t>(got);
     const int percent = static_cast<int>((static_cast<uint64_t>(total - remaining) * 100) / total);
     if (percent != result.lastPercent) {

@@ -66,6 +66,7 @@ class ImageDigestJob {
   uint64_t FileLength() const { return fileLength_; }
 
   // Hashes the whole file in reads of `readSize` bytes, testing `stop` before each read.
+  // The reads are taken from a read-ahead stream with a thread of its own for the run.
   DigestResult Run(const PercentFn& onPercent, const std::atomic<bool>& stop,
                    size_t readSize = CONFIRM_READ_SIZE);
 
@@ -74,7 +75,6 @@ class ImageDigestJob {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
   std::unique_ptr<std::FILE, FileCloser> file_;
-  std::vector<char> streamBuffer_;  // the system-side buffer under the small reads
   std::array<uint8_t, SMD_HEADER_SIZE> header_{};
   uint64_t fileLength_ = 0;
   size_t headerBytes_ = 0;

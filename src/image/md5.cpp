@@ -1,5 +1,5 @@
 // MD5 compression written out round by round: the confirmation streams whole
-// images through it, so it has to keep pace with the system's md5sum.
+// images through it, so it has to run ahead of the system's md5sum.
 #include "image/md5.h"
 
 #include <cstring>
@@ -16,13 +16,23 @@ inline uint32_t LoadWord(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// The four round functions; F and G in the forms that need no NOT of a live value.
-#define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MD5_G(x, y, z) ((y) ^ ((z) & ((x) ^ (y))))
-#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+// The steps are written so that as little as possible waits for b, the value the
+// previous step has just made: each step's chain is what limits the speed.
+//  F: c ^ d does not need b (and, xor after it).
+//  G: (b & d) | (c & ~d) has no bit set in both halves, so | is +, and c & ~d is added
+//     to a before b is known (one and after it).
+//  H: c ^ d first, b last (one xor after it).
+//  I: ~d does not need b (or, xor after it).
+#define MD5_F(x, y, z) ((((y) ^ (z)) & (x)) ^ (z))
+#define MD5_H(x, y, z) (((y) ^ (z)) ^ (x))
 #define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
 #define MD5_STEP(f, a, b, c, d, w, k, s) \
-  a += f(b, c, d) + (w) + (k);           \
+  a += (w) + (k);                        \
+  a += f(b, c, d);                       \
+  a = Rotl(a, s) + (b)
+#define MD5_STEP_G(a, b, c, d, w, k, s) \
+  a += (w) + (k) + ((c) & ~(d));        \
+  a += (b) & (d);                       \
   a = Rotl(a, s) + (b)
 
 }  // namespace
@@ -60,22 +70,22 @@ void Md5::Compress(const uint8_t* p, size_t blockCount) {
     MD5_STEP(MD5_F, c, d, a, b, x[14], 0xa679438eu, 17);
     MD5_STEP(MD5_F, b, c, d, a, x[15], 0x49b40821u, 22);
 
-    MD5_STEP(MD5_G, a, b, c, d, x[1], 0xf61e2562u, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[6], 0xc040b340u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[11], 0x265e5a51u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[0], 0xe9b6c7aau, 20);
-    MD5_STEP(MD5_G, a, b, c, d, x[5], 0xd62f105du, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[10], 0x02441453u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[15], 0xd8a1e681u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[4], 0xe7d3fbc8u, 20);
-    MD5_STEP(MD5_G, a, b, c, d, x[9], 0x21e1cde6u, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[14], 0xc33707d6u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[3], 0xf4d50d87u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[8], 0x455a14edu, 20);
-    MD5_STEP(MD5_G, a, b, c, d, x[13], 0xa9e3e905u, 5);
-    MD5_STEP(MD5_G, d, a, b, c, x[2], 0xfcefa3f8u, 9);
-    MD5_STEP(MD5_G, c, d, a, b, x[7], 0x676f02d9u, 14);
-    MD5_STEP(MD5_G, b, c, d, a, x[12], 0x8d2a4c8au, 20);
+    MD5_STEP_G(a, b, c, d, x[1], 0xf61e2562u, 5);
+    MD5_STEP_G(d, a, b, c, x[6], 0xc040b340u, 9);
+    MD5_STEP_G(c, d, a, b, x[11], 0x265e5a51u, 14);
+    MD5_STEP_G(b, c, d, a, x[0], 0xe9b6c7aau, 20);
+    MD5_STEP_G(a, b, c, d, x[5], 0xd62f105du, 5);
+    MD5_STEP_G(d, a, b, c, x[10], 0x02441453u, 9);
+    MD5_STEP_G(c, d, a, b, x[15], 0xd8a1e681u, 14);
+    MD5_STEP_G(b, c, d, a, x[4], 0xe7d3fbc8u, 20);
+    MD5_STEP_G(a, b, c, d, x[9], 0x21e1cde6u, 5);
+    MD5_STEP_G(d, a, b, c, x[14], 0xc33707d6u, 9);
+    MD5_STEP_G(c, d, a, b, x[3], 0xf4d50d87u, 14);
+    MD5_STEP_G(b, c, d, a, x[8], 0x455a14edu, 20);
+    MD5_STEP_G(a, b, c, d, x[13], 0xa9e3e905u, 5);
+    MD5_STEP_G(d, a, b, c, x[2], 0xfcefa3f8u, 9);
+    MD5_STEP_G(c, d, a, b, x[7], 0x676f02d9u, 14);
+    MD5_STEP_G(b, c, d, a, x[12], 0x8d2a4c8au, 20);
 
     MD5_STEP(MD5_H, a, b, c, d, x[5], 0xfffa3942u, 4);
     MD5_STEP(MD5_H, d, a, b, c, x[8], 0x8771f681u, 11);

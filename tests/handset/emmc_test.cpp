@@ -137,4 +137,35 @@ TEST(GptTable, RoundTripsAndRejectsGarbage) {
   EXPECT_LE(handset::ParseGpt(hostile).size(), 1u);
 }
 
+// The checksums a disk tool checks before it believes a GPT: the entry array's CRC in the
+// header, and the header's own CRC taken with its CRC field as zeros.
+TEST(GptTable, ChecksumsAreTheOnesDiskToolsVerify) {
+  // Bitwise CRC-32 (reflected, 0xEDB88320): slow and obviously right.
+  auto crc32 = [](const uint8_t* p, size_t n) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+      crc ^= p[i];
+      for (int k = 0; k < 8; ++k) crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+  };
+  const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  ASSERT_EQ(crc32(check, sizeof check), 0xCBF43926u);  // the CRC-32 check value
+
+  auto le32 = [](const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  };
+  for (const auto& parts :
+       {std::vector<handset::GptPartition>{},
+        std::vector<handset::GptPartition>{{"EFIESP", 1024, 512}, {"MainOS", 4096, 1 << 20}}}) {
+    auto bytes = handset::BuildGpt(parts, 1 << 22);
+    uint8_t* header = bytes.data() + 512;
+    EXPECT_EQ(le32(header + 88), crc32(bytes.data() + 2 * 512, 128 * 128));
+    const uint32_t stored = le32(header + 16);
+    std::fill_n(header + 16, 4, 0);
+    EXPECT_EQ(stored, crc32(header, le32(header + 12)));
+  }
+}
+
 }  // namespace

@@ -1,6 +1,8 @@
 // The fast clock and scratch folders for tests.
 #include "support/test_env.h"
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 
 namespace testsupport {
@@ -10,9 +12,20 @@ platform::Clock& FastClock() {
   return clock;
 }
 
+std::string TestOutputDir() {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::current_path() / "test-output";
+  // CTest runs every case in a process of its own, several at once: a folder per case
+  // keeps one case from removing or rewriting the files another is reading.
+  if (const auto* test = ::testing::UnitTest::GetInstance()->current_test_info())
+    dir /= std::string(test->test_suite_name()) + "." + test->name();
+  fs::create_directories(dir);
+  return dir.string();
+}
+
 std::string ScratchDir(const std::string& name) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::current_path() / "test-output" / name;
+  fs::path dir = fs::path(TestOutputDir()) / name;
   std::error_code ec;
   fs::remove_all(dir, ec);
   fs::create_directories(dir);

@@ -15,7 +15,11 @@ inline constexpr unsigned kTimeScale = 50;
 // a thread left running by one test never waits on a clock that is gone.
 platform::Clock& FastClock();
 
-// A fresh, empty folder under <build>/test-output/<name>.
+// <build>/test-output/<Suite>.<Case> of the running test (created), or
+// <build>/test-output outside a test.
+std::string TestOutputDir();
+
+// A fresh, empty folder <name> in the running test's output folder.
 std::string ScratchDir(const std::string& name);
 
 }  // namespace testsupport

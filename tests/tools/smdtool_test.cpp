@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
 
+#include "ostrevane_version.h"
 #include "support/test_env.h"
 
 namespace {
@@ -131,6 +133,42 @@ TEST_F(SmdtoolTest, UnreadableOrForeignFilesExitWith2) {
   EXPECT_EQ(Smdtool("verify " + dir_ + "/tiny.bin").status, 2);
   EXPECT_EQ(Smdtool("info " + dir_ + "/missing.bin").status, 2);
   EXPECT_EQ(Smdtool("frobnicate").status, 2);
+  const ToolRun version = Smdtool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("smdtool " OSTREVANE_VERSION "\n", 0), 0u) << version.out;
+}
+
+// A foreign file's "magic" is whatever bytes it starts with: they must reach the terminal
+// escaped, and the JSON report must still be one valid document.
+TEST_F(SmdtoolTest, ForeignBytesAreShownEscapedNeverRaw) {
+  std::vector<char> bytes(4096, 0x41);
+  const char start[] = "\x1b[2J\xff\xfe\"\\ok\x07\x80";
+  std::copy_n(start, sizeof start - 1, bytes.begin());
+  bytes[0x10] = '\x9b';  // model field: a lone byte that is not UTF-8
+  Put(dir_ + "/foreign.bin", bytes);
+  auto isRaw = [](const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+      const auto b = static_cast<unsigned char>(c);
+      return (b < 0x20 && b != '\n') || b >= 0x7F;
+    });
+  };
+
+  ToolRun r = Smdtool("verify " + dir_ + "/foreign.bin");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_FALSE(isRaw(r.out)) << r.out;
+  EXPECT_NE(r.out.find(R"(magic "\x1B[2J\xFF\xFE\x22\x5Cok\x07\x80AAAA")"), std::string::npos)
+      << r.out;
+
+  r = Smdtool("info " + dir_ + "/foreign.bin");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_FALSE(isRaw(r.out)) << r.out;
+  EXPECT_NE(r.out.find(R"(Model:          "\x9BAAAAAAAAAAAAAAA")"), std::string::npos) << r.out;
+
+  r = Smdtool("info --json " + dir_ + "/foreign.bin");
+  ASSERT_EQ(r.status, 0) << r.out;
+  const auto report = nlohmann::json::parse(r.out);
+  EXPECT_EQ(report["header"]["magic"], R"(\x1B[2J\xFF\xFE\x22\x5Cok\x07\x80AAAA)");
+  EXPECT_EQ(report["header"]["kind"], "unknown");
 }
 
 TEST_F(SmdtoolTest, BuildReportsLayoutErrorsWithFileAndField) {

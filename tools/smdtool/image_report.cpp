@@ -55,6 +55,22 @@ constexpr uint64_t kMaxPackageRead = 64ull << 20;
 
 }  // namespace
 
+std::string EscapedText(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b >= 0x20 && b < 0x7F && b != '\\' && b != '"') {
+      out.push_back(c);
+    } else {
+      out += "\\x";
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 15]);
+    }
+  }
+  return out;
+}
+
 std::optional<ImageReport> InspectImage(const std::string& path, std::string* error) {
   ImageReport report;
   report.path = path;
@@ -96,7 +112,7 @@ std::optional<ImageReport> InspectImage(const std::string& path, std::string* er
       e.map = image::DecodeDiscreteMap(bytes.data(), bytes.size(), &why);
       e.problem = e.map ? image::CheckDiscreteLength(e.entry, *e.map) : why;
     }
-    if (!e.problem.empty()) report.problems.push_back(e.entry.name + ": " + e.problem);
+    if (!e.problem.empty()) report.problems.push_back(EscapedText(e.entry.name) + ": " + e.problem);
     report.entries.push_back(std::move(e));
   }
 
@@ -135,14 +151,14 @@ nlohmann::json ReportToJson(const ImageReport& report) {
   json out;
   out["file"] = report.path;
   out["fileSize"] = report.fileSize;
-  out["header"] = {{"magic", h.magic},
+  out["header"] = {{"magic", EscapedText(h.magic)},
                    {"kind", !report.kind                           ? "unknown"
                             : *report.kind == image::ImageKind::Os ? "os"
                                                                    : "csc"},
                    {"factory", image::IsFactoryMagic(h.magic)},
-                   {"model", h.model},
+                   {"model", EscapedText(h.model)},
                    {"modelFamily", image::ModelFamilyName(image::FamilyOfModel(h.model))},
-                   {"label", h.label},
+                   {"label", EscapedText(h.label)},
                    {"imageType", Hex32(h.imageType)},
                    {"imageTypePatterns", TypeText(h.imageType)},
                    {"cscWord1", Hex32(h.cscWord1)},
@@ -153,7 +169,7 @@ nlohmann::json ReportToJson(const ImageReport& report) {
   json entries = json::array();
   for (const auto& e : report.entries) {
     json j = {{"slot", e.slot},
-              {"name", e.entry.name},
+              {"name", EscapedText(e.entry.name)},
               {"startSector", e.entry.startSector},
               {"sectorCount", e.entry.sectorCount},
               {"fileOffset", e.entry.fileOffset},
@@ -175,10 +191,11 @@ nlohmann::json ReportToJson(const ImageReport& report) {
   if (report.cscPackage) {
     json records = json::array();
     for (const auto& rec : report.cscPackage->records)
-      records.push_back({{"salesCode", rec.salesCode}, {"itemLengths", rec.itemLengths}});
+      records.push_back(
+          {{"salesCode", EscapedText(rec.salesCode)}, {"itemLengths", rec.itemLengths}});
     out["cscPackage"] = {{"valid", report.cscProblem.empty()},
                          {"recordCount", report.cscPackage->header.recordCount},
-                         {"text", report.cscPackage->header.text},
+                         {"text", EscapedText(report.cscPackage->header.text)},
                          {"records", records}};
     if (!report.cscProblem.empty()) out["cscPackage"]["problem"] = report.cscProblem;
   } else if (!report.cscProblem.empty()) {
@@ -202,14 +219,14 @@ std::string ReportToText(const ImageReport& report) {
   };
   add("File:           %s (%llu bytes)\n", report.path.c_str(),
       static_cast<unsigned long long>(report.fileSize));
-  add("Magic:          \"%s\" (%s)\n", h.magic.c_str(),
+  add("Magic:          \"%s\" (%s)\n", EscapedText(h.magic).c_str(),
       !report.kind ? "not an image magic"
       : *report.kind == image::ImageKind::Os
           ? (image::IsFactoryMagic(h.magic) ? "factory OS image" : "product OS image")
           : (image::IsFactoryMagic(h.magic) ? "factory CSC image" : "product CSC image"));
-  add("Model:          \"%s\" (%s)\n", h.model.c_str(),
+  add("Model:          \"%s\" (%s)\n", EscapedText(h.model).c_str(),
       image::ModelFamilyName(image::FamilyOfModel(h.model)));
-  add("Label:          \"%s\"\n", h.label.c_str());
+  add("Label:          \"%s\"\n", EscapedText(h.label).c_str());
   add("Image type:     0x%08X %s\n", h.imageType, TypeText(h.imageType).c_str());
   add("CSC words:      0x%08X 0x%08X\n", h.cscWord1, h.cscWord2);
   add("CSC package:    offset 0x%X length 0x%X\n", h.cscPackageOffset, h.cscPackageLength);
@@ -217,7 +234,7 @@ std::string ReportToText(const ImageReport& report) {
   add("  %-4s %-15s %10s %10s %10s %10s %4s %s\n", "slot", "name", "start", "sectors", "offset",
       "length", "sig", "format");
   for (const auto& e : report.entries) {
-    add("  %-4zu %-15s %10u %10u 0x%08X 0x%08X %4u %s\n", e.slot, e.entry.name.c_str(),
+    add("  %-4zu %-15s %10u %10u 0x%08X 0x%08X %4u %s\n", e.slot, EscapedText(e.entry.name).c_str(),
         e.entry.startSector, e.entry.sectorCount, e.entry.fileOffset, e.entry.length,
         e.entry.signatureSlot, e.entry.discrete() ? "discrete" : "contiguous");
     if (e.entry.name == "DPP") add("       cscLink %s\n", HexBytes(e.cscLink.data(), 16).c_str());
@@ -234,9 +251,9 @@ std::string ReportToText(const ImageReport& report) {
   if (report.cscPackage && report.cscPackage->headerValid) {
     add("CSC records:    %u declared, %zu readable (\"%s\")\n",
         report.cscPackage->header.recordCount, report.cscPackage->records.size(),
-        report.cscPackage->header.text.c_str());
+        EscapedText(report.cscPackage->header.text).c_str());
     for (const auto& rec : report.cscPackage->records) {
-      add("  sales code \"%s\", %zu items, %u bytes\n", rec.salesCode.c_str(),
+      add("  sales code \"%s\", %zu items, %u bytes\n", EscapedText(rec.salesCode).c_str(),
           rec.itemLengths.size(), rec.dataBytes);
     }
   }

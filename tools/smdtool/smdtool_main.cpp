@@ -8,6 +8,7 @@
 
 #include "image/image_digest.h"
 #include "image/smd_reader.h"
+#include "ostrevane_version.h"
 #include "smdtool/image_builder.h"
 #include "smdtool/image_report.h"
 
@@ -16,7 +17,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: smdtool build LAYOUT.json -o FILE [--set NAME=VALUE ...]\n"
     "       smdtool info [--json] FILE\n"
-    "       smdtool verify FILE\n";
+    "       smdtool verify FILE\n"
+    "       smdtool --help | --version\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -90,7 +92,8 @@ int Verify(const std::vector<std::string>& args) {
   }
   const image::SmdHeader header = image::DecodeSmdHeader(job.Header().data(), job.Header().size());
   if (!image::KindOfMagic(header.magic)) {
-    std::printf("%s: not an image file (magic \"%s\")\n", file.c_str(), header.magic.c_str());
+    std::printf("%s: not an image file (magic \"%s\")\n", file.c_str(),
+                smdtool::EscapedText(header.magic).c_str());
     return 2;
   }
   std::atomic<bool> stop{false};
@@ -117,6 +120,14 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--version") {
+    std::printf("smdtool %s\n", OSTREVANE_VERSION);
+    return 0;
+  }
+  if (command == "--help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (command == "build") return Build(args);
   if (command == "info") return Info(args);
   if (command == "verify") return Verify(args);

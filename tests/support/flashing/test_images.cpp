@@ -150,7 +150,7 @@ json CscLayout(const CscImageSpec& spec) {
 
 std::string BuildTestImage(const json& layout, const std::string& name) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::path(OSTREVANE_TEST_OUTPUT) / "images";
+  fs::path dir = fs::path(TestOutputDir()) / "images";
   fs::create_directories(dir);
   const std::string out = (dir / name).string();
   auto error = smdtool::BuildImage(layout, dir.string(), out);

@@ -35,7 +35,7 @@ struct CscImageSpec {
 nlohmann::json OsLayout(const OsImageSpec& spec);
 nlohmann::json CscLayout(const CscImageSpec& spec);
 
-// Builds the layout into <build>/test-output/images/<name>; fails the test on a build error.
+// Builds the layout into images/<name> of the running test's output folder; fails the test on a build error.
 std::string BuildTestImage(const nlohmann::json& layout, const std::string& name);
 std::string BuildOsImage(const OsImageSpec& spec, const std::string& name);
 std::string BuildCscImage(const CscImageSpec& spec, const std::string& name);

@@ -93,7 +93,12 @@ int HeadlessWindow::RunModalLoop() {
   }
   while (!Ended()) {
     WaitDispatchOne(std::chrono::milliseconds(parent_ ? 1 : 20));
-    if (script && !Ended()) script(*this);
+    if (Ended()) break;
+    if (script) {
+      script(*this);
+    } else if (ControlState* ok = Control(IDOK); ok && ok->enabled && ok->visible) {
+      ClickFromOperator(IDOK);
+    }
   }
   return Result();
 }

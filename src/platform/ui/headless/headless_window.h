@@ -45,7 +45,8 @@ class HeadlessWindow final : public Window {
   std::vector<FileDialogRequest> FileDialogs() const;
   // The operator of further dialogs built from this window: called on the dialog's
   // thread after every request its modal loop serves and whenever it has waited a
-  // while without one. Without a script a dialog runs until something ends it.
+  // while without one. Without a script the dialog's button 1 (IDOK) is pressed as
+  // soon as it is enabled, as message boxes are answered with OK.
   using DialogScript = std::function<void(HeadlessWindow& dialog)>;
   void SetDialogScript(DialogScript script);
   // Titles of the dialogs built from this window, in order.

@@ -160,4 +160,67 @@ TEST_F(HeadlessWindowTest, RunModalEndsOnEndDialogFromAnotherThread) {
   closer.join();
 }
 
+// A dialog built from the window, run on the window's thread: the window's requests
+// are still served (a worker waiting for it is not stuck), and without a script the
+// dialog's OK is pressed once it is enabled.
+TEST_F(HeadlessWindowTest, DialogsOnTheWindowsThreadKeepTheWindowServing) {
+  ui::DialogTemplate small;
+  small.title = "inner";
+  small.controls = {Make(ui::IDOK, ui::ControlKind::PushButton, "OK", ui::kStyleDisabled)};
+  struct EndsOnOk : ui::WindowEvents {
+    ui::Window* w = nullptr;
+    void OnCommand(int id, ui::Notify) override {
+      if (id == ui::IDOK) w->EndDialog(ui::IDOK);
+    }
+  } endsOnOk;
+  std::atomic<bool> workerServed{false};
+  int result = 0;
+  window.RunDialog(small, [&](ui::Window& dialog) {
+    endsOnOk.w = &dialog;
+    dialog.SetEvents(&endsOnOk);
+    std::thread worker([&] {
+      window.SetText(40, "while the dialog runs");  // waits for the window's thread
+      workerServed = true;
+      window.MessageBox("unowned", "", /*owned=*/false);
+      dialog.EnableWindow(ui::IDOK, true);  // now the operator may close it
+    });
+    result = dialog.RunModal();
+    worker.join();
+  });
+  EXPECT_TRUE(workerServed);
+  EXPECT_EQ(result, ui::IDOK);
+  EXPECT_EQ(window.GetText(40), "while the dialog runs");
+  EXPECT_EQ(window.DialogsShown(), std::vector<std::string>{"inner"});
+  ASSERT_EQ(window.MessageBoxes().size(), 1u);
+  EXPECT_FALSE(window.MessageBoxes()[0].owned);
+}
+
+// From another thread the headless dialog belongs to that thread; its script runs there.
+TEST_F(HeadlessWindowTest, ADialogRunsOnTheThreadThatAsks) {
+  ui::DialogTemplate small;
+  small.title = "elsewhere";
+  std::thread::id scriptedOn;
+  window.SetDialogScript([&](ui::HeadlessWindow& dialog) {
+    scriptedOn = std::this_thread::get_id();
+    dialog.PressEscape();
+  });
+  struct Cancels : ui::WindowEvents {
+    ui::Window* w = nullptr;
+    void OnCancel() override { w->EndDialog(ui::IDCANCEL); }
+  } cancels;
+  std::thread::id asker;
+  int result = 0;
+  std::thread t([&] {
+    asker = std::this_thread::get_id();
+    window.RunDialog(small, [&](ui::Window& dialog) {
+      cancels.w = &dialog;
+      dialog.SetEvents(&cancels);
+      result = dialog.RunModal();
+    });
+  });
+  t.join();  // the window's thread is not needed
+  EXPECT_EQ(result, ui::IDCANCEL);
+  EXPECT_EQ(scriptedOn, asker);
+}
+
 }  // namespace

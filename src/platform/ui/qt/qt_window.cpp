@@ -266,7 +266,11 @@ void QtWindow::ComboActivated(int id, int index) {
 }
 
 void QtWindow::FilesDropped(const std::vector<std::string>& paths) {
-  if (Events()) Events()->OnDropFiles(paths);
+  // Handled once the drop has finished: the owner may run dialogs for the files, and
+  // the drag source waits until the drop event returns.
+  Post([this, paths] {
+    if (Events()) Events()->OnDropFiles(paths);
+  });
 }
 
 bool QtWindow::SwallowsLeftClick(int id) {

@@ -151,6 +151,24 @@ TEST_F(HeadlessWindowTest, OtherThreadsWaitForTheWindowThread) {
   EXPECT_EQ(window.LastPaint(50).at(0).rect, (ui::Rect{0, 0, r.Width() - 2, r.Height() - 2}));
 }
 
+TEST_F(HeadlessWindowTest, AWindowsOwnOkIsNeverPressedForIt) {
+  ui::DialogTemplate d = SmallDialog();
+  d.controls.push_back(Make(ui::IDOK, ui::ControlKind::PushButton, "Start"));
+  ui::HeadlessWindow main(d);
+  struct Counts : ui::WindowEvents {
+    int clicks = 0;
+    void OnCommand(int id, ui::Notify) override { clicks += id == ui::IDOK; }
+  } counts;
+  main.SetEvents(&counts);
+  std::thread closer([&] {
+    std::this_thread::sleep_for(30ms);
+    main.EndDialog(ui::IDCANCEL);
+  });
+  EXPECT_EQ(main.RunModal(), ui::IDCANCEL);
+  closer.join();
+  EXPECT_EQ(counts.clicks, 0);
+}
+
 TEST_F(HeadlessWindowTest, RunModalEndsOnEndDialogFromAnotherThread) {
   std::thread closer([&] {
     std::this_thread::sleep_for(10ms);

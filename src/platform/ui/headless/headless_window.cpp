@@ -96,7 +96,8 @@ int HeadlessWindow::RunModalLoop() {
     if (Ended()) break;
     if (script) {
       script(*this);
-    } else if (ControlState* ok = Control(IDOK); ok && ok->enabled && ok->visible) {
+    } else if (ControlState* ok = Control(IDOK); parent_ && ok && ok->enabled && ok->visible) {
+      // Only a dialog's OK: the window itself waits for its real operator.
       ClickFromOperator(IDOK);
     }
   }

@@ -59,7 +59,7 @@ class ImageOpenTest : public stationtest::StationTest {
     });
     if (plugFirst) {
       using platform::registry::Root;
-      auto h = std::make_shared<handset::VirtualHandset>(Config(0));
+      auto h = std::make_shared<handset::VirtualHandset>(Config(0), clock);
       handsets.push_back(h);
       bus.Plug(h);
       const char* key = platform::registry::WINUSB_ENUM_KEY;

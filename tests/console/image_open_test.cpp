@@ -219,7 +219,7 @@ TEST_F(ImageOpening, TheWindowKeepsServingWhileEachBoxWaitsForTheOperator) {
     }
     dlg().ImageMutex.unlock();
     const int32_t before = dlg().Run.BoundDeviceCount;
-    auto h = std::make_shared<handset::VirtualHandset>(Config(next++));
+    auto h = std::make_shared<handset::VirtualHandset>(Config(next++), clock);
     bus.Plug(h);
     const bool bound = window->PumpUntil([&] { return dlg().Run.BoundDeviceCount == before + 1; },
                                          std::chrono::seconds(5));

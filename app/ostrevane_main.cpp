@@ -18,6 +18,7 @@
 #include "demo/virtual_line.h"
 #include "platform/notify/libusb/libusb_notifications.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/registry/file/file_registry.h"
 #include "platform/registry/libusb/instance_list_registry.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/ui/qt/qt_backend.h"
@@ -73,7 +74,11 @@ int main(int argc, char** argv) {
   ui::QtApplication app(argc, argv);
   platform::SystemClock clock;
   const bool virtualBus = args.virtualHandsets >= 0;
-  platform::registry::MemoryRegistry settings;
+  // The machine's keys (the virtual line's WinUSB instance list) live in memory; the
+  // operator's settings persist in the user's settings file.
+  platform::registry::MemoryRegistry machine;
+  platform::registry::FileRegistry settings(platform::registry::FileRegistry::DefaultPath(),
+                                            &machine);
 
   // Real handsets: libusb for transfers, its hotplug for arrivals, and the attached
   // handsets as the instance list of the automatic start.
@@ -116,7 +121,7 @@ int main(int argc, char** argv) {
       ids.push_back(h->InstanceId());
     }
     ids.push_back(demo::kForeignInstance);
-    demo::ListInstances(settings, ids);
+    demo::ListInstances(machine, ids);
   }
 
   platform::notify::DeviceNotifications& arrivals =

@@ -45,8 +45,8 @@ void BM_RunDownloadTenHandsets(benchmark::State& state) {
       bus.Plug(phones.back());
     }
     window->PumpUntil([&] { return station.dlg().Run.BoundDeviceCount == kHandsets; });
-    console::OpenImageWithoutDialog(station.dlg(), image::ImageKind::Os, images.os);
-    console::OpenImageWithoutDialog(station.dlg(), image::ImageKind::Csc, images.csc);
+    station.opener().OpenImageAt(image::ImageKind::Os, images.os);
+    station.opener().OpenImageAt(image::ImageKind::Csc, images.csc);
 
     const auto cpu0 = platform::ThreadCpuTime();
     const auto t0 = std::chrono::steady_clock::now();

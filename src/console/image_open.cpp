@@ -1,47 +1,234 @@
-// The acceptance effects: the run mode and the sales-code list follow the image, the
-// information boxes show it, the options are derived again.
+// The open procedure: loaded flag down, file dialog, pairing check, confirmation,
+// acceptance, remembered path, log. The image lock is held only around reads and
+// writes of the image state, never while a box or a dialog waits for the operator.
 #include "console/image_open.h"
 
-#include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
 
-#include "image/image_digest.h"
+#include "console/remembered_paths.h"
+#include "console/settings.h"
 #include "image/image_loader.h"
-#include "image/model_table.h"
 #include "image/smd_reader.h"
+#include "platform/text/utf16.h"
 
 namespace console {
+
 namespace {
 
-// Model, magic and digest; true when the file may be accepted.
-bool Confirm(COstrevaneDlg& dlg, image::ImageKind kind, const std::string& path) {
-  image::ImageDigestJob job;
-  if (!job.Open(path)) return false;
-  const auto& header = job.Header();
-  {
-    std::lock_guard lock(dlg.ImageMutex);
-    if (kind == image::ImageKind::Os) {
-      if (!image::CheckOsModel(dlg.Image, header.data() + image::HDR_MODEL, dlg)) return false;
-    } else {
-      if (dlg.Image.OsImageLoaded != 1) return false;
-      if (!image::CheckCscModel(dlg.Image, header.data() + image::HDR_MODEL, dlg)) return false;
-    }
-  }
-  if (image::KindOfMagic(platform::FixedText(header.data(), 16)) != kind) return false;
-  std::atomic<bool> stop{false};
-  return job.Run([](int) {}, stop).Matches();
+using image::ImageKind;
+using platform::registry::Root;
+
+std::string& PathOf(image::ImageState& state, ImageKind kind) {
+  return kind == ImageKind::Os ? state.OsImagePath : state.CscImagePath;
 }
 
-// Boxes 1014..1016: model, label and build kind of the loaded OS image.
-void ShowImageInformation(COstrevaneDlg& dlg) {
+int& LoadedFlagOf(image::ImageState& state, ImageKind kind) {
+  return kind == ImageKind::Os ? state.OsImageLoaded : state.CscImageLoaded;
+}
+
+// Whether the path's last three UTF-16 units are exactly `ending`.
+bool EndsWith(const std::string& path, const std::u16string& ending) {
+  const std::u16string units = platform::Utf8ToUtf16(path);
+  return units.size() >= ending.size() &&
+         units.compare(units.size() - ending.size(), ending.size(), ending) == 0;
+}
+
+bool ReadableFile(const std::string& path) {
+  std::error_code error;
+  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return false;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+}  // namespace
+
+ImageOpener::ImageOpener(COstrevaneDlg& dlg, platform::registry::Registry& registry,
+                         platform::Clock& clock)
+    : m_dlg(dlg), m_registry(registry), m_clock(clock) {}
+
+bool ImageOpener::OpenImage(ImageKind kind, bool browse) {
+  const Outcome outcome = Open(kind, browse);
+  if (outcome != Outcome::kRefused) return outcome == Outcome::kLoaded;
+  std::lock_guard lock(m_dlg.ImageMutex);
+  return LoadedFlagOf(m_dlg.Image, kind) == 1;
+}
+
+ImageOpener::Outcome ImageOpener::Open(ImageKind kind, bool browse) {
+  // The workers of a run read the loaded header, the paths and the sales codes as
+  // they are; an open meanwhile would change them under their feet.
+  if (m_dlg.RunInProgress) {
+    m_dlg.MessageBox(TEXT_OPEN_DURING_RUN, "");
+    return Outcome::kRefused;
+  }
+  if (m_opening.exchange(true)) {
+    m_dlg.MessageBox(TEXT_OPEN_DURING_OPEN, "");
+    return Outcome::kRefused;
+  }
+  struct Release {
+    std::atomic<bool>& flag;
+    ~Release() { flag = false; }
+  } release{m_opening};
+
+  const bool os = kind == ImageKind::Os;
+  bool osPathEmpty = true;
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    LoadedFlagOf(m_dlg.Image, kind) = 0;
+  }
+
+  bool cancelled = false;
+  if (browse) {
+    ui::FileDialogRequest request;
+    request.filter = os ? FILTER_OS : FILTER_CSC;
+    request.defaultExtension = "*";
+    request.fileMustExist = true;
+    {
+      std::lock_guard lock(RememberedPathMutex);
+      request.startFolder = StartFolderOf(os ? RememberedOsPath : RememberedCscPath);
+    }
+    const std::optional<std::string> chosen = m_dlg.GetWindow().OpenFileDialog(request);
+    if (chosen) {
+      std::lock_guard lock(m_dlg.ImageMutex);
+      PathOf(m_dlg.Image, kind) = *chosen;
+    } else {
+      cancelled = true;
+    }
+  }
+
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    osPathEmpty = m_dlg.Image.OsImagePath.empty();
+  }
+  // Also after a cancelled dialog: the CSC path held from before is checked.
+  bool paired = true;
+  if (!os && !osPathEmpty && !PairingHolds()) {
+    {
+      std::lock_guard lock(m_dlg.ImageMutex);
+      m_dlg.Image.CscImagePath.clear();
+    }
+    m_dlg.AppendLog("Factory signature does not match !!\r\n");
+    paired = false;
+  }
+
+  if (!cancelled && paired) {
+    std::string path;
+    {
+      std::lock_guard lock(m_dlg.ImageMutex);
+      path = PathOf(m_dlg.Image, kind);
+    }
+    if (Confirm(kind, path)) Accept(kind, path);
+  }
+
+  bool loaded = false;
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    image::ImageState& state = m_dlg.Image;
+    if (os) {
+      // A new OS image needs its CSC image opened again; the CSC path stays.
+      if (!m_dlg.LastOsImagePath.empty() && m_dlg.LastOsImagePath != state.OsImagePath)
+        state.CscImageLoaded = 0;
+      m_dlg.LastOsImagePath = state.OsImagePath;
+    }
+    loaded = LoadedFlagOf(state, kind) == 1;
+    if (!loaded) PathOf(state, kind).clear();
+  }
+  if (!loaded) m_dlg.AppendLog("This File is not a Halcyrafone SMD Image File!!\r\n");
+  return loaded ? Outcome::kLoaded : Outcome::kNotLoaded;
+}
+
+bool ImageOpener::PairingHolds() {
+  image::ImageState probe;
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    const image::ImageState& state = m_dlg.Image;
+    probe.OsImagePath = state.OsImagePath;
+    probe.CscImagePath = state.CscImagePath;
+    // The check looks at the held magic only.
+    const size_t head = std::min(state.LoadedHeader.size(), image::SMD_HEADER_SIZE);
+    probe.LoadedHeader.assign(state.LoadedHeader.begin(), state.LoadedHeader.begin() + head);
+  }
+  return image::CheckFactorySignature(probe, m_dlg);
+}
+
+bool ImageOpener::Confirm(ImageKind kind, const std::string& path) {
+  uint8_t abort = 1;
+  m_dlg.GetWindow().RunDialog(Md5DialogTemplate(), [&](ui::Window& window) {
+    CMD5Dlg confirm(m_clock);
+    confirm.SetImage(path, kind);
+    confirm.m_pOwner = &m_dlg;
+    confirm.DoModal(window);
+    abort = confirm.m_bAbort;
+    if (onConfirmClosed) onConfirmClosed(confirm);
+  });
+  return abort == 0;
+}
+
+void ImageOpener::Accept(ImageKind kind, const std::string& path) {
+  const bool os = kind == ImageKind::Os;
+  std::string magic;
+  std::vector<std::string> codes;
+  bool cscLoaded = false;
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    image::ImageState& state = m_dlg.Image;
+    if (!image::LoadImageHeader(state, path, kind)) return;
+    magic = platform::FixedText(state.LoadedHeader.data(), 16);
+    for (int i = 0; i < state.SalesCodeCount; ++i)
+      codes.emplace_back(state.SalesCodes[static_cast<size_t>(i)].data(),
+                         strnlen(state.SalesCodes[static_cast<size_t>(i)].data(), 4));
+    cscLoaded = state.CscImageLoaded == 1;
+  }
+
+  ui::Window& w = m_dlg.GetWindow();
+  auto single = [&](const char* item) {
+    w.ComboResetContent(IDC_SALES_CODE);
+    w.ComboSetCurSel(IDC_SALES_CODE, w.ComboAddString(IDC_SALES_CODE, item));
+  };
+  if (os && magic == image::MAGIC_OS_FACTORY) {
+    m_dlg.DownloadMode = engine::DOWNLOAD_MODE_FACTORY;
+    single("FTA");
+  } else if (os) {
+    m_dlg.DownloadMode = engine::DOWNLOAD_MODE_ALL;
+    if (!cscLoaded) single("NONE");
+  } else if (!codes.empty()) {
+    // The combo box sorts the codes; the first in its order is selected.
+    w.ComboResetContent(IDC_SALES_CODE);
+    for (const auto& code : codes) w.ComboAddString(IDC_SALES_CODE, code);
+    w.ComboSetCurSel(IDC_SALES_CODE, 0);
+    w.EnableWindow(IDC_SALES_CODE, true);
+  }
+  Remember(kind, path);
+  m_dlg.AppendLog("Open KX4 SMD image at : %s\r\n", path.c_str());
+}
+
+void ImageOpener::Remember(ImageKind kind, const std::string& path) {
+  if (!m_registry.CreateKey(Root::kCurrentUser, SETTINGS_KEY)) return;
+  const bool os = kind == ImageKind::Os;
+  std::lock_guard lock(RememberedPathMutex);
+  RememberedPath& buffer = os ? RememberedOsPath : RememberedCscPath;
+  // A path too long for the buffer is used for this image only; the buffer and the
+  // value keep the previous one.
+  if (!RememberPath(buffer, path)) return;
+  (void)m_registry.WriteStringBytes(Root::kCurrentUser, SETTINGS_KEY,
+                                    os ? "KX4_SMD_Location" : "CSC_SMD_Location",
+                                    RememberedPathBytes(buffer));
+}
+
+void ImageOpener::ShowImageInformation() {
   std::string model = "None";
   std::string label = "None";
   std::string build = "Engineer";
   {
-    std::lock_guard lock(dlg.ImageMutex);
-    if (dlg.Image.OsImageLoaded == 1 && dlg.Image.LoadedHeader.size() >= image::SMD_HEADER_SIZE) {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    const image::ImageState& state = m_dlg.Image;
+    if (state.OsImageLoaded == 1 && state.LoadedHeader.size() >= image::SMD_HEADER_SIZE) {
       const image::SmdHeader h =
-          image::DecodeSmdHeader(dlg.Image.LoadedHeader.data(), dlg.Image.LoadedHeader.size());
+          image::DecodeSmdHeader(state.LoadedHeader.data(), state.LoadedHeader.size());
       model = h.model;
       label = h.label;
       if (image::HasPattern(h.imageType, image::IMAGE_BUILD_PRODUCT) &&
@@ -49,62 +236,85 @@ void ShowImageInformation(COstrevaneDlg& dlg) {
         build = "Product";
     }
   }
-  dlg.SetWindowText(IDC_IMAGE_MODEL, model);
-  dlg.SetWindowText(IDC_IMAGE_LABEL, label);
-  dlg.SetWindowText(IDC_IMAGE_BUILD, build);
+  m_dlg.SetWindowText(IDC_IMAGE_MODEL, model);
+  m_dlg.SetWindowText(IDC_IMAGE_LABEL, label);
+  m_dlg.SetWindowText(IDC_IMAGE_BUILD, build);
 }
 
-}  // namespace
+void ImageOpener::OpenImageAndShow(ImageKind kind, bool browse) {
+  if (Open(kind, browse) == Outcome::kRefused) return;
+  ShowImageInformation();
+  m_dlg.ApplyImageDefaults(kind);
+  m_dlg.UpdateOptionControls();
+}
 
-bool OpenImageWithoutDialog(COstrevaneDlg& dlg, image::ImageKind kind, const std::string& path) {
-  const bool os = kind == image::ImageKind::Os;
+bool ImageOpener::OpenImageAt(ImageKind kind, const std::string& path) {
+  if (m_dlg.RunInProgress || m_opening) return OpenImage(kind, false);  // refused, with its box
   {
-    std::lock_guard lock(dlg.ImageMutex);
-    (os ? dlg.Image.OsImageLoaded : dlg.Image.CscImageLoaded) = 0;
-    (os ? dlg.Image.OsImagePath : dlg.Image.CscImagePath) = path;
+    std::lock_guard lock(m_dlg.ImageMutex);
+    PathOf(m_dlg.Image, kind) = path;
   }
-  bool loaded = false;
-  std::string magic;
-  std::vector<std::string> codes;
-  if (Confirm(dlg, kind, path)) {
-    std::lock_guard lock(dlg.ImageMutex);
-    loaded = image::LoadImageHeader(dlg.Image, path, kind);
-    if (loaded) {
-      magic = platform::FixedText(dlg.Image.LoadedHeader.data(), 16);
-      for (int i = 0; i < dlg.Image.SalesCodeCount; ++i)
-        codes.emplace_back(dlg.Image.SalesCodes[i].data(),
-                           strnlen(dlg.Image.SalesCodes[i].data(), 4));
+  OpenImageAndShow(kind, false);
+  std::lock_guard lock(m_dlg.ImageMutex);
+  return LoadedFlagOf(m_dlg.Image, kind) == 1;
+}
+
+void ImageOpener::OnDropFiles(const std::vector<std::string>& paths) {
+  // The paths are what a run's workers read: a drop meanwhile changes nothing.
+  if (m_dlg.RunInProgress) {
+    m_dlg.MessageBox(TEXT_OPEN_DURING_RUN, "");
+    return;
+  }
+  if (m_opening) {
+    m_dlg.MessageBox(TEXT_OPEN_DURING_OPEN, "");
+    return;
+  }
+  bool osDropped = false;
+  bool cscDropped = false;
+  for (const std::string& path : paths) {
+    if (EndsWith(path, u"kx4")) {
+      std::lock_guard lock(m_dlg.ImageMutex);
+      m_dlg.Image.OsImagePath = path;
+      osDropped = true;
+    } else if (EndsWith(path, u"csc")) {
+      bool osLoaded = false;
+      {
+        std::lock_guard lock(m_dlg.ImageMutex);
+        osLoaded = m_dlg.Image.OsImageLoaded == 1;
+        if (osLoaded || paths.size() > 1) m_dlg.Image.CscImagePath = path;
+      }
+      if (osLoaded || paths.size() > 1)
+        cscDropped = true;
+      else
+        m_dlg.MessageBox("Please Open KX4 SMD binary first!!!", "");
+    } else {
+      m_dlg.MessageBox("This File Is Not Image File!!!", "");
     }
   }
-  ui::Window& w = dlg.GetWindow();
-  if (loaded) {
-    auto single = [&](const char* item) {
-      w.ComboResetContent(IDC_SALES_CODE);
-      w.ComboAddString(IDC_SALES_CODE, item);
-      w.ComboSetCurSel(IDC_SALES_CODE, 0);
-    };
-    if (os && magic == image::MAGIC_OS_FACTORY) {
-      dlg.DownloadMode = engine::DOWNLOAD_MODE_FACTORY;
-      single("FTA");
-    } else if (os) {
-      dlg.DownloadMode = engine::DOWNLOAD_MODE_ALL;
-      if (dlg.Image.CscImageLoaded != 1) single("NONE");
-    } else if (!codes.empty()) {
-      w.ComboResetContent(IDC_SALES_CODE);
-      for (const auto& c : codes) w.ComboAddString(IDC_SALES_CODE, c);
-      w.ComboSetCurSel(IDC_SALES_CODE, 0);
-      w.EnableWindow(IDC_SALES_CODE, true);
-    }
-    dlg.AppendLog("Open KX4 SMD image at : %s\r\n", path.c_str());
-  } else {
-    dlg.AppendLog("This File is not a Halcyrafone SMD Image File!!\r\n");
-    std::lock_guard lock(dlg.ImageMutex);
-    (os ? dlg.Image.OsImagePath : dlg.Image.CscImagePath).clear();
+  if (osDropped) OpenImageAndShow(ImageKind::Os, false);
+  if (cscDropped) OpenImageAndShow(ImageKind::Csc, false);
+}
+
+void ImageOpener::AutoLoadImages() {
+  std::string osPath;
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    osPath = m_dlg.Image.OsImagePath;
   }
-  ShowImageInformation(dlg);
-  dlg.ApplyImageDefaults(kind);
-  dlg.UpdateOptionControls();
-  return loaded;
+  if (!ReadableFile(osPath)) {
+    m_dlg.MessageBox("KX4 binary location is invalid", "");
+    return;
+  }
+  OpenImageAndShow(ImageKind::Os, false);
+  std::string cscPath;
+  {
+    std::lock_guard lock(m_dlg.ImageMutex);
+    cscPath = m_dlg.Image.CscImagePath;
+  }
+  if (cscPath.find(".csc") != std::string::npos)
+    OpenImageAndShow(ImageKind::Csc, false);
+  else
+    m_dlg.MessageBox("CSC/MBN binary location is invalid", "");
 }
 
 }  // namespace console

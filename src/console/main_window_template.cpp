@@ -15,19 +15,7 @@ constexpr uint32_t kInfoEdit = ui::kStyleReadOnly | ui::kStyleCentered | ui::kSt
 constexpr uint32_t kPathEdit = ui::kStyleAutoHScroll | ui::kStyleBorder | ui::kStyleTabStop;
 constexpr uint32_t kCheck = ui::kStyleTabStop;
 
-ui::ControlTemplate Control(int id, ControlKind kind, const char* caption, int x, int y, int cx,
-                            int cy, uint32_t style) {
-  ui::ControlTemplate t;
-  t.id = id;
-  t.kind = kind;
-  t.caption = caption;
-  t.x = x;
-  t.y = y;
-  t.cx = cx;
-  t.cy = cy;
-  t.style = style;
-  return t;
-}
+constexpr auto Control = ui::MakeControl;
 
 }  // namespace
 

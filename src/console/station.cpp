@@ -3,7 +3,7 @@
 // starts the automatic run.
 #include "console/station.h"
 
-#include "console/image_open.h"
+#include "console/settings.h"
 #include "engine/run_controller.h"
 
 namespace console {
@@ -16,19 +16,34 @@ std::optional<AutoStart> ParseAutoStart(const std::vector<std::string>& argument
 Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
                  std::optional<AutoStart> autoStart)
     : table_(services.usb),
+      registry_(services.registry),
       dlg_(std::make_unique<COstrevaneDlg>(std::move(window))),
       discovery_(*dlg_, table_, services.notifications, services.registry),
+      opener_(*dlg_, services.registry, services.clock),
       runHost_(*dlg_, tables_, table_, services.clock),
       clock_(services.clock),
       autoStart_(std::move(autoStart)) {
   COstrevaneDlg::Hooks& hooks = dlg_->hooks;
-  hooks.runDownload = [this] { engine::RunDownload(runHost_); };
+  hooks.runDownload = [this] {
+    // An open under way is about to change what the workers would read.
+    if (!opener_.OpenInProgress()) engine::RunDownload(runHost_);
+  };
+  hooks.osIconClicked = [this] { opener_.OpenImageAndShow(image::ImageKind::Os, true); };
+  hooks.cscIconClicked = [this] { opener_.OpenImageAndShow(image::ImageKind::Csc, true); };
+  hooks.dropFiles = [this](const std::vector<std::string>& paths) { opener_.OnDropFiles(paths); };
+  hooks.saveSettings = [this] { SaveSettings(*dlg_, registry_); };
   hooks.deviceChange = [this](uint32_t event, const std::string& path) {
     discovery_.OnDeviceChange(event, platform::notify::DBT_DEVTYP_DEVICEINTERFACE, path);
   };
   hooks.initDone = [this] {
     discovery_.RegisterForDeviceNotifications();
-    if (autoStart_) autoStartThread_ = std::thread([this] { AutoStartThread(*autoStart_); });
+    if (!autoStart_) return;
+    {
+      std::lock_guard lock(dlg_->ImageMutex);
+      dlg_->Image.OsImagePath = autoStart_->osPath;
+      dlg_->Image.CscImagePath = autoStart_->cscPath;
+    }
+    autoStartThread_ = std::thread([this] { AutoStartThread(); });
   };
   hooks.destroy = [this] {
     if (autoStartThread_.joinable()) autoStartThread_.join();
@@ -40,15 +55,10 @@ Station::~Station() {
   if (autoStartThread_.joinable()) autoStartThread_.join();
 }
 
-void Station::AutoStartThread(AutoStart start) {
+void Station::AutoStartThread() {
   clock_.Sleep(100);
   discovery_.ScanPresentDevices();
-  // Both images, without dialogs; the CSC path must name a CSC image.
-  OpenImageWithoutDialog(*dlg_, image::ImageKind::Os, start.osPath);
-  if (start.cscPath.find(".csc") != std::string::npos)
-    OpenImageWithoutDialog(*dlg_, image::ImageKind::Csc, start.cscPath);
-  else
-    dlg_->MessageBox("CSC/MBN binary location is invalid", "");
+  opener_.AutoLoadImages();
   if (beforeAutoStartDecides) beforeAutoStartDecides();
   if (dlg_->StartRuleHolds()) engine::RunDownload(runHost_);
   autoStartDone_ = true;

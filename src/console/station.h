@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/device_discovery.h"
+#include "console/image_open.h"
 #include "console/ostrevane_dlg.h"
 #include "console/station_run_host.h"
 #include "engine/engine_tables.h"
@@ -48,6 +49,7 @@ class Station {
   COstrevaneDlg& dlg() { return *dlg_; }
   usb::CWinUSBDeviceManager& table() { return table_; }
   DeviceDiscovery& discovery() { return discovery_; }
+  ImageOpener& opener() { return opener_; }
   engine::RunHost& runHost() { return runHost_; }
   // Runs the window until it closes (window's thread).
   int DoModal() { return dlg_->DoModal(); }
@@ -60,12 +62,14 @@ class Station {
   std::function<void()> beforeAutoStartDecides;
 
  private:
-  void AutoStartThread(AutoStart start);
+  void AutoStartThread();
 
   engine::EngineTables tables_;
   usb::CWinUSBDeviceManager table_;
+  platform::registry::Registry& registry_;
   std::unique_ptr<COstrevaneDlg> dlg_;
   DeviceDiscovery discovery_;
+  ImageOpener opener_;
   StationRunHost runHost_;
   platform::Clock& clock_;
   std::optional<AutoStart> autoStart_;

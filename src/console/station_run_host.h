@@ -38,7 +38,7 @@ class StationRunHost final : public engine::RunHost {
   }
   std::string SelectedSalesCode() override { return dlg_.SelectedComboText(); }
   int GetCheck(int controlId) override { return dlg_.GetCheck(controlId); }
-  // The image does not change while a run lasts: image opening waits for its end.
+  // The image does not change while a run lasts: image opening is refused meanwhile.
   const image::ImageState& Image() override { return dlg_.Image; }
   uint32_t DownloadMode() override { return dlg_.DownloadMode; }
   engine::RunState& Run() override { return dlg_.Run; }

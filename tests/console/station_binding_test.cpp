@@ -67,13 +67,13 @@ TEST_F(StationTest, StartFollowsHandsetsAndImages) {
   const std::string csc = testsupport::BuildCscImage({}, "station.csc");
   auto h = Plug(Config(1));
   EXPECT_FALSE(StartEnabled());  // no image
-  ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Os, os));
+  ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Os, os));
   EXPECT_FALSE(StartEnabled());  // mode ALL needs the CSC image too
   EXPECT_EQ(window->GetText(console::IDC_IMAGE_MODEL), "QMR-K220_SIGN");
   EXPECT_EQ(window->GetText(console::IDC_IMAGE_LABEL), "K2");
   EXPECT_EQ(window->GetText(console::IDC_IMAGE_BUILD), "Product");
   EXPECT_EQ(window->ComboSelectedText(console::IDC_SALES_CODE), "NONE");
-  ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Csc, csc));
+  ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Csc, csc));
   EXPECT_TRUE(StartEnabled());
   EXPECT_EQ(window->ComboSelectedText(console::IDC_SALES_CODE), "BTU");  // sorted list
   Unplug(h);

@@ -24,13 +24,15 @@ namespace stationtest {
 
 class StationTest : public ::testing::Test {
  protected:
-  explicit StationTest(std::optional<console::AutoStart> autoStart = std::nullopt) {
+  // Without `init` the derived fixture runs OnInitDialog once it has set up its hooks.
+  explicit StationTest(std::optional<console::AutoStart> autoStart = std::nullopt,
+                       bool init = true) {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window = headless.get();
     station = std::make_unique<console::Station>(
         std::move(headless), console::StationServices{bus, notifications, registry, clock},
         autoStart);
-    dlg().OnInitDialog();
+    if (init) dlg().OnInitDialog();
   }
   ~StationTest() override {
     // Handsets still plugged leave before the window goes.
@@ -71,8 +73,8 @@ class StationTest : public ::testing::Test {
   bool StartEnabled() { return window->IsWindowEnabled(console::IDC_START); }
 
   void LoadImages(const std::string& os, const std::string& csc) {
-    ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Os, os));
-    ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Csc, csc));
+    ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Os, os));
+    ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Csc, csc));
   }
 
   platform::Clock& clock = testsupport::FastClock();

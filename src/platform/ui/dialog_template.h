@@ -60,6 +60,20 @@ struct ControlTemplate {
   std::shared_ptr<const Bitmap> image;  // icon and bitmap statics
 };
 
+inline ControlTemplate MakeControl(int id, ControlKind kind, const char* caption, int x, int y,
+                                   int cx, int cy, uint32_t style) {
+  ControlTemplate t;
+  t.id = id;
+  t.kind = kind;
+  t.caption = caption;
+  t.x = x;
+  t.y = y;
+  t.cx = cx;
+  t.cy = cy;
+  t.style = style;
+  return t;
+}
+
 struct DialogTemplate {
   int id = 0;
   std::string title;
@@ -68,6 +82,8 @@ struct DialogTemplate {
   std::string fontFace;
   int pointSize = 8;
   bool acceptFiles = false;
+  // Without it the title bar has no system menu and no close box; Escape still cancels.
+  bool systemMenu = true;
   std::shared_ptr<const Bitmap> icon;
   std::vector<ControlTemplate> controls;  // template order
 

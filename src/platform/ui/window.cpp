@@ -200,9 +200,9 @@ void Window::Invalidate(int id) {
   RunOrPost([this, id] { Repaint(id); });
 }
 
-int Window::MessageBox(const std::string& text, const std::string& caption) {
+int Window::MessageBox(const std::string& text, const std::string& caption, bool owned) {
   int answer = IDCANCEL;
-  Invoke([&] { answer = ShowMessageBox(text, caption); });
+  Invoke([&] { answer = ShowMessageBox(text, caption, owned); });
   return answer;
 }
 
@@ -244,6 +244,17 @@ int Window::RunModal() {
   int result = ended_.load() ? result_.load() : RunModalLoop();
   if (events_) events_->OnDestroy();
   return result;
+}
+
+void Window::RunDialog(const DialogTemplate& dialog, const std::function<void(Window&)>& body) {
+  auto run = [&] {
+    std::unique_ptr<Window> window = CreateDialogWindow(dialog);
+    body(*window);
+  };
+  if (DialogsOnAnyThread() || IsWindowThread())
+    run();
+  else
+    Invoke(run);
 }
 
 void Window::EndDialog(int result) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,8 +77,9 @@ class Window {
   // as soon as the window's thread gets to it. Never waits.
   void Invalidate(int id);
 
-  // Blocks the caller until the operator answers; returns the button (IDOK).
-  int MessageBox(const std::string& text, const std::string& caption);
+  // Blocks the caller until the operator answers; returns the button (IDOK). An
+  // unowned box stands on its own instead of in front of this window.
+  int MessageBox(const std::string& text, const std::string& caption, bool owned = true);
   // None when the operator cancels.
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request);
 
@@ -97,6 +99,13 @@ class Window {
   // Window thread: OnInitDialog, then serves the window until EndDialog; then
   // OnDestroy. Returns the EndDialog result.
   int RunModal();
+
+  // Any thread: builds a further dialog of this window's backend, hands it to `body`
+  // (which runs it, normally with RunModal) and destroys it when `body` returns. The
+  // dialog belongs to the calling thread where the backend allows that; otherwise it
+  // is built and run on this window's thread while the caller waits. While the dialog
+  // runs on this window's thread, this window keeps serving its requests.
+  void RunDialog(const DialogTemplate& dialog, const std::function<void(Window&)>& body);
   // Any thread.
   void EndDialog(int result);
   bool Ended() const { return ended_.load(); }
@@ -121,11 +130,15 @@ class Window {
   // Backend side, window thread only.
   virtual void Reflect(int /*id*/, Change /*change*/, const std::string& /*appended*/) {}
   virtual void Repaint(int id) = 0;
-  virtual int ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+  virtual int ShowMessageBox(const std::string& text, const std::string& caption, bool owned) = 0;
   virtual std::optional<std::string> ShowFileDialog(const FileDialogRequest& request) = 0;
   virtual void ProcessBackendEvents() {}
   virtual int RunModalLoop() = 0;
   virtual void QuitModalLoop(int /*result*/) {}
+  // A further dialog, built on the calling thread.
+  virtual std::unique_ptr<Window> CreateDialogWindow(const DialogTemplate& dialog) = 0;
+  // Whether a dialog may belong to a thread other than this window's.
+  virtual bool DialogsOnAnyThread() const { return false; }
   int Result() const { return result_.load(); }
 
  private:

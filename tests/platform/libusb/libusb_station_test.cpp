@@ -252,8 +252,8 @@ TEST_F(LibusbStationTest, TenHandsetsAreWrittenFromTheStartButton) {
     Plug(c, {static_cast<uint8_t>(1 + i / 5), {static_cast<uint8_t>(1 + i % 5)}});
   }
   ASSERT_TRUE(PumpUntil([&] { return Bound() == 10; }));
-  ASSERT_TRUE(console::OpenImageWithoutDialog(station->dlg(), image::ImageKind::Os, os));
-  ASSERT_TRUE(console::OpenImageWithoutDialog(station->dlg(), image::ImageKind::Csc, csc));
+  ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Os, os));
+  ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Csc, csc));
   ASSERT_TRUE(window->IsWindowEnabled(console::IDC_START));
   window->Click(console::IDC_START);  // returns when the run has ended
 

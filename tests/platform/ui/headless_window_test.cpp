@@ -151,6 +151,24 @@ TEST_F(HeadlessWindowTest, OtherThreadsWaitForTheWindowThread) {
   EXPECT_EQ(window.LastPaint(50).at(0).rect, (ui::Rect{0, 0, r.Width() - 2, r.Height() - 2}));
 }
 
+TEST_F(HeadlessWindowTest, AWindowsOwnOkIsNeverPressedForIt) {
+  ui::DialogTemplate d = SmallDialog();
+  d.controls.push_back(Make(ui::IDOK, ui::ControlKind::PushButton, "Start"));
+  ui::HeadlessWindow main(d);
+  struct Counts : ui::WindowEvents {
+    int clicks = 0;
+    void OnCommand(int id, ui::Notify) override { clicks += id == ui::IDOK; }
+  } counts;
+  main.SetEvents(&counts);
+  std::thread closer([&] {
+    std::this_thread::sleep_for(30ms);
+    main.EndDialog(ui::IDCANCEL);
+  });
+  EXPECT_EQ(main.RunModal(), ui::IDCANCEL);
+  closer.join();
+  EXPECT_EQ(counts.clicks, 0);
+}
+
 TEST_F(HeadlessWindowTest, RunModalEndsOnEndDialogFromAnotherThread) {
   std::thread closer([&] {
     std::this_thread::sleep_for(10ms);
@@ -158,6 +176,69 @@ TEST_F(HeadlessWindowTest, RunModalEndsOnEndDialogFromAnotherThread) {
   });
   EXPECT_EQ(window.RunModal(), ui::IDCANCEL);
   closer.join();
+}
+
+// A dialog built from the window, run on the window's thread: the window's requests
+// are still served (a worker waiting for it is not stuck), and without a script the
+// dialog's OK is pressed once it is enabled.
+TEST_F(HeadlessWindowTest, DialogsOnTheWindowsThreadKeepTheWindowServing) {
+  ui::DialogTemplate small;
+  small.title = "inner";
+  small.controls = {Make(ui::IDOK, ui::ControlKind::PushButton, "OK", ui::kStyleDisabled)};
+  struct EndsOnOk : ui::WindowEvents {
+    ui::Window* w = nullptr;
+    void OnCommand(int id, ui::Notify) override {
+      if (id == ui::IDOK) w->EndDialog(ui::IDOK);
+    }
+  } endsOnOk;
+  std::atomic<bool> workerServed{false};
+  int result = 0;
+  window.RunDialog(small, [&](ui::Window& dialog) {
+    endsOnOk.w = &dialog;
+    dialog.SetEvents(&endsOnOk);
+    std::thread worker([&] {
+      window.SetText(40, "while the dialog runs");  // waits for the window's thread
+      workerServed = true;
+      window.MessageBox("unowned", "", /*owned=*/false);
+      dialog.EnableWindow(ui::IDOK, true);  // now the operator may close it
+    });
+    result = dialog.RunModal();
+    worker.join();
+  });
+  EXPECT_TRUE(workerServed);
+  EXPECT_EQ(result, ui::IDOK);
+  EXPECT_EQ(window.GetText(40), "while the dialog runs");
+  EXPECT_EQ(window.DialogsShown(), std::vector<std::string>{"inner"});
+  ASSERT_EQ(window.MessageBoxes().size(), 1u);
+  EXPECT_FALSE(window.MessageBoxes()[0].owned);
+}
+
+// From another thread the headless dialog belongs to that thread; its script runs there.
+TEST_F(HeadlessWindowTest, ADialogRunsOnTheThreadThatAsks) {
+  ui::DialogTemplate small;
+  small.title = "elsewhere";
+  std::thread::id scriptedOn;
+  window.SetDialogScript([&](ui::HeadlessWindow& dialog) {
+    scriptedOn = std::this_thread::get_id();
+    dialog.PressEscape();
+  });
+  struct Cancels : ui::WindowEvents {
+    ui::Window* w = nullptr;
+    void OnCancel() override { w->EndDialog(ui::IDCANCEL); }
+  } cancels;
+  std::thread::id asker;
+  int result = 0;
+  std::thread t([&] {
+    asker = std::this_thread::get_id();
+    window.RunDialog(small, [&](ui::Window& dialog) {
+      cancels.w = &dialog;
+      dialog.SetEvents(&cancels);
+      result = dialog.RunModal();
+    });
+  });
+  t.join();  // the window's thread is not needed
+  EXPECT_EQ(result, ui::IDCANCEL);
+  EXPECT_EQ(scriptedOn, asker);
 }
 
 }  // namespace

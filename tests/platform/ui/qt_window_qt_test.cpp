@@ -5,6 +5,12 @@
 #include <atomic>
 #include <thread>
 
+#include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <QWidget>
+
 #include "platform/ui/qt/qt_backend.h"
 
 namespace {
@@ -97,6 +103,45 @@ TEST(QtWindow, WorkerCallsAreServedByTheGuiThread) {
   worker.join();
   EXPECT_EQ(check.load(), 1);
   EXPECT_EQ(window->GetText(6), "from worker");
+}
+
+}  // namespace
+
+namespace {
+
+// Local files dropped on a window that accepts them reach the owner in drop order,
+// once the drop event has returned; other URLs are left out.
+TEST(QtWindowDrops, DroppedLocalFilesReachTheOwnerInOrder) {
+  App();
+  ui::DialogTemplate d = Dialog();
+  d.title = "drop target";
+  d.acceptFiles = true;
+  auto window = ui::CreateQtWindow(d);
+  struct Drops : ui::WindowEvents {
+    std::vector<std::string> paths;
+    void OnDropFiles(const std::vector<std::string>& p) override { paths = p; }
+  } drops;
+  window->SetEvents(&drops);
+  QWidget* target = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->windowTitle() == "drop target") target = w;
+  ASSERT_NE(target, nullptr);
+  EXPECT_TRUE(target->acceptDrops());
+
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile("/images/os.kx4"), QUrl("https://example.org/x.csc"),
+                QUrl::fromLocalFile("/images/eur.csc")});
+  target->show();  // a window takes drops while it is shown
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  EXPECT_TRUE(QCoreApplication::sendEvent(target, &drop));
+  EXPECT_TRUE(drops.paths.empty());  // not inside the drop event
+  for (int i = 0; i < 100 && drops.paths.empty(); ++i)
+    window->WaitDispatchOne(std::chrono::milliseconds(5));
+  EXPECT_EQ(drops.paths, (std::vector<std::string>{"/images/os.kx4", "/images/eur.csc"}));
+  window->SetEvents(nullptr);
 }
 
 }  // namespace

@@ -39,8 +39,9 @@ std::vector<FileDialogRequest> HeadlessWindow::FileDialogs() const {
   return fileDialogs_;
 }
 
-int HeadlessWindow::ShowMessageBox(const std::string& text, const std::string& caption) {
-  MessageBoxRecord record{text, caption};
+int HeadlessWindow::ShowMessageBox(const std::string& text, const std::string& caption,
+                                   bool owned) {
+  MessageBoxRecord record{text, caption, owned};
   std::function<int(const MessageBoxRecord&)> answerer;
   {
     std::lock_guard lock(scriptMutex_);
@@ -59,8 +60,47 @@ std::optional<std::string> HeadlessWindow::ShowFileDialog(const FileDialogReques
   return answer;
 }
 
+void HeadlessWindow::SetDialogScript(DialogScript script) {
+  std::lock_guard lock(scriptMutex_);
+  dialogScript_ = std::move(script);
+}
+
+std::vector<std::string> HeadlessWindow::DialogsShown() const {
+  std::lock_guard lock(scriptMutex_);
+  return dialogsShown_;
+}
+
+std::unique_ptr<Window> HeadlessWindow::CreateDialogWindow(const DialogTemplate& dialog) {
+  auto window = std::make_unique<HeadlessWindow>(dialog);
+  window->parent_ = this;
+  std::lock_guard lock(scriptMutex_);
+  dialogsShown_.push_back(dialog.title);
+  // Dialogs of the dialog are run by the same operator.
+  window->dialogScript_ = dialogScript_;
+  window->answerer_ = answerer_;
+  return window;
+}
+
+void HeadlessWindow::ProcessBackendEvents() {
+  if (parent_ && parent_->IsWindowThread()) parent_->DispatchOnePending();
+}
+
 int HeadlessWindow::RunModalLoop() {
-  while (!Ended()) WaitDispatchOne(std::chrono::milliseconds(20));
+  DialogScript script;
+  if (parent_) {
+    std::lock_guard lock(parent_->scriptMutex_);
+    script = parent_->dialogScript_;
+  }
+  while (!Ended()) {
+    WaitDispatchOne(std::chrono::milliseconds(parent_ ? 1 : 20));
+    if (Ended()) break;
+    if (script) {
+      script(*this);
+    } else if (ControlState* ok = Control(IDOK); parent_ && ok && ok->enabled && ok->visible) {
+      // Only a dialog's OK: the window itself waits for its real operator.
+      ClickFromOperator(IDOK);
+    }
+  }
   return Result();
 }
 

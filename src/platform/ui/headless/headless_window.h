@@ -21,6 +21,7 @@ namespace ui {
 struct MessageBoxRecord {
   std::string text;
   std::string caption;
+  bool owned = true;
 };
 
 struct ColorResult {
@@ -42,6 +43,14 @@ class HeadlessWindow final : public Window {
   // Answers for the next file dialogs, in order; none left means "cancelled".
   void QueueFileDialogAnswer(std::optional<std::string> path);
   std::vector<FileDialogRequest> FileDialogs() const;
+  // The operator of further dialogs built from this window: called on the dialog's
+  // thread after every request its modal loop serves and whenever it has waited a
+  // while without one. Without a script the dialog's button 1 (IDOK) is pressed as
+  // soon as it is enabled, as message boxes are answered with OK.
+  using DialogScript = std::function<void(HeadlessWindow& dialog)>;
+  void SetDialogScript(DialogScript script);
+  // Titles of the dialogs built from this window, in order.
+  std::vector<std::string> DialogsShown() const;
 
   // The operator, on the window's thread. A click on a disabled or hidden control does
   // nothing. LeftButtonDown returns true when the owner swallowed it; otherwise an edit
@@ -72,12 +81,19 @@ class HeadlessWindow final : public Window {
 
  protected:
   void Repaint(int id) override;
-  int ShowMessageBox(const std::string& text, const std::string& caption) override;
+  int ShowMessageBox(const std::string& text, const std::string& caption, bool owned) override;
   std::optional<std::string> ShowFileDialog(const FileDialogRequest& request) override;
+  void ProcessBackendEvents() override;
   int RunModalLoop() override;
+  std::unique_ptr<Window> CreateDialogWindow(const DialogTemplate& dialog) override;
+  bool DialogsOnAnyThread() const override { return true; }
 
  private:
   FontSpec font_;
+  // The window a dialog was built from; its requests are served by the dialog's loop
+  // when both belong to the same thread, as one thread's message loop serves all of
+  // its windows.
+  HeadlessWindow* parent_ = nullptr;
   int focused_ = 0;
   std::map<int, std::vector<DrawOp>> lastPaint_;
   std::map<int, int> paintCount_;
@@ -87,6 +103,8 @@ class HeadlessWindow final : public Window {
   std::vector<MessageBoxRecord> messageBoxes_;
   std::deque<std::optional<std::string>> fileAnswers_;
   std::vector<FileDialogRequest> fileDialogs_;
+  DialogScript dialogScript_;
+  std::vector<std::string> dialogsShown_;
 };
 
 }  // namespace ui

@@ -34,7 +34,8 @@ void ApplyColors(QWidget* widget, const CtlColorQuery& query) {
 
 }  // namespace
 
-DialogWidget::DialogWidget(QtWindow& owner, bool acceptFiles) : owner_(owner) {
+DialogWidget::DialogWidget(QtWindow& owner, bool acceptFiles, QWidget* parent)
+    : QDialog(parent), owner_(owner) {
   setAcceptDrops(acceptFiles);
 }
 

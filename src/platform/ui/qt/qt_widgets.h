@@ -14,7 +14,7 @@ class QtWindow;
 
 class DialogWidget final : public QDialog {
  public:
-  DialogWidget(QtWindow& owner, bool acceptFiles);
+  DialogWidget(QtWindow& owner, bool acceptFiles, QWidget* parent);
   void reject() override;
 
  protected:

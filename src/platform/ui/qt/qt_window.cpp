@@ -74,9 +74,9 @@ QString ToQtFilter(const std::string& filter) {
 
 }  // namespace
 
-QtWindow::QtWindow(const DialogTemplate& dialog)
+QtWindow::QtWindow(const DialogTemplate& dialog, QWidget* parent)
     : Window(dialog, MeasureBaseUnits(dialog)), fontSpec_(DialogFont(dialog)) {
-  BuildWidgets();
+  BuildWidgets(parent);
   Queue().SetWakeHandler([this] {
     QMetaObject::invokeMethod(
         dialog_.get(), [this] { DrainRequests(); }, Qt::QueuedConnection);
@@ -89,9 +89,11 @@ QtWindow::~QtWindow() {
   dialog_.reset();
 }
 
-void QtWindow::BuildWidgets() {
+void QtWindow::BuildWidgets(QWidget* parent) {
   const DialogTemplate& t = Template();
-  dialog_ = std::make_unique<DialogWidget>(*this, t.acceptFiles);
+  dialog_ = std::make_unique<DialogWidget>(*this, t.acceptFiles, parent);
+  if (!t.systemMenu)
+    dialog_->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   dialog_->setWindowTitle(QString::fromStdString(t.title));
   dialog_->setFont(ResolveFont(fontSpec_));
   dialog_->setFixedSize(ClientSize().cx, ClientSize().cy);
@@ -264,7 +266,11 @@ void QtWindow::ComboActivated(int id, int index) {
 }
 
 void QtWindow::FilesDropped(const std::vector<std::string>& paths) {
-  if (Events()) Events()->OnDropFiles(paths);
+  // Handled once the drop has finished: the owner may run dialogs for the files, and
+  // the drag source waits until the drop event returns.
+  Post([this, paths] {
+    if (Events()) Events()->OnDropFiles(paths);
+  });
 }
 
 bool QtWindow::SwallowsLeftClick(int id) {
@@ -362,10 +368,10 @@ void QtWindow::Repaint(int id) {
   if (it != widgets_.end() && it->second->isVisible()) it->second->repaint();
 }
 
-int QtWindow::ShowMessageBox(const std::string& text, const std::string& caption) {
+int QtWindow::ShowMessageBox(const std::string& text, const std::string& caption, bool owned) {
   QMessageBox box(QMessageBox::NoIcon,
                   QString::fromStdString(caption.empty() ? Template().title : caption),
-                  QString::fromStdString(text), QMessageBox::Ok, dialog_.get());
+                  QString::fromStdString(text), QMessageBox::Ok, owned ? dialog_.get() : nullptr);
   box.exec();
   return IDOK;
 }
@@ -389,6 +395,10 @@ int QtWindow::RunModalLoop() {
 
 void QtWindow::QuitModalLoop(int result) {
   dialog_->done(result);
+}
+
+std::unique_ptr<Window> QtWindow::CreateDialogWindow(const DialogTemplate& dialog) {
+  return std::make_unique<QtWindow>(dialog, dialog_.get());
 }
 
 }  // namespace ui

@@ -14,7 +14,8 @@ namespace ui {
 
 class QtWindow final : public Window {
  public:
-  explicit QtWindow(const DialogTemplate& dialog);
+  // A dialog with a parent stands in front of it.
+  explicit QtWindow(const DialogTemplate& dialog, QWidget* parent = nullptr);
   ~QtWindow() override;
 
   bool SaveImage(const std::string& pngPath) override;
@@ -37,14 +38,15 @@ class QtWindow final : public Window {
  protected:
   void Reflect(int id, Change change, const std::string& appended) override;
   void Repaint(int id) override;
-  int ShowMessageBox(const std::string& text, const std::string& caption) override;
+  int ShowMessageBox(const std::string& text, const std::string& caption, bool owned) override;
   std::optional<std::string> ShowFileDialog(const FileDialogRequest& request) override;
   void ProcessBackendEvents() override;
   int RunModalLoop() override;
   void QuitModalLoop(int result) override;
+  std::unique_ptr<Window> CreateDialogWindow(const DialogTemplate& dialog) override;
 
  private:
-  void BuildWidgets();
+  void BuildWidgets(QWidget* parent);
   QWidget* CreateWidget(const ControlTemplate& t, const ControlState& state);
   // Things that need the owner's answers: which clicks are swallowed.
   void Prepare();

@@ -196,6 +196,9 @@ class FuzzHost final : public engine::DownloadHost {
   engine::RunState& Run() override { return run; }
   engine::EngineTables& Tables() override { return tables; }
   platform::Clock& Clock() override { return clock; }
+  void ShowDisconnected(int channel) override {
+    if (channel != 0) std::abort();
+  }
 
   image::ImageState image;
   uint32_t mode = engine::DOWNLOAD_MODE_ALL;
@@ -283,6 +286,13 @@ Fixture& TheFixture() {
     fx->header.assign(os.begin(), os.begin() + image::SMD_HEADER_REGION_SIZE);
     platform::PutLe32(fx->header.data() + image::HDR_CSC_PACKAGE_OFFSET, 100);
     platform::PutLe32(fx->header.data() + image::HDR_CSC_PACKAGE_LENGTH, 2900);
+    // The image state is only read by a run: set once.
+    fx->host.image.OsImagePath = fx->os;
+    fx->host.image.CscImagePath = fx->csc;
+    fx->host.image.LoadedHeader = fx->header;
+    fx->host.image.OsImageLoaded = 1;
+    fx->host.image.CscImageLoaded = 1;
+    fx->host.image.CurrentModelFamily = image::ModelFamily::FamilyK220;
     std::atexit([] {
       std::remove(TheFixture().os.c_str());
       std::remove(TheFixture().csc.c_str());
@@ -305,13 +315,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzHost& host = fx.host;
   host.mode = kModes[setup & 3];
   host.groups = static_cast<uint8_t>(~(setup >> 2) & 0x1F);
-  host.image = {};
-  host.image.OsImagePath = fx.os;
-  host.image.CscImagePath = fx.csc;
-  host.image.LoadedHeader = fx.header;
-  host.image.OsImageLoaded = 1;
-  host.image.CscImageLoaded = 1;
-  host.image.CurrentModelFamily = image::ModelFamily::FamilyK220;
   host.tables.ResetEngineState();
   host.run.ChannelFailed[0] = 0;
   host.run.ChannelFinished[0] = 0;

@@ -112,15 +112,10 @@ constexpr const char* kCscMbn = "\\Dravnik\\CSC\\CSC.mbn";
 constexpr const char* kSalesCodeCfg = "\\Dravnik\\CSC\\SalesCode.cfg";
 
 // Time runs 250 times faster here: the matrix waits out hundreds of timeouts and 2 s
-// failure waits. Installed before anything takes the process clock.
+// failure waits. It lives for the process, as threads of a run may outlast a test.
 platform::Clock& MatrixClock() {
-  static std::shared_ptr<platform::Clock> clock = [] {
-    testsupport::UseFastClock();
-    auto c = std::make_shared<platform::ScaledClock>(250);
-    platform::SetDefaultClock(c);
-    return c;
-  }();
-  return *clock;
+  static platform::ScaledClock clock(250);
+  return clock;
 }
 
 struct Images {
@@ -176,7 +171,8 @@ class TenHandsetRun {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window_ = headless.get();
     station_ = std::make_unique<console::Station>(
-        std::move(headless), console::StationServices{bus_, notifications_, registry_});
+        std::move(headless),
+        console::StationServices{bus_, notifications_, registry_, MatrixClock()});
     station_->dlg().OnInitDialog();
   }
   ~TenHandsetRun() {
@@ -198,7 +194,7 @@ class TenHandsetRun {
       } else {
         cfg.faults.onCommand = faults;
       }
-      handsets.push_back(std::make_shared<handset::VirtualHandset>(cfg));
+      handsets.push_back(std::make_shared<handset::VirtualHandset>(cfg, MatrixClock()));
       bus_.Plug(handsets.back());
       window_->PumpUntil([&] { return dlg().Run.BoundDeviceCount == c + 1; },
                          std::chrono::seconds(10));
@@ -216,7 +212,7 @@ class TenHandsetRun {
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
 
  private:
-  platform::usb::VirtualUsbBus bus_;
+  platform::usb::VirtualUsbBus bus_{MatrixClock()};
   platform::notify::VirtualBusNotifications notifications_{bus_};
   platform::registry::MemoryRegistry registry_;
   ui::HeadlessWindow* window_ = nullptr;
@@ -289,8 +285,6 @@ class Watchdog {
 
 class FaultMatrix : public ::testing::TestWithParam<size_t> {
  protected:
-  void SetUp() override { MatrixClock(); }
-
   void ExpectCell(TenHandsetRun& run, int f, const Cell& cell) {
     auto& h = *run.handsets[f];
     auto& state = run.dlg().Run;
@@ -385,7 +379,6 @@ INSTANTIATE_TEST_SUITE_P(EveryCommand, FaultMatrix, ::testing::Range<size_t>(0, 
 
 // The clean run the table is judged against: every handset holds the whole image.
 TEST(FaultMatrixReference, CleanRunWritesEveryHandsetAlike) {
-  MatrixClock();
   TenHandsetRun run;
   run.Run(3, {});
   for (int c = 0; c < 10; ++c) EXPECT_TRUE(DoneText(run.Bar(c))) << c << ": " << run.Bar(c);

@@ -45,9 +45,9 @@ void operator delete[](void* p, std::size_t) noexcept {
 namespace {
 
 TEST(DeviceOpenOutOfMemory, EveryFailedAllocationEndsTheOpenCleanly) {
-  testsupport::FastClock();
-  platform::usb::VirtualUsbBus bus;
-  auto phone = std::make_shared<handset::VirtualHandset>(handset::HandsetConfig{});
+  platform::Clock& clock = testsupport::FastClock();
+  platform::usb::VirtualUsbBus bus{clock};
+  auto phone = std::make_shared<handset::VirtualHandset>(handset::HandsetConfig{}, clock);
   bus.Plug(phone);
   usb::CWinUSBDeviceManager table{bus};
   const std::string path = phone->InterfacePath();

@@ -3,8 +3,8 @@
 #include "usb/winusb_device_manager.h"
 
 #include <algorithm>
-#include <new>
 #include <cctype>
+#include <new>
 #include <vector>
 
 #include "platform/text/utf16.h"

@@ -358,7 +358,7 @@ TEST_P(FaultMatrix, OneFaultedHandsetInTenEndsAsTheTableSays) {
   };
   // The runs mostly wait (stagger, timeouts, failure waits): a few stations at once,
   // each on its own thread, which is its window's thread.
-  constexpr size_t kStations = 3;
+  constexpr size_t kStations = 4;
   std::vector<std::thread> stations;
   for (size_t s = 0; s < kStations; ++s)
     stations.emplace_back([&, s] {

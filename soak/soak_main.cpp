@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <memory>
 #include <random>
@@ -33,6 +32,7 @@
 #include "process_sample.h"
 #include "smdtool/image_builder.h"
 #include "support/flashing/test_images.h"
+#include "support/run_watchdog.h"
 
 namespace {
 
@@ -340,30 +340,6 @@ std::string Describe(const PlannedFault& f) {
   return s.str();
 }
 
-// Ends the process if the run does not end within the bound, naming seed and faults.
-class Watchdog {
- public:
-  Watchdog(std::string what) : what_(std::move(what)) {
-    thread_ = std::thread([this, done = done_.get_future()] {
-      if (done.wait_for(kRunBound) == std::future_status::timeout) {
-        std::fprintf(stderr, "HANG: run did not end within %lld s: %s\n",
-                     static_cast<long long>(kRunBound.count()), what_.c_str());
-        std::fflush(stderr);
-        std::_Exit(2);
-      }
-    });
-  }
-  ~Watchdog() {
-    done_.set_value();
-    thread_.join();
-  }
-
- private:
-  std::string what_;
-  std::promise<void> done_;
-  std::thread thread_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -425,7 +401,7 @@ int main(int argc, char** argv) {
       what << " ch" << c << "=" << Describe(f);
     }
     {
-      Watchdog watchdog(what.str());
+      testsupport::RunWatchdog watchdog(what.str(), kRunBound);
       if (!station.Run(im, std::to_string(run), faults, false)) {
         std::fprintf(stderr, "Start stayed disabled: %s\n", what.str().c_str());
         return 1;

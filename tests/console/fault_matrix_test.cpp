@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -24,6 +23,7 @@
 #include "protocol/command_packet.h"
 #include "support/flashing/handset_image_check.h"
 #include "support/flashing/test_images.h"
+#include "support/run_watchdog.h"
 #include "support/test_env.h"
 
 namespace {
@@ -261,28 +261,6 @@ uint32_t DataOccurrence(const char* dataOf) {
   return 0;
 }
 
-// Ends the test process if a run does not end: a hang must not pass as a slow test.
-class Watchdog {
- public:
-  explicit Watchdog(std::string what) : what_(std::move(what)) {
-    thread_ = std::thread([this, done = done_.get_future()] {
-      if (done.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
-        std::fprintf(stderr, "run did not end: %s\n", what_.c_str());
-        std::abort();
-      }
-    });
-  }
-  ~Watchdog() {
-    done_.set_value();
-    thread_.join();
-  }
-
- private:
-  std::string what_;
-  std::promise<void> done_;
-  std::thread thread_;
-};
-
 class FaultMatrix : public ::testing::TestWithParam<size_t> {
  protected:
   void ExpectCell(TenHandsetRun& run, int f, const Cell& cell) {
@@ -343,7 +321,7 @@ TEST_P(FaultMatrix, OneFaultedHandsetInTenEndsAsTheTableSays) {
     SCOPED_TRACE(what);
     TenHandsetRun run;
     {
-      Watchdog watchdog(what);
+      testsupport::RunWatchdog watchdog(what, std::chrono::seconds(60));
       run.Run(f, {{row.command, occurrence, fault}});
     }
     ExpectCell(run, f, row.cells[k]);

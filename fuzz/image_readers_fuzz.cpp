@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "image/csc_package.h"
 #include "image/image_digest.h"
+#include "image/image_layout_check.h"
 #include "image/image_loader.h"
 #include "image/smd_reader.h"
 
@@ -31,6 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)image::DecodeCscPackage(
         data + header.cscPackageOffset,
         std::min<size_t>(size - header.cscPackageOffset, header.cscPackageLength));
+  // The layout check, with the input as the whole file.
+  (void)image::CheckImageLayout(data, size, size, [&](uint64_t at, uint8_t* out, size_t n) {
+    if (at > size || n > size - at) return false;
+    std::memcpy(out, data + at, n);
+    return true;
+  });
+  (void)image::CheckCscPackageBounds(data, size, size);
   (void)image::ImageDigestOf(data, size);
   return 0;
 }

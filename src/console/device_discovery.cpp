@@ -30,6 +30,10 @@ void SetBar(COstrevaneDlg& dlg, int channel, int r, int g, int b, const char* te
 
 }  // namespace
 
+void ShowDisconnectedDuringRun(COstrevaneDlg& dlg, int channel) {
+  SetBar(dlg, channel, 255, 102, 0, " Error Disconnect Device!!!");
+}
+
 DeviceDiscovery::DeviceDiscovery(COstrevaneDlg& dlg, usb::CWinUSBDeviceManager& table,
                                  platform::notify::DeviceNotifications& notifications,
                                  platform::registry::Registry& registry)
@@ -92,7 +96,7 @@ void DeviceDiscovery::HandleDeviceInterfaceChange(const std::string& name, uint3
     if (ch >= 0 && ch < kChannelCount) {
       dlg_.SetWindowText(ChannelBoxId(ch), "None   ");
       if (run.ChannelRunning[ch] == 1)
-        SetBar(dlg_, ch, 255, 102, 0, " Error Disconnect Device!!!");
+        ShowDisconnectedDuringRun(dlg_, ch);
       else if (run.ChannelFinished[ch] != 1)
         SetBar(dlg_, ch, 255, 102, 0, " Disconnect Device !!!");
       run.ChannelRunning[ch] = 0;

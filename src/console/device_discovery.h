@@ -15,6 +15,9 @@
 
 namespace console {
 
+// " Error Disconnect Device!!!" on the channel's bar: its handset went during a run.
+void ShowDisconnectedDuringRun(COstrevaneDlg& dlg, int channel);
+
 class DeviceDiscovery {
  public:
   DeviceDiscovery(COstrevaneDlg& dlg, usb::CWinUSBDeviceManager& table,

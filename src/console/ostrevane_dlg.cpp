@@ -2,6 +2,8 @@
 // operations other threads call.
 #include "console/ostrevane_dlg.h"
 
+#include "console/log_line.h"
+
 #include <utility>
 
 namespace console {
@@ -28,6 +30,7 @@ int COstrevaneDlg::DoModal() {
 }
 
 void COstrevaneDlg::OnInitDialog() {
+  m_window->SetEditLineLimit(IDC_LOG, kLogLineLimit);
   for (int i = 0; i < kFrameCount; ++i)
     m_groupBoxes[static_cast<size_t>(i)].Attach(*m_window, IDC_FRAME_CHANNELS + i);
 

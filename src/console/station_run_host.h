@@ -44,6 +44,7 @@ class StationRunHost final : public engine::RunHost {
   engine::RunState& Run() override { return dlg_.Run; }
   engine::EngineTables& Tables() override { return tables_; }
   platform::Clock& Clock() override { return clock_; }
+  void ShowDisconnected(int channel) override { ShowDisconnectedDuringRun(dlg_, channel); }
 
   void EnableStart(bool enabled) override { dlg_.EnableWindow(IDC_START, enabled); }
   void DisableControlsForRun() override { dlg_.DisableControlsForRun(); }

@@ -38,6 +38,10 @@ constexpr FailureText kFactoryFail{
     "[Channel %d] Cannot download factory binary on a product device !!", true};
 constexpr FailureText kCscFail{"[Channel %d] CSC Download Fail!!",
                                "[Channel %d] CSC Download Fail!!", false};
+// The checksum record the handset refused or never received: the image must not be
+// taken as verified, and the bar says so like any other failure.
+constexpr FailureText kChecksumFail{"[Channel %d] SetChecksumResultPass Fail !!",
+                                    "[Channel %d] SetChecksumResultPass Fail !!", true};
 constexpr FailureText kWriteProtectionFail{"[Channel %d] This device Write Protection Enable !!",
                                            "[Channel %d] This device Write Protection Enable !!",
                                            true};
@@ -91,7 +95,7 @@ bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
                 image::ModelFamily family) {
   if (WritePartition(ch, PART_GPT, 0) != 0) return false;
   if (ch.flags.SecureModeDevice == 1) SetDownloadFlag(ch, 1);
-  if (SetChecksumResultPass(ch) != 0) return false;
+  if (SetChecksumResultPass(ch) != 0) return Fail(ch, kChecksumFail), false;
 
   auto write = [&](int index) { return WritePartition(ch, index, 0) == 0; };
   if (groups.WriteGroupSblTz) {
@@ -185,16 +189,22 @@ int ChannelWorker(ChannelContext* context) {
                     host,
                     host.Image(),
                     clock};
-  const bool success = RunSequence(ch, *context);
+  bool success = RunSequence(ch, *context);
 
   if (ch.file.IsOpen()) ch.file.Close();
+  if (success && ch.flags.SecureModeDevice == 1) SetDownloadFlag(ch, 0);
+  // A handset whose cable went during the sequence is never done: the optional steps
+  // that failed on the way did not stop it, and what the handset holds is not known.
+  // The removal's text is the last word on its bar.
+  const bool gone = context->device->Gone();
+  if (gone) success = false;
   if (!success) {
     run.ChannelFailed[c] = 1;
+    if (gone) host.ShowDisconnected(c);
     host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
     run.ChannelRunning[c] = 0;
     run.ChannelFinished[c] = 1;
   } else {
-    if (ch.flags.SecureModeDevice == 1) SetDownloadFlag(ch, 0);
     // The reset makes the handset leave at once, and its removal may be handled before
     // this thread runs again: the channel is finished, with its done text, before the
     // reset goes out, so the removal keeps the result instead of reporting an error.

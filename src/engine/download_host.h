@@ -30,6 +30,9 @@ class DownloadHost : public protocol::CommandHost {
   virtual platform::Clock& Clock() = 0;
   // Who keeps each channel's record; null when nobody does.
   virtual ChannelObserver* Observer() { return nullptr; }
+  // The channel's bar shows that its handset went while the channel was running, as
+  // the removal itself shows it; the worker's last word on a handset that is gone.
+  virtual void ShowDisconnected(int channel) = 0;
 };
 
 }  // namespace engine

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "handset/command_fault.h"
 #include "handset/emmc.h"
 #include "handset/gpt_table.h"
 #include "platform/usb/virtual/virtual_usb_peer.h"
@@ -25,6 +26,9 @@ struct HandsetFaults {
   uint32_t answerDelayMs = 0;  // every answer appears this long after its request
   uint32_t disconnectAfterTransfers = 0;  // the cable is pulled after this many transfers
   uint64_t linkBytesPerSecond = 0;        // 0 = unlimited
+  // Faults tied to a command and the n-th time it is sent. The reset is never
+  // answered, so only a pulled cable changes anything there.
+  std::vector<CommandFaultAt> onCommand;
 };
 
 struct HandsetConfig {

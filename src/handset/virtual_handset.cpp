@@ -129,7 +129,34 @@ bool VirtualHandset::ThrottleLink(uint32_t bytes) {
   return connected_;
 }
 
+bool VirtualHandset::PullIfPending() {
+  std::lock_guard lock(mutex_);
+  if (!pullBeforeAnswer_) return false;
+  pullBeforeAnswer_ = false;
+  connected_ = false;
+  wantsDetach_ = true;
+  answerReady_.notify_all();
+  return true;
+}
+
+VirtualHandset::PlannedFault VirtualHandset::FaultFor(uint32_t command) {
+  const uint32_t n = ++commandCounts_[command];
+  PlannedFault fault;
+  if (nakResendOf_ == command) fault = {true, CommandFault::kNakOnce};
+  nakResendOf_.reset();
+  for (const auto& f : config_.faults.onCommand) {
+    if (f.command == command && f.occurrence == n) {
+      fault = {true, f.fault};
+      break;
+    }
+  }
+  if (fault.Is(CommandFault::kNakTwice)) nakResendOf_ = command;
+  return fault;
+}
+
 TransferStatus VirtualHandset::BulkOut(uint8_t, const uint8_t* data, uint32_t length) {
+  // The request's own zero-length packet still goes out; anything after it does not.
+  if (length != 0 && PullIfPending()) return TransferStatus::kDisconnected;
   if (!CountTransferAndCheckCable()) return TransferStatus::kDisconnected;
   if (!ThrottleLink(length)) return TransferStatus::kDisconnected;
   if (length == 0) {  // the zero-length packet ends the request
@@ -146,11 +173,18 @@ TransferStatus VirtualHandset::BulkOut(uint8_t, const uint8_t* data, uint32_t le
 TransferStatus VirtualHandset::BulkIn(uint8_t, uint8_t* buffer, uint32_t length,
                                       std::chrono::steady_clock::time_point deadline,
                                       uint32_t* transferred) {
+  if (PullIfPending()) return TransferStatus::kDisconnected;
   if (!CountTransferAndCheckCable()) return TransferStatus::kDisconnected;
   std::unique_lock lock(mutex_);
   for (;;) {
     if (!connected_) return TransferStatus::kDisconnected;
     auto now = std::chrono::steady_clock::now();
+    if (!answers_.empty() && answers_.front().slow) {
+      // Nine tenths of the time this read may wait: as late as an answer can come.
+      answers_.front().slow = false;
+      answers_.front().readyAt =
+          std::max(answers_.front().readyAt, now + (deadline - now) * 9 / 10);
+    }
     if (!answers_.empty() && answers_.front().readyAt <= now) break;
     if (now >= deadline) return TransferStatus::kTimeout;
     auto until = answers_.empty() ? deadline : std::min(deadline, answers_.front().readyAt);
@@ -170,6 +204,9 @@ void VirtualHandset::Attached() {
   wantsDetach_ = false;
   resetPending_ = false;
   answers_.clear();
+  commandCounts_.clear();
+  nakResendOf_.reset();
+  pullBeforeAnswer_ = false;
   requestCount_ = 0;
   transferCount_ = 0;
   dataPacketCount_ = 0;
@@ -200,15 +237,24 @@ bool VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
   const uint32_t command = Le32(request + 12);
   const uint8_t tag = request[8];
 
+  // The reset is never answered: of the command faults only a pulled cable touches it.
+  PlannedFault fault = FaultFor(command);
+  if (command == wire::kReset && !fault.Is(CommandFault::kCablePulled)) fault = {};
+  const bool refused = fault.Is(CommandFault::kNakOnce) || fault.Is(CommandFault::kNakTwice);
+
   std::vector<uint8_t> answer(wire::kAnswerSize, 0);
   std::string status;
-  if (request[11] != 0xAE)
+  if (request[11] != 0xAE || refused) {
     status = kNak;
-  else
+    if (command == wire::kFileSelect) selectedFile_.clear();  // as any refused choice
+  } else {
     status = Execute(command, request, length, answer);
+  }
 
+  if (fault.Is(CommandFault::kCablePulled)) pullBeforeAnswer_ = true;
   const bool answered = command != wire::kReset && !config_.faults.answerNothing &&
-                        requestCount_ != config_.faults.dropAnswerAt;
+                        requestCount_ != config_.faults.dropAnswerAt &&
+                        !fault.Is(CommandFault::kNoAnswer) && !fault.Is(CommandFault::kCablePulled);
   if (config_.keepRequestLog) {
     RequestRecord r{command,
                     tag,
@@ -222,21 +268,28 @@ bool VirtualHandset::Handle(const uint8_t* request, uint32_t length) {
     requests_.push_back(std::move(r));
   }
   const bool stale = requestCount_ == config_.faults.staleAnswerAt;
-  const uint8_t echoTag = stale ? static_cast<uint8_t>(lastTag_ + 1) : tag;
-  const uint16_t echoCode =
+  uint8_t echoTag = stale ? static_cast<uint8_t>(lastTag_ + 1) : tag;
+  uint16_t echoCode =
       stale ? static_cast<uint16_t>(lastCode_ ^ 0x0101) : static_cast<uint16_t>(command & 0xFFFF);
+  if (fault.Is(CommandFault::kStaleAnswer)) {
+    echoTag = lastTag_;
+    echoCode = lastCode_;
+    // After an identical request (a resend) the previous echo would pass for this one's.
+    if (echoTag == tag && echoCode == static_cast<uint16_t>(command & 0xFFFF))
+      echoTag = static_cast<uint8_t>(tag ^ 0x80);
+  }
   lastTag_ = tag;
   lastCode_ = static_cast<uint16_t>(command & 0xFFFF);
   if (!answered) return true;
 
-  std::memcpy(answer.data(), "KX4_BD!\0", 8);
+  std::memcpy(answer.data(), fault.Is(CommandFault::kWrongMagic) ? "KX4_PC!\0" : "KX4_BD!\0", 8);
   answer[8] = echoTag;
   platform::PutLe16(answer.data() + 12, echoCode);
   std::memcpy(answer.data() + 24, status.data(), std::min<size_t>(status.size(), 55));
   auto readyAt = std::chrono::steady_clock::now() +
                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                      clock_.RealDuration(config_.faults.answerDelayMs));
-  answers_.push_back(Answer{std::move(answer), readyAt});
+  answers_.push_back(Answer{std::move(answer), readyAt, fault.Is(CommandFault::kSlowAnswer)});
   answerReady_.notify_all();
   return true;
 }

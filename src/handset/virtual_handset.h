@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   struct Answer {
     std::vector<uint8_t> bytes;
     std::chrono::steady_clock::time_point readyAt;
+    bool slow = false;  // made ready just before the deadline of the read that takes it
   };
 
   // Applies one request and queues its answer; false when the handset is gone.
@@ -123,6 +125,16 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
                       std::vector<uint8_t>& answer);
   std::string WriteData(const uint8_t* request, uint32_t length);
   bool CountTransferAndCheckCable();
+  // The fault planned for one request, if any.
+  struct PlannedFault {
+    bool any = false;
+    CommandFault kind = CommandFault::kNakOnce;
+    bool Is(CommandFault k) const { return any && kind == k; }
+  };
+  // Counts the request's command and returns the fault planned for this one.
+  PlannedFault FaultFor(uint32_t command);
+  // A cable pulled before the answer: the transfer that would carry on finds it gone.
+  bool PullIfPending();
   // Holds the transfer for the time the link needs; false when the cable went meanwhile.
   bool ThrottleLink(uint32_t bytes);
 
@@ -144,6 +156,9 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   uint32_t transferCount_ = 0;
   uint32_t dataPacketCount_ = 0;
   uint32_t naksLeft_ = 0;
+  std::map<uint32_t, uint32_t> commandCounts_;
+  std::optional<uint32_t> nakResendOf_;  // the next request of this command is refused too
+  bool pullBeforeAnswer_ = false;
   uint8_t lastTag_ = 0;
   uint16_t lastCode_ = 0;
   std::map<std::string, std::vector<uint8_t>> files_;

@@ -3,10 +3,12 @@
 
 namespace protocol {
 
-void PlainExchange(usb::CWinUSBFlashDevice& device, const uint8_t* request, uint8_t* answer) {
+bool PlainExchange(usb::CWinUSBFlashDevice& device, const uint8_t* request, uint8_t* answer) {
   const int32_t wrote = device.WritePacket(request, PACKET_SIZE);
   const int32_t read = device.ReadPacket(answer);
-  if (!wrote || !read) answer[ANS_STATUS] = 0;
+  if (wrote && read) return true;
+  answer[ANS_STATUS] = 0;
+  return false;
 }
 
 int SendConfirmed(usb::CWinUSBFlashDevice& device, const uint8_t* request, uint8_t* answer,

@@ -23,7 +23,9 @@ inline constexpr uint32_t Utf16ByteLength(std::string_view text) {
 
 // Writes 65,536 bytes of `request`, reads the answer into `answer`. When either transfer
 // fails the status in `answer` is left empty, so no earlier answer can be judged.
-void PlainExchange(usb::CWinUSBFlashDevice& device, const uint8_t* request, uint8_t* answer);
+// True when both transfers went through and the answer was for this request; most
+// commands judge only the status, the CSC step also this.
+bool PlainExchange(usb::CWinUSBFlashDevice& device, const uint8_t* request, uint8_t* answer);
 
 // 0 when the handset confirmed the request ("KX4_ACK"), 1 otherwise; one resend at most.
 // A `length` of 0 means 65,536.

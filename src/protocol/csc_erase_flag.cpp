@@ -61,33 +61,43 @@ int WriteCsc(CommandChannel& ch, bool sendPackage) {
   ClearBuffers(ch);
   ch.host.AppendLog("[Channel %d] Channel Write %s  CSC data Start!!\r\n", c, code.c_str());
   int result = 0;
+  // A handset that refuses a file is passed over; one that does not answer at all has
+  // not taken the step, and the step fails (its later requests still go out as before).
+  auto exchange = [&] {
+    const bool answered = PlainExchange(ch.device, ch.tx, ch.rx);
+    if (!answered) result = 1;
+    return answered;
+  };
 
   BuildRequest(ch.tx, CMD_CSC_BEGIN, TAG_COMMAND, 0, 0, 0);
-  PlainExchange(ch.device, ch.tx, ch.rx);
-  if (StatusIs(ch.rx, "KX4_NAK")) {
+  exchange();
+  if (result != 0 || StatusIs(ch.rx, "KX4_NAK")) {
     result = 1;
   } else {
     // The selection reuses the request just sent: only command, path and length change.
     BuildRequestHeader(ch.tx, CMD_FILE_SELECT);
     platform::PutUtf16Le(ch.tx + PKT_PAYLOAD, PATH_CSC_MBN);
     platform::PutLe32(ch.tx + PKT_PARAM2, Utf16ByteLength(PATH_CSC_MBN));
-    PlainExchange(ch.device, ch.tx, ch.rx);
-    if (!StatusIs(ch.rx, "KX4_ACK"))
-      ch.host.PassedOver(c, "CSC.mbn selection refused");
-    else if (sendPackage)
-      result = SendCscPackage(ch);
+    const bool answered = exchange();
+    if (!StatusIs(ch.rx, "KX4_ACK")) {
+      if (answered) ch.host.PassedOver(c, "CSC.mbn selection refused");
+    } else if (sendPackage && SendCscPackage(ch) != 0) {
+      result = 1;
+    }
 
     ClearBuffers(ch);
     platform::PutUtf16Le(ch.tx + PKT_PAYLOAD, PATH_SALES_CODE);
     BuildRequest(ch.tx, CMD_FILE_SELECT, 0, 0, 0, Utf16ByteLength(PATH_SALES_CODE));
-    PlainExchange(ch.device, ch.tx, ch.rx);
+    const bool selected = exchange();
     if (StatusIs(ch.rx, "KX4_ACK")) {
       ClearBuffers(ch);
       std::memcpy(ch.tx + PKT_PAYLOAD, code.c_str(), code.size() + 1);
       BuildRequest(ch.tx, CMD_FILE_DATA, 0, 0, 0, static_cast<uint32_t>(code.size() + 1));
-      PlainExchange(ch.device, ch.tx, ch.rx);
-      ch.host.AppendLog("[Channel %d] Channel Write %s  CSC data Success!!\r\n", c, code.c_str());
-    } else {
+      // The sales code's answer is not judged, but it must have come.
+      if (exchange() && !StatusIs(ch.rx, "KX4_ACK")) ch.host.PassedOver(c, "sales code refused");
+      if (result == 0)
+        ch.host.AppendLog("[Channel %d] Channel Write %s  CSC data Success!!\r\n", c, code.c_str());
+    } else if (selected) {
       ch.host.PassedOver(c, "SalesCode.cfg selection refused");
     }
   }

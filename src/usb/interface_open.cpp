@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 
 #include "usb/device_kind.h"
 #include "usb/winusb_device_manager.h"
@@ -23,12 +24,17 @@ std::string LowerAscii(std::string s) {
 
 }  // namespace
 
-int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& path, int32_t channel,
-                             int32_t kind, const AcceptDevice& accept) {
-  const std::string interfaceClass = InterfaceClassOfKind(kind);
-  const platform::usb::Handle set = host.GetClassDevs(interfaceClass);
-  if (set == kInvalidHandle) return HresultFromWin32(host.LastError());
+namespace {
 
+// Handles of an interface being opened, released unless ownership moved on.
+struct HeldHandles {
+  platform::usb::UsbHost& host;
+  DeviceHandleInfo info;
+  ~HeldHandles() { ReleaseHandleInfo(host, info); }
+};
+
+int32_t Walk(platform::usb::UsbHost& host, platform::usb::Handle set, const std::string& path,
+             int32_t channel, const AcceptDevice& accept) {
   const std::string wanted = LowerAscii(path);
   int32_t result = 1;
   for (uint32_t index = 0; host.EnumDeviceInfo(set, index); ++index) {
@@ -48,7 +54,14 @@ int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& pa
       result = HresultFromWin32(host.LastError());
       break;
     }
+    // The detail buffer, of the size the platform asked for.
     std::string reported;
+    try {
+      reported.reserve(size);
+    } catch (const std::bad_alloc&) {
+      result = E_OUT_OF_MEMORY_RESULT;
+      break;
+    }
     if (!host.GetInterfaceDetail(set, index, &reported, &size)) {
       result = HresultFromWin32(host.LastError());
       continue;
@@ -56,34 +69,57 @@ int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& pa
     reported = reported.substr(0, kMaxPathUnits);
     if (wanted != reported) continue;  // the reported path is not case-folded
 
-    const platform::usb::Handle file = host.OpenInterface(reported);
-    if (file == kInvalidHandle) {
+    // Each handle is held from the moment it exists: any failure after gives it back.
+    HeldHandles held{host, {}};
+    held.info.file = host.OpenInterface(reported);
+    if (held.info.file == kInvalidHandle) {
       result = HresultFromWin32(host.LastError());
       continue;
     }
-    const platform::usb::Handle winusb = host.Initialize(file);
+    held.info.open = 1;
+    const platform::usb::Handle winusb = host.Initialize(held.info.file);
     if (winusb == kInvalidHandle) {
       result = HresultFromWin32(host.LastError());
-      host.CloseInterface(file);
       continue;
     }
+    held.info.winusb = winusb;
     auto record = std::make_unique<DeviceHandleInfo>();
-    record->portNumber = PortNumberFromPath(path);
+    auto device = std::make_shared<CWinUSBFlashDevice>(host, nullptr, channel);
+    record->file = held.info.file;
     record->winusb = winusb;
-    record->file = file;
     record->open = 1;
-    record->friendlyName = friendlyName;
-    record->interfacePath = reported;
-    if (!CWinUSBFlashDevice::QueryBulkPipes(host, winusb, *record)) {
-      ReleaseHandleInfo(host, *record);
-      continue;
-    }
-    if (!accept(std::make_shared<CWinUSBFlashDevice>(host, std::move(record), channel))) continue;
+    held.info.open = 0;  // the record owns them now
+    record->portNumber = PortNumberFromPath(path);
+    device->m_pHandleInfo = std::move(record);
+    device->m_pHandleInfo->friendlyName = friendlyName;
+    device->m_pHandleInfo->interfacePath = reported;
+    if (!CWinUSBFlashDevice::QueryBulkPipes(host, winusb, *device->m_pHandleInfo)) continue;
+    if (!accept(device)) continue;
     result = 0;
     break;
   }
-  host.DestroyDeviceInfoList(set);
   return result;
+}
+
+}  // namespace
+
+int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& path, int32_t channel,
+                             int32_t kind, const AcceptDevice& accept) {
+  try {
+    const platform::usb::Handle set = host.GetClassDevs(InterfaceClassOfKind(kind));
+    if (set == kInvalidHandle) return HresultFromWin32(host.LastError());
+    int32_t result = 1;
+    try {
+      result = Walk(host, set, path, channel, accept);
+    } catch (const std::bad_alloc&) {
+      // What the walk took is owned by objects already gone; only the set is left.
+      result = 1;
+    }
+    host.DestroyDeviceInfoList(set);
+    return result;
+  } catch (const std::bad_alloc&) {
+    return 1;  // before the set existed: nothing to give back
+  }
 }
 
 }  // namespace usb

@@ -16,7 +16,10 @@ namespace usb {
 using AcceptDevice = std::function<bool(const std::shared_ptr<CWinUSBFlashDevice>&)>;
 
 // 0 when a matching interface was opened and accepted; 1 when none was (not present,
-// or every match refused); else the HRESULT of the last platform failure on the way.
+// or every match refused, or memory ran out outside the detail buffer); else the HRESULT
+// of the last platform failure on the way (0x8007000E: no memory for the detail buffer).
+// Whatever way it ends, the interface set and the handles of a device not accepted are
+// given back.
 [[nodiscard]] int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& path,
                                            int32_t channel, int32_t kind,
                                            const AcceptDevice& accept);

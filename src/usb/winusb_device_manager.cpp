@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <new>
 #include <vector>
 
 #include "platform/text/utf16.h"
@@ -99,18 +100,26 @@ void CWinUSBDeviceManager::Identify(CWinUSBFlashDevice& device) {
 
 int32_t CWinUSBDeviceManager::OpenDevice(const std::string& path, int32_t channel, int32_t kind) {
   std::lock_guard guard(lock_);
-  if (FindDevice(path)) return 1;
+  try {
+    if (FindDevice(path)) return 1;
+  } catch (const std::bad_alloc&) {
+    return 1;  // nothing taken yet
+  }
   return OpenPresentInterface(host_, path, channel, kind, [&](const auto& device) {
     // Bounded before the first exchange: a pipe without a timeout would let a silent
     // handset hold the open, and the table lock with it, for ever.
     device->SetInPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
     device->SetOutPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
     Identify(*device);
+    // The name entry is made before the device enters the table, so nothing after the
+    // insertion can fail half-way.
+    std::list<DeviceNameId> entry;
+    entry.push_back({device->m_pHandleInfo->portNumber, device->m_pHandleInfo->friendlyName});
     if (!AddDevice(device->m_pHandleInfo->interfacePath, device)) {
       device->MarkRemoved();
       return false;
     }
-    m_listNames.push_back({device->m_pHandleInfo->portNumber, device->m_pHandleInfo->friendlyName});
+    m_listNames.splice(m_listNames.end(), entry);
     return true;
   });
 }

@@ -37,7 +37,9 @@ class CWinUSBDeviceManager {
   CWinUSBDeviceManager(const CWinUSBDeviceManager&) = delete;
   CWinUSBDeviceManager& operator=(const CWinUSBDeviceManager&) = delete;
 
-  // 0 opened and added; 1 already in the table, not present, or abandoned; else an HRESULT.
+  // 0 opened and added; 1 already in the table, not present, or abandoned (memory ran
+  // out outside the detail buffer); else an HRESULT (0x8007000E: no memory for the
+  // detail buffer). A failed open leaves the table as it was and holds no handle.
   [[nodiscard]] int32_t OpenDevice(const std::string& path, int32_t channel, int32_t kind);
   bool AddDevice(const std::string& path, std::shared_ptr<CWinUSBFlashDevice> device);
   bool FindDevice(const std::string& path);
@@ -60,6 +62,7 @@ class CWinUSBDeviceManager {
 
  private:
   void Identify(CWinUSBFlashDevice& device);
+  int32_t OpenFromSet(platform::usb::Handle set, const std::string& path, int32_t channel);
 
   platform::usb::UsbHost& host_;
   std::recursive_mutex lock_;

@@ -38,8 +38,13 @@ int32_t CWinUSBFlashDevice::WritePacket(const uint8_t* buffer, uint32_t length) 
   if (host_.WritePipe(m_pHandleInfo->winusb, m_pHandleInfo->outPipe, buffer, length, &written) &&
       host_.WritePipe(m_pHandleInfo->winusb, m_pHandleInfo->outPipe, buffer, 0, &written))
     return 1;
-  (void)host_.LastError();  // read, not kept
+  NoteFailure();
   return 0;
+}
+
+void CWinUSBFlashDevice::NoteFailure() {
+  if (host_.LastError() == platform::usb::kErrorDeviceNotConnected)
+    lost_.store(true, std::memory_order_release);
 }
 
 int32_t CWinUSBFlashDevice::ReadPacket(uint8_t* buffer) {
@@ -49,8 +54,10 @@ int32_t CWinUSBFlashDevice::ReadPacket(uint8_t* buffer) {
   if (m_pHandleInfo->winusb == kInvalidHandle) return 0;
   uint32_t read = 0;
   if (!host_.ReadPipe(m_pHandleInfo->winusb, m_pHandleInfo->inPipe, buffer, wire::PACKET_SIZE,
-                      &read))
+                      &read)) {
+    NoteFailure();
     return 0;
+  }
   return wire::IsAnswerTo(buffer, m_nLastTag, m_nLastCode) ? 1 : 0;
 }
 

@@ -34,13 +34,20 @@ class CWinUSBFlashDevice final : public CWinUSBDevice {
   // are released only when the last holder of the device lets go of it.
   void MarkRemoved() { removed_.store(true, std::memory_order_release); }
   bool Removed() const { return removed_.load(std::memory_order_acquire); }
+  // The handset is gone: removed from the table, or a transfer found it no longer
+  // connected (the removal may not have been handled yet).
+  bool Gone() const { return Removed() || lost_.load(std::memory_order_acquire); }
 
   std::atomic<uint32_t> m_nSecurityMode{SECURITY_MODE_NONE};
   uint8_t m_nLastTag = 0;
   uint16_t m_nLastCode = 0;
 
  private:
+  // A transfer failed because the device is not connected.
+  void NoteFailure();
+
   std::atomic<bool> removed_{false};
+  std::atomic<bool> lost_{false};
 };
 
 }  // namespace usb

@@ -25,6 +25,21 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A day of runs: the log keeps its last 10,000 lines, the oldest going first, and a
+// text without its own line end still continues the last line.
+TEST_F(MainWindowTest, LogKeepsItsLast10000Lines) {
+  for (int i = 0; i < 10050; ++i) dlg->AppendLog("[Channel %d] line %05d\r\n", i % 10, i);
+  dlg->AppendLog("[Channel 3] CSC Download Fail!!");
+  dlg->AppendLog("[Channel 3] Binary Download complete!!\r\n");
+  const std::string log = window->GetText(IDC_LOG);
+  const auto lines = Lines(log);
+  ASSERT_EQ(lines.size(), 10000u);
+  EXPECT_EQ(lines.front(), "[Channel 1] line 00051");
+  EXPECT_EQ(lines[lines.size() - 2], "[Channel 9] line 10049");
+  EXPECT_EQ(lines.back(), "[Channel 3] CSC Download Fail!![Channel 3] Binary Download complete!!");
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
+}
+
 TEST_F(MainWindowTest, TenWorkersNeverMixTheirLines) {
   constexpr int kThreads = 10;
   constexpr int kLinesEach = 60;

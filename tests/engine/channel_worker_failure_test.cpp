@@ -422,7 +422,44 @@ TEST_F(ChannelFailure, LostStaleOrUnpluggedInTheMiddleOfAPartition) {
     ASSERT_EQ(sent.size(), at.request) << "no resend after a failed read or write";
     EXPECT_EQ(sent.back().param1, reference[at.request - 1].param1);
     EXPECT_EQ(handset().Connected(), fault != 2);
+    EXPECT_EQ(rig().host.disconnectShown[0], fault == 2 ? 1 : 0);
   }
+}
+
+constexpr uint32_t kCrashDumpSector = 10560;
+
+// The optional CrashDump write fails because the cable went: the write counts as done,
+// the flag clear and the reset go nowhere, yet the channel must not end as done.
+TEST_F(ChannelFailure, CablePulledAtTheOptionalCrashDumpIsNeverDone) {
+  auto c = HandsetFor(ProductImages().os);
+  uint32_t dataPacket = 0;  // CrashDump's, the last of the run
+  for (const auto& r : ReferenceRequests(c))
+    if (r.command == CMD_WRITE_DATA && (++dataPacket, r.param1 == kCrashDumpSector)) break;
+  c.faults.onCommand = {{CMD_WRITE_DATA, dataPacket, handset::CommandFault::kCablePulled}};
+  EXPECT_EQ(Run(c), 0);
+  EXPECT_EQ(rig().host.run.ChannelFailed[0], 1);
+  EXPECT_EQ(rig().host.run.ChannelFinished[0], 1);
+  EXPECT_EQ(rig().host.disconnectShown[0], 1);
+  EXPECT_EQ(handset().ResetCount(), 0u);
+  for (const auto& p : rig().host.Progress(0)) EXPECT_NE(p.value, 300) << "never shown as done";
+  EXPECT_TRUE(PartitionOnHandset(handset(), os_, "Data"));
+  const std::string closing = "[Channel 0] Binary Download complete!!\r\n";
+  EXPECT_EQ(rig().Log().substr(rig().Log().size() - closing.size()), closing);
+}
+
+// A refused checksum record ends the run like every other failure: its text in red on
+// the bar and in the log, the wait, no reset.
+TEST_F(ChannelFailure, RefusedChecksumRecordShowsItsFailure) {
+  auto c = HandsetFor(ProductImages().os);
+  c.faults.onCommand = {{CMD_FILE_SELECT, 3, handset::CommandFault::kNakOnce}};
+  EXPECT_EQ(Run(c), 0);
+  ExpectFailedEnd("[Channel 0] SetChecksumResultPass Fail !!");
+  EXPECT_NE(rig().Log().find("[Channel 0] SetChecksumResultPass Fail !!"
+                             "[Channel 0] Binary Download complete!!\r\n"),
+            std::string::npos);
+  EXPECT_EQ(waits_, (std::vector<uint32_t>{0, 2000}));
+  EXPECT_FALSE(handset().ChecksumPassed());
+  EXPECT_TRUE(PartitionEmpty(handset(), os_, "SBL1"));
 }
 
 // MMOS's result is not consulted: its failure is shown, then MainOS follows.

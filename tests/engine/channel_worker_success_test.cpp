@@ -293,3 +293,37 @@ TEST(ChannelDownload, DiscreteOsPartsAtHighAndNormalSpeed) {
 }
 
 }  // namespace
+
+namespace {
+
+// Edge cases of the sequence's end: no CrashDump entry, and channel 9's elapsed time.
+TEST(ChannelDownloadEdges, ImageWithoutCrashDumpCompletesTheOsGroup) {
+  testsupport::OsImageSpec spec;
+  spec.withCrashDump = false;
+  static const std::string os = BuildOsImage(spec, "success_no_crashdump.kx4");
+  ChannelRig rig(HandsetFor(os), 0);
+  rig.LoadImages(os, ProductImages().csc);
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+  for (const char* name : {"EFIESP", "MMOS", "MainOS", "Data"})
+    EXPECT_TRUE(PartitionOnHandset(rig.handset(), os, name)) << name;
+  EXPECT_EQ(rig.host.Progress(0).back().value, 300);
+  EXPECT_TRUE(rig.host.FailureTexts(0).empty());
+}
+
+// The elapsed time on the done text counts from after the stagger, not from the start.
+TEST(ChannelDownloadEdges, ChannelNineCountsItsTimeAfterItsWait) {
+  const Images& img = ProductImages();
+  ChannelRig rig(HandsetFor(img.os), 9);
+  rig.LoadImages(img.os, img.csc);
+  platform::Clock& clock = rig.host.Clock();
+  const uint32_t before = clock.TickCount();
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+  const uint32_t total = clock.TickCount() - before;
+  const auto done = rig.host.Progress(9).back();
+  ASSERT_EQ(done.value, 300);
+  ASSERT_GT(total, 900u);
+  EXPECT_LE(done.detail, total - 900);
+  EXPECT_GT(done.detail, 0u);
+}
+
+}  // namespace

@@ -209,6 +209,38 @@ TEST(WriteCsc, UnconfirmedPackagePacketFails) {
   EXPECT_EQ(r.File(kSalesCode), kXeu);
 }
 
+// Each plain exchange of the step, refused or not answered at all: a refusal of a file
+// is passed over, but a request that got no answer fails the step.
+TEST(WriteCsc, UnansweredExchangesFailTheStepRefusedFilesArePassedOver) {
+  struct Case {
+    const char* what;
+    uint32_t command;
+    uint32_t occurrence;
+    int refused;     // WriteCsc's result when the handset answers "KX4_NAK"
+    int unanswered;  // ...when it does not answer
+    bool written;    // the refused step still logs the sales code as written
+  };
+  const Case cases[] = {
+      {"CSC begin", CMD_CSC_BEGIN, 1, 1, 1, false},
+      {"CSC.mbn selection", CMD_FILE_SELECT, 1, 0, 1, true},
+      {"SalesCode.cfg selection", CMD_FILE_SELECT, 2, 0, 1, false},
+      {"sales code (its answer is not judged)", CMD_FILE_DATA, 1, 0, 1, true},
+  };
+  for (const Case& k : cases) {
+    for (auto fault : {handset::CommandFault::kNakOnce, handset::CommandFault::kNoAnswer}) {
+      SCOPED_TRACE(std::string(k.what) + " " + handset::CommandFaultName(fault));
+      HandsetConfig c;
+      c.faults.onCommand = {{k.command, k.occurrence, fault}};
+      CscRig r(c);
+      r.UseCsc(1000, 150000, 160000);
+      EXPECT_EQ(WriteCsc(r.ch, false),
+                fault == handset::CommandFault::kNakOnce ? k.refused : k.unanswered);
+      const bool success = r.Log().find("CSC data Success!!") != std::string::npos;
+      EXPECT_EQ(success, fault == handset::CommandFault::kNakOnce && k.written);
+    }
+  }
+}
+
 TEST(ErasePartition, NamesThePartitionInUtf16) {
   HandsetConfig c;
   c.partitions = {{"MainOS", 4416, 64}, {"Data", 8512, 64}};

@@ -69,9 +69,25 @@ std::string Window::GetText(int id) {
   return text;
 }
 
+namespace {
+
+// Drops the oldest lines until at most `lineLimit` line breaks are left.
+void TrimToLineLimit(ControlState& c) {
+  if (c.lineLimit == 0 || c.lineBreaks <= c.lineLimit) return;
+  size_t drop = c.lineBreaks - c.lineLimit;
+  size_t cut = 0;
+  for (; drop > 0; --drop) cut = c.text.find('\n', cut) + 1;
+  c.text.erase(0, cut);
+  c.lineBreaks = c.lineLimit;
+}
+
+}  // namespace
+
 void Window::SetText(int id, const std::string& text) {
   WithControl(id, [&](ControlState& c) {
     c.text = text;
+    c.lineBreaks = static_cast<size_t>(std::count(c.text.begin(), c.text.end(), '\n'));
+    TrimToLineLimit(c);
     Reflect(id, Change::Text, {});
   });
 }
@@ -192,7 +208,18 @@ int Window::GetPos(int id) {
 void Window::AppendToEdit(int id, const std::string& text) {
   WithControl(id, [&](ControlState& c) {
     c.text += text;
+    c.lineBreaks += static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    TrimToLineLimit(c);
     Reflect(id, Change::Appended, text);
+  });
+}
+
+void Window::SetEditLineLimit(int id, size_t lines) {
+  WithControl(id, [&](ControlState& c) {
+    c.lineLimit = lines;
+    c.lineBreaks = static_cast<size_t>(std::count(c.text.begin(), c.text.end(), '\n'));
+    TrimToLineLimit(c);
+    Reflect(id, Change::LineLimit, {});
   });
 }
 

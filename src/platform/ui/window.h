@@ -72,6 +72,9 @@ class Window {
   // Puts the caret at the end of a multi-line edit, inserts the text there in one step
   // and scrolls so that the end shows.
   void AppendToEdit(int id, const std::string& text);
+  // Keeps a multi-line edit to its last `lines` lines (its last `lines` line breaks and
+  // whatever follows the last one), dropping the oldest.
+  void SetEditLineLimit(int id, size_t lines);
 
   // Asks for the control to be drawn again: at once on the window's thread, otherwise
   // as soon as the window's thread gets to it. Never waits.
@@ -116,7 +119,18 @@ class Window {
   virtual bool Capture(Bitmap& /*out*/) { return false; }
 
  protected:
-  enum class Change { Text, Enabled, Visible, Check, Items, Selection, Range, Position, Appended };
+  enum class Change {
+    Text,
+    Enabled,
+    Visible,
+    Check,
+    Items,
+    Selection,
+    Range,
+    Position,
+    Appended,
+    LineLimit
+  };
 
   // Window thread only.
   ControlState* Control(int id);

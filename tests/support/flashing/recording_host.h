@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -45,6 +46,7 @@ class RecordingHost : public engine::DownloadHost {
   engine::RunState& Run() override { return run; }
   engine::EngineTables& Tables() override { return tables; }
   platform::Clock& Clock() override { return clock_; }
+  void ShowDisconnected(int channel) override { ++disconnectShown[channel]; }
 
   std::string Log() const;
   std::vector<ProgressCall> Progress(int channel) const;
@@ -64,6 +66,8 @@ class RecordingHost : public engine::DownloadHost {
   std::string salesCode = "XEU";
   engine::RunState run;
   engine::EngineTables tables;
+  // How often each channel's bar was told its handset went.
+  std::array<std::atomic<int>, engine::kChannelCount> disconnectShown{};
 
  private:
   platform::Clock& clock_;

@@ -353,6 +353,11 @@ void QtWindow::Reflect(int id, Change change, const std::string& appended) {
     case Change::Position:
       w->update();
       break;
+    case Change::LineLimit:
+      // The document drops its oldest blocks itself; one more for the line being written.
+      if (auto* log = dynamic_cast<QPlainTextEdit*>(w))
+        log->setMaximumBlockCount(c->lineLimit ? static_cast<int>(c->lineLimit + 1) : 0);
+      break;
     case Change::Appended:
       if (auto* log = dynamic_cast<QPlainTextEdit*>(w)) {
         log->moveCursor(QTextCursor::End);

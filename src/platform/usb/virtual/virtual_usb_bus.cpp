@@ -32,6 +32,11 @@ VirtualUsbBus::~VirtualUsbBus() {
   }
 }
 
+size_t VirtualUsbBus::OpenHandleCount() const {
+  std::lock_guard lock(mutex_);
+  return sets_.size() + files_.size() + interfaces_.size();
+}
+
 bool VirtualUsbBus::Fail(uint32_t error) {
   t_lastError = error;
   return false;

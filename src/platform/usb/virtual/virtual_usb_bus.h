@@ -40,6 +40,10 @@ class VirtualUsbBus final : public UsbHost {
   int AddListener(Listener listener);
   void RemoveListener(int id);
 
+  // Interface sets, open files and WinUSB handles not yet released: 0 when every open
+  // gave back what it took.
+  size_t OpenHandleCount() const;
+
   // The next GetClassDevs fails with this error (0 = no failure).
   void FailNextGetClassDevs(uint32_t error) { failNextClassDevs_ = error; }
 

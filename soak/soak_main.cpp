@@ -1,0 +1,481 @@
+// The soak: R ten-handset runs through the Start button of one headless station, the
+// way a factory day goes, each handset given a seeded random fault with probability 0.4.
+// After every run no channel may show done while its handset lacks the image; every run
+// must end within a bound; memory, descriptors and threads must stay flat.
+// Usage: ostrevane_soak [RUNS] [--seed N] [--run K]   (RUNS default 200; --run replays one)
+#include <unistd.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/control_ids.h"
+#include "console/image_open.h"
+#include "console/main_window_template.h"
+#include "console/station.h"
+#include "handset/virtual_handset.h"
+#include "platform/bytes/little_endian.h"
+#include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/registry/memory/memory_registry.h"
+#include "platform/time/clock.h"
+#include "platform/ui/headless/headless_window.h"
+#include "platform/usb/virtual/virtual_usb_bus.h"
+#include "process_sample.h"
+#include "smdtool/image_builder.h"
+#include "support/flashing/test_images.h"
+#include "support/run_watchdog.h"
+
+namespace {
+
+using handset::CommandFault;
+using handset::CommandFaultAt;
+namespace wire = handset::wire;
+
+constexpr int kHandsets = 10;
+constexpr double kFaultProbability = 0.4;
+constexpr auto kRunBound = std::chrono::seconds(120);
+constexpr const char* kWritten[] = {"GPT",       "SBL1",   "SBL2", "SBL3",     "TZ",
+                                    "WINSECAPP", "RPM",    "UEFI", "PLAT",     "EFIESP",
+                                    "MMOS",      "MainOS", "Data", "CrashDump"};
+constexpr const char* kCscMbn = "\\Dravnik\\CSC\\CSC.mbn";
+constexpr const char* kSalesCodeCfg = "\\Dravnik\\CSC\\SalesCode.cfg";
+
+const char* CommandName(uint32_t command) {
+  static const std::map<uint32_t, const char*> names = {
+      {wire::kReset, "reset"},
+      {wire::kStartDownload, "start_download"},
+      {wire::kGetModelName, "model_name"},
+      {wire::kGetDeviceInfo, "device_info"},
+      {wire::kGetUefiVersion, "uefi_version"},
+      {wire::kGetSecurityType, "security_type"},
+      {wire::kGetDeviceType, "device_type"},
+      {wire::kCheckWriteProtection, "write_protection"},
+      {wire::kCheckPartitionInfo, "partition_info"},
+      {wire::kWriteData, "write_data"},
+      {wire::kWriteEnd, "write_end"},
+      {wire::kHighSpeedQuery, "high_speed_query"},
+      {wire::kErasePartition, "erase_partition"},
+      {wire::kEraseRange, "erase_range"},
+      {wire::kCscBegin, "csc_begin"},
+      {wire::kFileSelect, "file_select"},
+      {wire::kFileData, "file_data"},
+      {wire::kFileRecord, "file_record"},
+      {wire::kDownloadFlagSet, "flag_set"},
+      {wire::kDownloadFlagClear, "flag_clear"}};
+  auto it = names.find(command);
+  return it == names.end() ? "?" : it->second;
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path, uint64_t offset, uint64_t length) {
+  std::vector<uint8_t> out(length);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!f || std::fseek(f.get(), static_cast<long>(offset), SEEK_SET) != 0) return {};
+  out.resize(std::fread(out.data(), 1, length, f.get()));
+  return out;
+}
+
+struct Images {
+  std::string dir;
+  std::string os;
+  std::string csc;
+  std::vector<handset::GptPartition> gpt;
+  std::vector<uint8_t> region;
+  std::map<std::string, image::PartitionEntry> entries;
+};
+
+// The matrix's kind of image: secure don't-care, product build, discrete MainOS and Data,
+// for "SEC_MODE" handsets, so every command of a full download is sent.
+Images BuildImages() {
+  Images im;
+  im.dir = (std::filesystem::temp_directory_path() / ("ostrevane-soak-" + std::to_string(getpid())))
+               .string();
+  std::filesystem::create_directories(im.dir);
+  testsupport::OsImageSpec os;
+  os.imageType = 0x2EC6D88D;
+  os.discreteOs = true;
+  testsupport::CscImageSpec csc;
+  csc.itemBytes = 30000;  // a package of a few packets
+  im.os = im.dir + "/soak.kx4";
+  im.csc = im.dir + "/soak.csc";
+  for (auto [layout, path] : {std::pair{testsupport::OsLayout(os), im.os},
+                              std::pair{testsupport::CscLayout(csc), im.csc}}) {
+    if (auto error = smdtool::BuildImage(layout, im.dir, path)) {
+      std::fprintf(stderr, "cannot build %s: %s\n", path.c_str(), error->ToString().c_str());
+      std::exit(3);
+    }
+  }
+  im.region = FileBytes(im.os, 0, image::SMD_HEADER_REGION_SIZE);
+  im.region.resize(image::SMD_HEADER_REGION_SIZE, 0);
+  for (size_t slot = 0; slot < image::PARTITION_SLOT_COUNT; ++slot) {
+    auto e = image::DecodePartitionEntry(im.region.data(), slot);
+    if (!e.name.empty() && !im.entries.count(e.name)) im.entries[e.name] = e;
+  }
+  const auto& g = im.entries["GPT"];
+  im.gpt = handset::ParseGpt(FileBytes(im.os, g.fileOffset, g.length));
+  return im;
+}
+
+// One station for the whole soak, as on the line; handsets are new each run.
+class Station {
+ public:
+  explicit Station(platform::Clock& clock) : clock_(clock) {
+    auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
+    window_ = headless.get();
+    station_ = std::make_unique<console::Station>(
+        std::move(headless), console::StationServices{bus_, notifications_, registry_, clock_});
+    station_->dlg().OnInitDialog();
+  }
+  ~Station() { Clear(); }
+
+  bool Load(const Images& im) {
+    return console::OpenImageWithoutDialog(dlg(), image::ImageKind::Os, im.os) &&
+           console::OpenImageWithoutDialog(dlg(), image::ImageKind::Csc, im.csc);
+  }
+
+  // Plugs ten handsets, presses Start; returns when the run has ended.
+  bool Run(const Images& im, const std::string& tag,
+           const std::vector<std::vector<CommandFaultAt>>& faults, bool keepFirst) {
+    for (int c = 0; c < kHandsets; ++c) {
+      handset::HandsetConfig cfg;
+      cfg.instancePart = "8&" + tag + "&0&" + std::to_string(c);
+      cfg.partitions = im.gpt;
+      cfg.securityAnswer = "SEC_MODE";
+      cfg.faults.onCommand = faults[c];
+      // Faulted handsets keep their eMMC to be judged part by part, the others a digest.
+      const bool keep = !faults[c].empty() || (keepFirst && c == 0);
+      if (!keep) cfg.storage = handset::Emmc::Mode::kDigestOnly;
+      cfg.keepRequestLog = keepFirst && c == 0;
+      handsets.push_back(std::make_shared<handset::VirtualHandset>(cfg, clock_));
+      const int bound = dlg().Run.BoundDeviceCount;
+      bus_.Plug(handsets.back());
+      // A cable pulled during the open leaves the handset unbound.
+      window_->PumpUntil(
+          [&] { return dlg().Run.BoundDeviceCount > bound || !handsets.back()->Connected(); },
+          std::chrono::seconds(10));
+    }
+    // A cable pulled during the open's questions still binds the handset, until its
+    // removal is handled: wait for that, then read the channels from the device table.
+    auto connected = [&] {
+      int n = 0;
+      for (auto& h : handsets) n += h->Connected() ? 1 : 0;
+      return n;
+    };
+    window_->PumpUntil([&] { return dlg().Run.BoundDeviceCount == connected(); },
+                       std::chrono::seconds(10));
+    for (auto& h : handsets) {
+      int channel = -1;
+      for (const auto& d : station_->runHost().DeviceTable().Devices())
+        if (d->m_pHandleInfo && d->m_pHandleInfo->interfacePath == h->InterfacePath())
+          channel = d->m_nChannel;
+      channelOf.push_back(channel);
+    }
+    if (!window_->IsWindowEnabled(console::IDC_START)) return false;
+    window_->Click(console::IDC_START);
+    return true;
+  }
+
+  // Unplugs what stayed (failed handsets) and waits until every channel is free.
+  void Clear() {
+    for (auto& h : handsets) bus_.Unplug(h.get());
+    window_->PumpUntil([&] { return dlg().Run.BoundDeviceCount == 0; }, std::chrono::seconds(10));
+    handsets.clear();
+    channelOf.clear();
+  }
+
+  console::COstrevaneDlg& dlg() { return station_->dlg(); }
+  std::string Bar(int c) { return dlg().Bar(c).Text(); }
+
+  std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
+  std::vector<int> channelOf;  // per handset: its channel, -1 when it never bound
+
+ private:
+  platform::Clock& clock_;
+  platform::usb::VirtualUsbBus bus_{clock_};
+  platform::notify::VirtualBusNotifications notifications_{bus_};
+  platform::registry::MemoryRegistry registry_;
+  ui::HeadlessWindow* window_ = nullptr;
+  std::unique_ptr<console::Station> station_;
+};
+
+bool DoneText(const std::string& t) {
+  return t.rfind(" DL Done. [ ", 0) == 0 && t.size() > 18 && t.substr(t.size() - 6) == " Sec.]";
+}
+
+// What a clean handset holds, and where each request of a clean run belongs.
+struct Reference {
+  uint64_t digest = 0;
+  uint64_t bytes = 0;
+  std::map<std::string, std::vector<uint8_t>> files;
+  std::vector<handset::RequestRecord> requests;  // from power-on, the open's included
+  std::vector<std::string> partition;            // per request: the partition it writes
+};
+
+std::string Lacks(const handset::VirtualHandset& h, const Images& im, const Reference& ref,
+                  const std::set<std::string>& mayLack, bool faulted);
+
+Reference CleanRun(Station& station, const Images& im) {
+  Reference ref;
+  std::vector<std::vector<CommandFaultAt>> none(kHandsets);
+  if (!station.Run(im, "ref", none, true)) std::exit(3);
+  for (int c = 0; c < kHandsets; ++c)
+    if (!DoneText(station.Bar(c))) {
+      std::fprintf(stderr, "the clean run did not end done on channel %d: %s\n", c,
+                   station.Bar(c).c_str());
+      std::exit(3);
+    }
+  auto& h = *station.handsets[0];
+  ref.digest = station.handsets[1]->emmc().Digest();
+  ref.bytes = station.handsets[1]->emmc().BytesWritten();
+  ref.files = h.Files();
+  ref.requests = h.Requests();
+  const std::string lacks = Lacks(h, im, ref, {}, true);
+  if (!lacks.empty()) {
+    std::fprintf(stderr, "the clean run's handset lacks: %s\n", lacks.c_str());
+    std::exit(3);
+  }
+  station.Clear();
+  // Data packets belong to the partition their sector lies in; a signature block or a
+  // high-speed query to the partition whose data follows, an end command to the one before.
+  ref.partition.assign(ref.requests.size(), "");
+  std::string current;
+  for (size_t i = 0; i < ref.requests.size(); ++i) {
+    const auto& r = ref.requests[i];
+    if (r.command == wire::kWriteData && r.param1 != wire::kSignatureBlockParam) {
+      for (const auto& [name, e] : im.entries)
+        if (r.param1 >= e.startSector && r.param1 < uint64_t{e.startSector} + e.sectorCount)
+          current = name;
+      ref.partition[i] = current;
+    } else if (r.command == wire::kWriteEnd) {
+      ref.partition[i] = current;
+    }
+  }
+  std::string next;
+  for (size_t i = ref.requests.size(); i-- > 0;) {
+    const auto& r = ref.requests[i];
+    if (r.command == wire::kWriteData && r.param1 != wire::kSignatureBlockParam)
+      next = ref.partition[i];
+    else if (r.command == wire::kWriteData || r.command == wire::kHighSpeedQuery)
+      ref.partition[i] = next;
+  }
+  return ref;
+}
+
+struct PlannedFault {
+  CommandFaultAt at;
+  size_t request = 0;  // index in the clean run
+};
+
+// Parts a done channel may lack because the sequence goes on past them.
+std::set<std::string> MayLack(const Reference& ref, const PlannedFault& f) {
+  std::set<std::string> out;
+  const CommandFault k = f.at.fault;
+  const bool refused = k == CommandFault::kNakOnce || k == CommandFault::kNakTwice;
+  const std::string& part = ref.partition[f.request];
+  if (part == "MMOS" || part == "CrashDump") out.insert(part);
+  if (f.at.command == wire::kFileSelect && refused) {
+    if (f.at.occurrence == 1) out.insert("CSC.mbn");
+    if (f.at.occurrence == 2 || k == CommandFault::kNakTwice) out.insert("SalesCode.cfg");
+  }
+  // A refused package packet is sent again or fails the step; a refused sales code is
+  // not judged.
+  if (f.at.command == wire::kFileData && refused) out.insert("SalesCode.cfg");
+  return out;
+}
+
+// Empty when the handset holds what a done channel promises.
+std::string Lacks(const handset::VirtualHandset& h, const Images& im, const Reference& ref,
+                  const std::set<std::string>& mayLack, bool faulted) {
+  std::ostringstream why;
+  auto files = h.Files();
+  for (const char* f : {kCscMbn, kSalesCodeCfg}) {
+    const bool passable = mayLack.count(f == std::string(kCscMbn) ? "CSC.mbn" : "SalesCode.cfg");
+    if (!passable && files[f] != ref.files.at(f)) why << f << " differs; ";
+  }
+  if (!faulted) {
+    if (h.emmc().Digest() != ref.digest || h.emmc().BytesWritten() != ref.bytes)
+      why << "eMMC digest differs; ";
+    return why.str();
+  }
+  for (const char* name : kWritten) {
+    if (mayLack.count(name)) continue;
+    const auto& e = im.entries.at(name);
+    auto compare = [&](uint64_t sector, uint64_t offset, uint64_t length) {
+      auto want = FileBytes(im.os, offset, length);
+      want.resize((length + 511) / 512 * 512, 0);
+      if (h.emmc().Read(sector, want.size() / 512) != want) {
+        why << name << " differs; ";
+        return false;
+      }
+      return true;
+    };
+    if (!e.discrete()) {
+      compare(e.startSector, e.fileOffset, e.length);
+      continue;
+    }
+    auto map = FileBytes(im.os, e.fileOffset, image::DISCRETE_MAP_SIZE);
+    uint64_t data = uint64_t{e.fileOffset} + image::DISCRETE_MAP_SIZE;
+    for (uint32_t r = 0; r < platform::Le32(map.data() + 8); ++r) {
+      const uint64_t bytes = uint64_t{platform::Le32(map.data() + 16 + 8 * r + 4)} * 512;
+      if (!compare(uint64_t{e.startSector} + platform::Le32(map.data() + 16 + 8 * r), data, bytes))
+        break;
+      data += bytes;
+    }
+  }
+  return why.str();
+}
+
+std::string Describe(const PlannedFault& f) {
+  std::ostringstream s;
+  s << CommandName(f.at.command) << "#" << f.at.occurrence << " "
+    << handset::CommandFaultName(f.at.fault);
+  return s.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 200;
+  uint64_t seed =
+      static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  int only = -1;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--seed" && i + 1 < argc)
+      seed = std::stoull(argv[++i]);
+    else if (a == "--run" && i + 1 < argc)
+      only = std::stoi(argv[++i]);
+    else if (!a.empty() && a[0] != '-')
+      runs = std::stoi(a);
+    else {
+      std::fprintf(stderr, "usage: ostrevane_soak [RUNS] [--seed N] [--run K]\n");
+      return 2;
+    }
+  }
+  // The pipe query reports each OUT endpoint on stdout; the soak's own report goes to stderr.
+  if (!std::freopen("/dev/null", "w", stdout)) return 3;
+  std::fprintf(stderr, "soak: %d runs, seed %llu\n", runs, static_cast<unsigned long long>(seed));
+
+  static platform::ScaledClock clock(250);  // outlives every thread of the station
+  const Images im = BuildImages();
+  Station station(clock);
+  if (!station.Load(im)) {
+    std::fprintf(stderr, "the images were refused\n");
+    return 3;
+  }
+  const Reference ref = CleanRun(station, im);
+
+  std::map<std::string, int> byKind, byCommand, outcomes;
+  std::vector<soak::ProcessSample> samples;
+  int wrong = 0;
+  const auto started = std::chrono::steady_clock::now();
+  for (int run = 0; run < runs; ++run) {
+    if (only >= 0 && run != only) continue;
+    std::mt19937_64 rng(seed ^ (0x9E3779B97F4A7C15ull * static_cast<uint64_t>(run + 1)));
+    std::vector<std::vector<CommandFaultAt>> faults(kHandsets);
+    std::vector<std::optional<PlannedFault>> planned(kHandsets);
+    std::ostringstream what;
+    what << "seed " << seed << " run " << run << ":";
+    for (int c = 0; c < kHandsets; ++c) {
+      if (std::uniform_real_distribution<double>(0, 1)(rng) >= kFaultProbability) continue;
+      PlannedFault f;
+      f.request = std::uniform_int_distribution<size_t>(0, ref.requests.size() - 1)(rng);
+      f.at.command = ref.requests[f.request].command;
+      f.at.occurrence = 0;
+      for (size_t i = 0; i <= f.request; ++i)
+        if (ref.requests[i].command == f.at.command) ++f.at.occurrence;
+      f.at.fault = handset::kAllCommandFaults[std::uniform_int_distribution<size_t>(
+          0, std::size(handset::kAllCommandFaults) - 1)(rng)];
+      faults[c] = {f.at};
+      planned[c] = f;
+      ++byKind[handset::CommandFaultName(f.at.fault)];
+      ++byCommand[CommandName(f.at.command)];
+      what << " ch" << c << "=" << Describe(f);
+    }
+    {
+      testsupport::RunWatchdog watchdog(what.str(), kRunBound);
+      if (!station.Run(im, std::to_string(run), faults, false)) {
+        std::fprintf(stderr, "Start stayed disabled: %s\n", what.str().c_str());
+        return 1;
+      }
+    }
+    for (int h = 0; h < kHandsets; ++h) {
+      const int c = station.channelOf[static_cast<size_t>(h)];
+      if (c < 0) {
+        ++outcomes["never bound (cable pulled at the open)"];
+        continue;
+      }
+      const std::string bar = station.Bar(c);
+      std::string outcome;
+      if (DoneText(bar)) {
+        const std::set<std::string> may =
+            planned[h] ? MayLack(ref, *planned[h]) : std::set<std::string>{};
+        const std::string lacks = Lacks(*station.handsets[h], im, ref, may, planned[h].has_value());
+        if (!lacks.empty()) {
+          ++wrong;
+          std::fprintf(stderr, "WRONG SUCCESS on channel %d (%s): %s\n", c,
+                       planned[h] ? Describe(*planned[h]).c_str() : "no fault", lacks.c_str());
+          std::fprintf(stderr, "  replay: --seed %llu --run %d\n",
+                       static_cast<unsigned long long>(seed), run);
+        }
+        const bool passedOver =
+            planned[h] && !Lacks(*station.handsets[h], im, ref, {}, true).empty();
+        outcome = passedOver ? "done, parts passed over" : "done";
+      } else if (bar == " Error Disconnect Device!!!") {
+        outcome = "failed, removed";
+      } else if (station.dlg().Run.ChannelFailed[c] == 1) {
+        outcome = "failed";
+      } else {
+        outcome = "other: " + bar;
+        ++wrong;
+        std::fprintf(stderr, "UNEXPECTED END on channel %d: \"%s\" (%s)\n", c, bar.c_str(),
+                     what.str().c_str());
+      }
+      ++outcomes[outcome];
+    }
+    station.Clear();
+    if ((run + 1) % 10 == 0 || run == 0) {
+      samples.push_back(soak::SampleProcess(run + 1));
+      const auto& s = samples.back();
+      std::fprintf(stderr, "run %d: rss %llu kB, fds %d, threads %d\n", run + 1,
+                   static_cast<unsigned long long>(s.residentKb), s.fds, s.threads);
+    }
+  }
+
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::fprintf(stderr, "\nsoak: %d runs in %.0f s, seed %llu\nfaults by kind:", runs, seconds,
+               static_cast<unsigned long long>(seed));
+  for (const auto& [k, n] : byKind) std::fprintf(stderr, " %s %d", k.c_str(), n);
+  std::fprintf(stderr, "\nfaults by command:");
+  for (const auto& [k, n] : byCommand) std::fprintf(stderr, " %s %d", k.c_str(), n);
+  std::fprintf(stderr, "\noutcomes:");
+  for (const auto& [k, n] : outcomes) std::fprintf(stderr, " [%s] %d", k.c_str(), n);
+  std::fprintf(stderr, "\n");
+  // The first sample is taken after one run, before the allocator and the log settle;
+  // the trend is judged from the tenth run on.
+  std::vector<soak::ProcessSample> settled(
+      samples.size() > 1 ? samples.begin() + 1 : samples.begin(), samples.end());
+  if (!settled.empty())
+    std::fprintf(stderr,
+                 "start (run %d): rss %llu kB, fds %d, threads %d; end (run %d): rss %llu kB, fds "
+                 "%d, threads %d\n",
+                 settled.front().run, static_cast<unsigned long long>(settled.front().residentKb),
+                 settled.front().fds, settled.front().threads, settled.back().run,
+                 static_cast<unsigned long long>(settled.back().residentKb), settled.back().fds,
+                 settled.back().threads);
+  const std::string trend = soak::JudgeTrend(settled);
+  if (!trend.empty()) std::fprintf(stderr, "TREND: %s\n", trend.c_str());
+  std::fprintf(stderr, "wrong successes %d, hangs 0\n", wrong);
+  std::error_code ec;
+  std::filesystem::remove_all(im.dir, ec);
+  return wrong == 0 && trend.empty() ? 0 : 1;
+}

@@ -30,6 +30,8 @@ install_deps() {
 build_tree() {
   local dir="$1"; shift
   export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/ostrevane-ccache}"
+  # Paths relative to the source tree, so that another clone of it hits the same cache.
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}" CCACHE_NOHASHDIR=true
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
     -DOSTREVANE_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"

@@ -153,6 +153,7 @@ int RunCli(const CliOptions& o, platform::Clock& clock, std::ostream& out, std::
                                                     backend->Registry(), clock},
                            console::ParseAutoStart({"AUTO_DLOAD", o.osPath, o.cscPath}));
   console::COstrevaneDlg& dlg = station.dlg();
+  backend->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
 
   RecordKeeper::Judge judge;
   if (o.verify)

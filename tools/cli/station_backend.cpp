@@ -1,18 +1,10 @@
-// The virtual line, and the libusb seam until that backend is part of the build.
+// The virtual line of handsets that the CLI plugs before the station starts.
 #include "cli/station_backend.h"
 
 #include "demo/virtual_line.h"
 #include "platform/text/ascii.h"
 
 namespace cli {
-
-std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::string* error) {
-  (void)clock;
-  *error =
-      "libusb backend not built: this ostrevane-cli reaches only virtual handsets "
-      "(--virtual-handsets N or --handset-config FILE.json)";
-  return nullptr;
-}
 
 VirtualLine::VirtualLine(const std::vector<handset::HandsetConfig>& configs, platform::Clock& clock)
     : bus_(clock) {

@@ -2,6 +2,7 @@
 // runs on libusb for real handsets or on a line of virtual handsets; both are one seam.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,9 +29,11 @@ class StationBackend {
   // The USB traffic into a pcap file from now on; false when it cannot be written.
   [[nodiscard]] virtual bool StartCapture(const std::string& path) = 0;
   virtual void StopCapture() = 0;
+  // Where the platform's own explanations go (a handset that cannot be opened, say).
+  virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }
 };
 
-// The real handsets. Null with `error` set when this build has no libusb backend.
+// The real handsets through libusb. Null with `error` set when libusb cannot be started.
 std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::string* error);
 
 // Virtual handsets plugged before the station starts and named by the WinUSB driver's

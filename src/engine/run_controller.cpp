@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/channel_worker.h"
+#include "platform/thread/thread_service.h"
 
 namespace engine {
 
@@ -36,7 +37,8 @@ void RunDownload(RunHost& host) {
     ++startedCount;
     try {
       run.ChannelThread[c] = 1;
-      workers[c] = std::thread([ctx = &contexts[c]] { ChannelWorker(ctx); });
+      workers[c] = platform::DefaultThreadService().Start(
+          platform::ThreadPriority::Highest, [ctx = &contexts[c]] { ChannelWorker(ctx); });
     } catch (const std::system_error&) {
       // Counted as finished and failed, so the wait cannot hang on it.
       run.ChannelThread[c] = 0;

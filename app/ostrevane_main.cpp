@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "console/main_window_template.h"
+#include "console/ostrevane_app.h"
 #include "console/station.h"
 #include "demo/image_file.h"
 #include "demo/virtual_line.h"
 #include "handset/virtual_handset.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
@@ -121,7 +123,10 @@ int main(int argc, char** argv) {
     }
   });
 
-  station.DoModal();
+  // The station object exists; now the other copies go, then the window runs.
+  platform::process::ProcProcessList processes;
+  console::COstrevaneApp theApp{processes};
+  (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
   leaving = true;
   signalWatch.join();

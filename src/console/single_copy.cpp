@@ -2,7 +2,7 @@
 // unendable is passed over by the later attempts: otherwise a copy that is still being
 // cleared away, or one of another user's, would be picked every time and shield the
 // copies listed after it. This process is never passed over, so once it is the first
-// bearer of the name the remaining attempts end nothing: no copy after it is touched.
+// bearer of the name the attempts end: no copy after it is touched.
 #include "console/single_copy.h"
 
 namespace console {
@@ -27,7 +27,9 @@ bool KillOtherInstances(platform::process::ProcessList& processes, std::string n
   std::set<ProcessId> tried;
   for (size_t attempt = 0; attempt < first->size(); ++attempt) {
     const ProcessId id = FindProcessIdByName(processes, name, tried);
-    if (id == kNoProcess || id == own) continue;
+    // From here every attempt would pick the same again: stop, rather than read the
+    // whole list once more for each process on the machine (seconds on a busy one).
+    if (id == kNoProcess || id == own) break;
     tried.insert(id);
     // A process that cannot be ended keeps running; start-up goes on regardless.
     (void)processes.Terminate(id);

@@ -10,10 +10,10 @@
 
 namespace console {
 
-// Ends, one attempt per process listed at the start, the first-listed process whose
-// executable file name equals `name` exactly (case-sensitive, whole name), unless that
-// is this process. A process that cannot be ended is passed over. True when the process
-// list could be read.
+// Ends, one attempt at a time (at most one per process listed at the start), the
+// first-listed process whose executable file name equals `name` exactly (case-sensitive,
+// whole name), until that is this process or there is none. A process that cannot be
+// ended is passed over. True when the process list could be read.
 bool KillOtherInstances(platform::process::ProcessList& processes, std::string name);
 
 // The id of the first process in a fresh list whose executable file name equals `name`

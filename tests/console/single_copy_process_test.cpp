@@ -38,10 +38,10 @@ class SingleCopyProcessTest : public ::testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_, ignored);
   }
 
-  fs::path Copy(const std::string& relative) {
+  fs::path Copy(const std::string& relative, const fs::path& from = OSTREVANE_SINGLE_COPY_PROBE) {
     const fs::path to = dir_ / relative;
     fs::create_directories(to.parent_path());
-    fs::copy_file(OSTREVANE_SINGLE_COPY_PROBE, to);
+    fs::copy_file(from, to);
     return to;
   }
 
@@ -145,5 +145,26 @@ TEST_F(SingleCopyProcessTest, CopiesBeforeTheStarterEndAndTheOthersLive) {
   EXPECT_EQ(EndOf(otherCase, std::chrono::milliseconds(0)), -1);
   EXPECT_EQ(EndOf(after, std::chrono::milliseconds(0)), -1);
 }
+
+#ifdef OSTREVANE_STATION_APP
+// The station itself, under a name no other process bears (the station lists every
+// process, so only a name of this test's own keeps it away from anything else).
+TEST_F(SingleCopyProcessTest, ASecondStationEndsTheFirst) {
+  ASSERT_FALSE(dir_.empty());
+  const std::string name = "ostrevane-copy-test-" + std::to_string(getpid());
+  const fs::path station = Copy(name, OSTREVANE_STATION_APP);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  const pid_t first = Spawn(station, {});
+  ASSERT_GT(first, 0);
+  const pid_t second = Spawn(station, {});
+  ASSERT_GT(second, 0);
+
+  const int end = EndOf(first, std::chrono::seconds(30));
+  EXPECT_TRUE(end != -1 && WIFSIGNALED(end) && WTERMSIG(end) == SIGKILL) << end;
+  if (end != -1) Forget(first);
+  EXPECT_EQ(EndOf(second, std::chrono::milliseconds(0)), -1);
+}
+#endif
 
 }  // namespace

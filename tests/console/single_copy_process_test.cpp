@@ -155,9 +155,9 @@ TEST_F(SingleCopyProcessTest, ASecondStationEndsTheFirst) {
   const fs::path station = Copy(name, OSTREVANE_STATION_APP);
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
-  const pid_t first = Spawn(station, {});
+  const pid_t first = Spawn(station, {"--virtual-handsets", "0"});
   ASSERT_GT(first, 0);
-  const pid_t second = Spawn(station, {});
+  const pid_t second = Spawn(station, {"--virtual-handsets", "0"});
   ASSERT_GT(second, 0);
 
   const int end = EndOf(first, std::chrono::seconds(30));

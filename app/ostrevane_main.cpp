@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/main_window_template.h"
+#include "console/ostrevane_app.h"
 #include "console/station.h"
 #include "handset/virtual_handset.h"
 #include "demo/image_file.h"
@@ -20,6 +21,7 @@
 #include "platform/notify/virtual/virtual_bus_notifications.h"
 #include "platform/registry/file/file_registry.h"
 #include "platform/registry/libusb/instance_list_registry.h"
+#include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "platform/usb/capture/capturing_usb_host.h"
@@ -161,7 +163,10 @@ int main(int argc, char** argv) {
     }
   });
 
-  station.DoModal();
+  // The station object exists; now the other copies go, then the window runs.
+  platform::process::ProcProcessList processes;
+  console::COstrevaneApp theApp{processes};
+  (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
   if (real) real->SetNoticeSink({});
   leaving = true;

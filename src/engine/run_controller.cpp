@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "engine/channel_worker.h"
+#include "platform/thread/thread_service.h"
 
 namespace engine {
 namespace {
@@ -54,7 +55,8 @@ void RunDownload(RunHost& host) {
     if (ChannelObserver* observer = host.Observer()) observer->ChannelStarted(StartInfo(*device));
     try {
       run.ChannelThread[c] = 1;
-      workers[c] = std::thread([ctx = &contexts[c]] { ChannelWorker(ctx); });
+      workers[c] = platform::DefaultThreadService().Start(
+          platform::ThreadPriority::Highest, [ctx = &contexts[c]] { ChannelWorker(ctx); });
     } catch (const std::system_error&) {
       // Counted as finished and failed, so the wait cannot hang on it.
       run.ChannelThread[c] = 0;

@@ -1,0 +1,31 @@
+// The application object: ends the other running copies of the station, then runs the
+// main window modally; the process ends when the window closes.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/process/process_list.h"
+
+namespace console {
+
+class COstrevaneApp {
+ public:
+  explicit COstrevaneApp(platform::process::ProcessList& processes) : m_processes(processes) {}
+
+  // The start-up, in order: the main window object has been built by the caller (who
+  // owns it, and the threads that serve it, past this call), the application name is
+  // taken, the other copies are ended, and `runModal` runs the window until it closes
+  // (its result is not used). Returns false: nothing of the application runs after it.
+  bool InitInstance(const std::function<int()>& runModal);
+
+  // The executable's own file name ("ostrevane"; no extension is added on this
+  // platform). Empty before InitInstance.
+  const std::string& ApplicationName() const { return m_name; }
+
+ private:
+  platform::process::ProcessList& m_processes;
+  std::string m_name;
+};
+
+}  // namespace console

@@ -137,8 +137,8 @@ class Station {
   ~Station() { Clear(); }
 
   bool Load(const Images& im) {
-    return console::OpenImageWithoutDialog(dlg(), image::ImageKind::Os, im.os) &&
-           console::OpenImageWithoutDialog(dlg(), image::ImageKind::Csc, im.csc);
+    return station_->opener().OpenImageAt(image::ImageKind::Os, im.os) &&
+           station_->opener().OpenImageAt(image::ImageKind::Csc, im.csc);
   }
 
   // Plugs ten handsets, presses Start; returns when the run has ended.

@@ -10,6 +10,7 @@
 
 #include "console/remembered_paths.h"
 #include "console/settings.h"
+#include "image/image_layout_check.h"
 #include "image/image_loader.h"
 #include "image/smd_reader.h"
 #include "platform/text/utf16.h"
@@ -121,7 +122,7 @@ ImageOpener::Outcome ImageOpener::Open(ImageKind kind, bool browse) {
       std::lock_guard lock(m_dlg.ImageMutex);
       path = PathOf(m_dlg.Image, kind);
     }
-    if (Confirm(kind, path)) Accept(kind, path);
+    if (Confirm(kind, path) && LayoutHolds(path)) Accept(kind, path);
   }
 
   bool loaded = false;
@@ -166,6 +167,18 @@ bool ImageOpener::Confirm(ImageKind kind, const std::string& path) {
     if (onConfirmClosed) onConfirmClosed(confirm);
   });
   return abort == 0;
+}
+
+bool ImageOpener::LayoutHolds(const std::string& path) {
+  // A digest that matches says the file is what its builder wrote, not that it is safe to
+  // write: a partition past the end of the file would fail half-way through a handset,
+  // and overlapping partitions would overwrite each other and still report success.
+  const std::vector<image::LayoutProblem> problems = image::CheckImageFile(path);
+  if (problems.empty()) return true;
+  std::string text = "This image cannot be written safely:";
+  for (const image::LayoutProblem& p : problems) text += "\n" + p.Text();
+  m_dlg.MessageBox(text, "");
+  return false;
 }
 
 void ImageOpener::Accept(ImageKind kind, const std::string& path) {

@@ -56,6 +56,8 @@ class ImageOpener {
   // The pairing check on copies of what it reads, so that its box shows unlocked.
   bool PairingHolds();
   bool Confirm(image::ImageKind kind, const std::string& path);
+  // False, after a box naming each problem, when the image could harm a handset.
+  bool LayoutHolds(const std::string& path);
   void Accept(image::ImageKind kind, const std::string& path);
   void Remember(image::ImageKind kind, const std::string& path);
   void ShowImageInformation();

@@ -199,8 +199,8 @@ class TenHandsetRun {
       window_->PumpUntil([&] { return dlg().Run.BoundDeviceCount == c + 1; },
                          std::chrono::seconds(10));
     }
-    ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Os, MatrixImages().os));
-    ASSERT_TRUE(console::OpenImageWithoutDialog(dlg(), image::ImageKind::Csc, MatrixImages().csc));
+    ASSERT_TRUE(station_->opener().OpenImageAt(image::ImageKind::Os, MatrixImages().os));
+    ASSERT_TRUE(station_->opener().OpenImageAt(image::ImageKind::Csc, MatrixImages().csc));
     ASSERT_TRUE(window_->IsWindowEnabled(console::IDC_START));
     window_->Click(console::IDC_START);
   }

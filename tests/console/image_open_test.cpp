@@ -6,6 +6,7 @@
 #include "console/image_open.h"
 #include "console/settings.h"
 #include "image_open_fixture.h"
+#include "support/flashing/test_images.h"
 
 namespace {
 
@@ -165,6 +166,24 @@ TEST_F(ImageOpening, RememberedPathsFollowAcceptedImagesWithinTheirBuffer) {
   EXPECT_EQ(RegistryValue(registry, "KX4_SMD_Location"), before);
   window->Click(console::IDC_OS_BROWSE_ICON);
   EXPECT_EQ(window->FileDialogs().back().startFolder, FolderOf(Images().os));
+}
+
+TEST_F(ImageOpening, AnImageWhosePartitionsOverlapIsRefusedAfterItsDigestMatches) {
+  nlohmann::json layout = testsupport::OsLayout({});
+  for (auto& p : layout["partitions"])
+    if (p["name"] == "SBL1") p["startSector"] = 20;  // inside the GPT's 34 sectors
+  const std::string overlapping = testsupport::BuildTestImage(layout, "open_overlap.kx4");
+  EXPECT_FALSE(Open(ImageKind::Os, overlapping));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(
+      Boxes()[0].rfind("This image cannot be written safely:\nPartition SBL1: its sectors ", 0), 0u)
+      << Boxes()[0];
+  EXPECT_NE(Boxes()[0].find("overlap those of GPT"), std::string::npos) << Boxes()[0];
+  EXPECT_EQ(Count(kNotImage), 1u);
+  EXPECT_FALSE(Loaded(ImageKind::Os));
+  EXPECT_EQ(Path(ImageKind::Os), "");
+  // A sound image opens afterwards as usual.
+  EXPECT_TRUE(Open(ImageKind::Os, Images().os));
 }
 
 TEST_F(ImageOpening, AKeyThatCannotBeOpenedStillAcceptsTheImage) {

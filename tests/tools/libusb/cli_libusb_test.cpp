@@ -44,7 +44,7 @@ struct Outcome {
   std::vector<json> records;
 };
 
-Outcome Run(const std::vector<std::string>& args, const std::string& results) {
+Outcome RunCliWith(const std::vector<std::string>& args, const std::string& results) {
   std::ostringstream out, err;
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, out, err);
   Outcome o;
@@ -65,8 +65,8 @@ TEST(CliOverLibusb, BindsTheAttachedHandsetsInPortOrderAndWritesEveryOne) {
   const std::string dir = testsupport::ScratchDir("cli_libusb");
 
   // Nothing attached: the station starts, binds nothing and says so.
-  Outcome none = Run({"--results", dir + "/none.jsonl", "AUTO_DLOAD", images.os, images.csc},
-                     dir + "/none.jsonl");
+  Outcome none = RunCliWith({"--results", dir + "/none.jsonl", "AUTO_DLOAD", images.os, images.csc},
+                            dir + "/none.jsonl");
   EXPECT_EQ(none.status, cli::kExitNoHandset) << none.out << none.err;
 
   std::string error;
@@ -85,7 +85,8 @@ TEST(CliOverLibusb, BindsTheAttachedHandsetsInPortOrderAndWritesEveryOne) {
   }
 
   const std::string results = dir + "/r.jsonl";
-  const Outcome run = Run({"--results", results, "AUTO_DLOAD", images.os, images.csc}, results);
+  const Outcome run =
+      RunCliWith({"--results", results, "AUTO_DLOAD", images.os, images.csc}, results);
   ASSERT_EQ(run.status, cli::kExitDone) << run.out << run.err;
   ASSERT_EQ(run.records.size(), 3u) << run.out;
   for (const json& r : run.records) {

@@ -2,6 +2,7 @@
 #include "platform/ui/qt/qt_widgets.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -46,6 +47,15 @@ void DialogWidget::reject() {
 void DialogWidget::closeEvent(QCloseEvent* event) {
   event->ignore();
   owner_.CancelFromOperator();
+}
+
+// Right clicks on the background, the banner, frames and buttons come here; edits and
+// combo boxes keep their own menus.
+void DialogWidget::contextMenuEvent(QContextMenuEvent* event) {
+  if (owner_.ShowWindowMenu(event->globalPos()))
+    event->accept();
+  else
+    event->ignore();
 }
 
 void DialogWidget::dragEnterEvent(QDragEnterEvent* event) {

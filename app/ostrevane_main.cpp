@@ -92,6 +92,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return 2;
   }
+  // Caught from the start: a signal that comes while the window is being built is
+  // served as soon as it runs.
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGINT, OnSignal);
   const std::string name = console::ApplicationNameFromPath(argc > 0 ? argv[0] : "");
   if (args.help) {
     std::fputs(kUsage, stdout);
@@ -188,8 +192,6 @@ int main(int argc, char** argv) {
   // SIGTERM and SIGINT close the window the way the operator's Escape does: at once
   // when idle; during a run once it has finished; during the automatic start once it
   // has stopped. A second signal meanwhile changes nothing.
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
   std::thread signalWatch([&] {
     while (!leaving) {
       if (g_signal.exchange(0) != 0) dlg.Post([&dlg] { dlg.OnCancel(); });

@@ -70,6 +70,9 @@ class MainWindowHandOnQt : public ::testing::Test {
     QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), Qt::LeftButton,
                         Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(w, &release);
+    QMouseEvent twice(QEvent::MouseButtonDblClick, at, w->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &twice);
   }
   static void Key(QWidget* w, Qt::Key key, const QString& text = {}) {
     QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
@@ -146,6 +149,9 @@ TEST_F(MainWindowHandOnQt, ClicksNeverReachTheBoxesAndTabReachesThePathEdits) {
     ASSERT_NE(w, nullptr) << id;
     Press(w);
     EXPECT_FALSE(w->hasFocus()) << id;
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      EXPECT_FALSE(edit->hasSelectedText()) << id;
+    }
   }
   // Tab from the sales-code box, the control before the OS path that takes focus.
   QWidget* combo = WidgetOf(IDC_SALES_CODE);

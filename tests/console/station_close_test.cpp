@@ -11,6 +11,7 @@
 
 #include "console/md5_dlg.h"
 #include "console/settings.h"
+#include "engine/run_controller.h"
 #include "station_fixture.h"
 #include "support/flashing/test_images.h"
 
@@ -214,6 +215,26 @@ TEST_F(CloseDuringStartedRun, EscapeWaitsForTheRunAndASecondOneChangesNothing) {
   EXPECT_TRUE(window->Ended());
   EXPECT_EQ(window->RunModal(), ui::IDCANCEL);
   EXPECT_EQ(saves, 2);  // the close and the window's destruction
+}
+
+TEST_F(CloseDuringStartedRun, ARunAskedForWhileACloseWaitsIsRefused) {
+  handset::HandsetConfig c = Config(0);
+  c.partitions = testsupport::GptOfImage(Images().os);
+  Plug(c);
+  LoadImages(Images().os, Images().csc);
+  const size_t requests = handsets[0]->Requests().size();
+  // As if the automatic start were still busy when the close came.
+  dlg().AutoStartInProgress = true;
+  window->PressEscape();
+  EXPECT_FALSE(window->Ended());
+  engine::RunDownload(station->runHost());
+  EXPECT_FALSE(dlg().RunInProgress.load());
+  EXPECT_EQ(dlg().Run.ChannelRunning[0], 0);
+  EXPECT_NE(BarText(0), "Download Start !!!");
+  EXPECT_EQ(handsets[0]->Requests().size(), requests);
+  EXPECT_FALSE(window->Ended());  // still waiting for the automatic start
+  dlg().AutoStartEnded();
+  EXPECT_TRUE(window->Ended());
 }
 
 }  // namespace

@@ -114,6 +114,15 @@ void ColoredLineEdit::mousePressEvent(QMouseEvent* event) {
   QLineEdit::mousePressEvent(event);
 }
 
+// The second press of a double click: swallowed like the first, or it would select.
+void ColoredLineEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && owner_.SwallowsLeftClick(id_)) {
+    event->accept();
+    return;
+  }
+  QLineEdit::mouseDoubleClickEvent(event);
+}
+
 LogView::LogView(QtWindow& owner, int id, QWidget* parent)
     : QPlainTextEdit(parent), owner_(owner), id_(id) {
   setAcceptDrops(false);

@@ -47,6 +47,7 @@ class ColoredLineEdit final : public QLineEdit {
   void paintEvent(QPaintEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   QtWindow& owner_;

@@ -42,7 +42,7 @@ class ClosingStation : public StationTest {
       : StationTest(console::AutoStart{os, csc}, /*init=*/false) {
     handset::HandsetConfig c = Config(0);
     c.partitions = testsupport::GptOfImage(os);
-    auto h = std::make_shared<handset::VirtualHandset>(c);
+    auto h = std::make_shared<handset::VirtualHandset>(c, clock);
     handsets.push_back(h);
     bus.Plug(h);
     using platform::registry::Root;

@@ -62,6 +62,9 @@ class ClosingStation : public StationTest {
 
   // Runs the window until it closes; the close comes at `moment`.
   void RunAndCloseAt(Moment moment) {
+    station->opener().onConfirmClosed = [this](const console::CMD5Dlg& d) {
+      lastPercents.push_back(d.LastPercent());
+    };
     window->SetDialogScript([this, moment](ui::HeadlessWindow& d) {
       const size_t shown = window->DialogsShown().size();
       const bool hashMoment =
@@ -117,6 +120,7 @@ class ClosingStation : public StationTest {
 
   std::atomic<bool> posted{false};
   int closedAtPercent = -1;
+  std::vector<int> lastPercents;  // of each confirmation, as it closed
   int result = -1;
 };
 
@@ -140,6 +144,9 @@ TEST_F(CloseDuringAutomaticStart, DuringTheOsHashTheConfirmationStopsAsEscapeWou
   EXPECT_EQ(result, ui::IDCANCEL);
   EXPECT_GE(closedAtPercent, 30);
   EXPECT_LT(closedAtPercent, 100);
+  // The hash stopped where the close found it instead of running to its end.
+  ASSERT_EQ(lastPercents.size(), 1u);
+  EXPECT_LT(lastPercents[0], 100);
   // One confirmation, stopped: the OS image is not loaded and the CSC never opened.
   EXPECT_EQ(window->DialogsShown().size(), 1u);
   EXPECT_FALSE(Loaded(image::ImageKind::Os));
@@ -156,6 +163,8 @@ TEST_F(CloseDuringAutomaticStart, DuringTheCscConfirmationTheOsImageStaysAndNoRu
   RunAndCloseAt(Moment::kCscHash);
   EXPECT_EQ(result, ui::IDCANCEL);
   EXPECT_EQ(window->DialogsShown().size(), 2u);
+  ASSERT_EQ(lastPercents.size(), 2u);
+  EXPECT_LT(lastPercents[1], 100);
   EXPECT_FALSE(Loaded(image::ImageKind::Csc));
   EXPECT_EQ(dlg().Run.ChannelRunning[0], 0);
   EXPECT_EQ(handsets[0]->ResetCount(), 0);

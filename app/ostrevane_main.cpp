@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "console/about_dlg.h"
+#include "console/application_name.h"
 #include "console/main_window_template.h"
 #include "console/ostrevane_app.h"
 #include "console/station.h"
@@ -32,6 +34,18 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N] [--capture FILE]\n";
+constexpr const char* kHelp =
+    "\n"
+    "The flashing station's window: handsets in download mode are bound to channels as\n"
+    "they arrive, the operator opens an OS image (and a CSC image) and presses Start.\n"
+    "\n"
+    "  AUTO_DLOAD OS CSC     exactly these three arguments: bind the handsets attached\n"
+    "                        now, open both images and start a run\n"
+    "  --virtual-handsets N  put N virtual handsets (0..32) on the virtual bus instead of\n"
+    "                        real handsets through libusb\n"
+    "  --capture FILE        record every bulk transfer in FILE\n"
+    "  --help                print this text and exit\n"
+    "  --version             print the version and exit\n";
 
 std::atomic<int> g_signal{0};
 void OnSignal(int number) {
@@ -42,12 +56,19 @@ struct Arguments {
   std::vector<std::string> station;  // what the station sees as its command line
   int virtualHandsets = -1;          // -1: real handsets through libusb
   std::string capturePath;
+  bool help = false;
+  bool version = false;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments* out) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--virtual-handsets") {
+    // The station's own options are taken out before the AUTO_DLOAD rule counts.
+    if (arg == "--help") {
+      out->help = true;
+    } else if (arg == "--version") {
+      out->version = true;
+    } else if (arg == "--virtual-handsets") {
       if (i + 1 >= argc) return false;
       char* end = nullptr;
       const long n = std::strtol(argv[++i], &end, 10);
@@ -70,6 +91,20 @@ int main(int argc, char** argv) {
   if (!ParseArguments(argc, argv, &args)) {
     std::fputs(kUsage, stderr);
     return 2;
+  }
+  // Caught from the start: a signal that comes while the window is being built is
+  // served as soon as it runs.
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGINT, OnSignal);
+  const std::string name = console::ApplicationNameFromPath(argc > 0 ? argv[0] : "");
+  if (args.help) {
+    std::fputs(kUsage, stdout);
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (args.version) {
+    std::printf("%s %s\n", name.c_str(), console::STATION_VERSION);
+    return 0;
   }
   const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
 
@@ -134,6 +169,7 @@ int main(int argc, char** argv) {
   console::Station station(ui::CreateQtWindow(console::MainWindowTemplate()),
                            console::StationServices{capture, arrivals, registry, clock}, autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
+  dlg.ApplicationTitle = name;
   if (real) real->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
 
   // Otherwise they arrive one by one once the window listens, like cables plugged in.
@@ -153,9 +189,9 @@ int main(int argc, char** argv) {
     });
   };
 
-  // SIGTERM and SIGINT close the window the way the operator's Escape does.
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
+  // SIGTERM and SIGINT close the window the way the operator's Escape does: at once
+  // when idle; during a run once it has finished; during the automatic start once it
+  // has stopped. A second signal meanwhile changes nothing.
   std::thread signalWatch([&] {
     while (!leaving) {
       if (g_signal.exchange(0) != 0) dlg.Post([&dlg] { dlg.OnCancel(); });

@@ -158,15 +158,35 @@ bool ImageOpener::PairingHolds() {
 
 bool ImageOpener::Confirm(ImageKind kind, const std::string& path) {
   uint8_t abort = 1;
+  bool stopped = false;
   m_dlg.GetWindow().RunDialog(Md5DialogTemplate(), [&](ui::Window& window) {
+    {
+      // Checked with the dialog's registration, so a close cannot slip in between.
+      std::lock_guard lock(m_confirmMutex);
+      if (m_dlg.CloseRequested()) {
+        stopped = true;
+        return;
+      }
+      m_confirmWindow = &window;
+    }
     CMD5Dlg confirm(m_clock);
     confirm.SetImage(path, kind);
     confirm.m_pOwner = &m_dlg;
     confirm.DoModal(window);
+    {
+      std::lock_guard lock(m_confirmMutex);
+      m_confirmWindow = nullptr;
+    }
     abort = confirm.m_bAbort;
     if (onConfirmClosed) onConfirmClosed(confirm);
   });
-  return abort == 0;
+  // A close stopped it: not confirmed, whatever the worker got to.
+  return !stopped && abort == 0 && !m_dlg.CloseRequested();
+}
+
+void ImageOpener::StopConfirmation() {
+  std::lock_guard lock(m_confirmMutex);
+  if (m_confirmWindow) m_confirmWindow->EndDialog(ui::IDCANCEL);
 }
 
 bool ImageOpener::LayoutHolds(const std::string& path) {
@@ -319,6 +339,7 @@ void ImageOpener::AutoLoadImages() {
     return;
   }
   OpenImageAndShow(ImageKind::Os, false);
+  if (m_dlg.CloseRequested()) return;  // the window is closing: nothing more to open
   std::string cscPath;
   {
     std::lock_guard lock(m_dlg.ImageMutex);

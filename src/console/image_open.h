@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,10 @@ class ImageOpener {
   // when the image ends up loaded (front ends without a window, benchmarks).
   bool OpenImageAt(image::ImageKind kind, const std::string& path);
 
+  // Any thread: a confirmation under way stops as its Escape would stop it, and none
+  // starts after this while the window closes.
+  void StopConfirmation();
+
   // Whether an open is under way (a run must not start meanwhile).
   bool OpenInProgress() const { return m_opening.load(); }
 
@@ -66,6 +71,9 @@ class ImageOpener {
   platform::registry::Registry& m_registry;
   platform::Clock& m_clock;
   std::atomic<bool> m_opening{false};
+  // The confirmation dialog on screen, for a close request to stop.
+  std::mutex m_confirmMutex;
+  ui::Window* m_confirmWindow = nullptr;
 };
 
 }  // namespace console

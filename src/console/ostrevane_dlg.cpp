@@ -6,6 +6,8 @@
 
 #include <utility>
 
+#include "console/about_dlg.h"
+
 namespace console {
 
 namespace {
@@ -33,6 +35,16 @@ void COstrevaneDlg::OnInitDialog() {
   m_window->SetEditLineLimit(IDC_LOG, kLogLineLimit);
   for (int i = 0; i < kFrameCount; ++i)
     m_groupBoxes[static_cast<size_t>(i)].Attach(*m_window, IDC_FRAME_CHANNELS + i);
+
+  // The about box's entry, after a separator, in the window's own menu.
+  const std::string about = TEXT_ABOUT_ENTRY;
+  if (!about.empty() && m_window->WindowMenu().empty()) {
+    m_window->AppendWindowMenu(0, "");
+    m_window->AppendWindowMenu(IDM_ABOUTBOX, about);
+  }
+  // The application icon is the template's window icon (big and small alike). The
+  // window manager draws it for the minimised window and for the task bar, so there is
+  // no minimised painting of our own.
 
   {
     std::lock_guard lock(ImageMutex);
@@ -142,29 +154,57 @@ void COstrevaneDlg::OnPaintControl(int controlId, ui::Painter& painter, const ui
   }
 }
 
+void COstrevaneDlg::OnSysCommand(uint32_t id) {
+  if ((id & 0xFFF0) != IDM_ABOUTBOX) return;  // the rest belongs to the window manager
+  m_window->RunDialog(AboutDialogTemplate(), [](ui::Window& window) {
+    CAboutDlg about;
+    (void)about.DoModal(window);
+  });
+}
+
 void COstrevaneDlg::OnCancel() {
+  // Escape again, the close box or a second signal while a close waits: nothing new.
+  if (m_closeRequested.exchange(true)) return;
   if (hooks.saveSettings) hooks.saveSettings();
-  // The window, the image and the channel buffers must outlive a run in progress.
-  if (RunInProgress) {
-    m_closeAfterRun = true;
-    return;
-  }
-  m_window->EndDialog(ui::IDCANCEL);
+  // The window, the image and the channel buffers must outlive a run in progress and
+  // the automatic start's thread; that thread may wait for this one, so the window
+  // keeps serving until it has ended instead of waiting for it.
+  if (hooks.stopConfirmation) hooks.stopConfirmation();
+  if (RunInProgress)
+    AppendLogText(TEXT_CLOSE_AFTER_RUN);
+  else if (AutoStartInProgress)
+    AppendLogText(TEXT_CLOSE_AFTER_AUTO_START);
+  FinishCloseWhenIdle();
 }
 
 void COstrevaneDlg::RunEnded() {
   RunInProgress = false;
-  if (m_closeAfterRun.exchange(false)) m_window->EndDialog(ui::IDCANCEL);
+  FinishCloseWhenIdle();
+}
+
+void COstrevaneDlg::AutoStartEnded() {
+  AutoStartInProgress = false;
+  FinishCloseWhenIdle();
+}
+
+void COstrevaneDlg::FinishCloseWhenIdle() {
+  // Each side sets its own flag before it reads the other's, so the last one to finish
+  // sees the close; both may, hence the exchange.
+  if (!m_closeRequested || RunInProgress || AutoStartInProgress) return;
+  if (!m_closeDone.exchange(true)) m_window->EndDialog(ui::IDCANCEL);
 }
 
 void COstrevaneDlg::OnDestroy() {
   if (hooks.saveSettings) hooks.saveSettings();
+  if (hooks.joinThreads) hooks.joinThreads();
+  {
+    std::lock_guard lock(ImageMutex);
+    Image.LoadedHeader.clear();
+    Image.LoadedHeader.shrink_to_fit();
+    Image.SalesCodes.clear();
+    Image.SalesCodeCount = 0;
+  }
   if (hooks.destroy) hooks.destroy();
-  std::lock_guard lock(ImageMutex);
-  Image.LoadedHeader.clear();
-  Image.LoadedHeader.shrink_to_fit();
-  Image.SalesCodes.clear();
-  Image.SalesCodeCount = 0;
 }
 
 int COstrevaneDlg::GetCheck(int controlId) {

@@ -28,6 +28,14 @@
 namespace console {
 
 inline constexpr uint32_t SETTINGS_VALID_MARKER = 0xF888F100;
+// What the operator reads when a close has to wait.
+inline constexpr const char* TEXT_CLOSE_AFTER_RUN =
+    "Closing: the window closes by itself once the download has finished.\r\n";
+inline constexpr const char* TEXT_CLOSE_AFTER_AUTO_START =
+    "Closing: the automatic start is stopping; the window closes by itself.\r\n";
+// The about box's entry in the window's menu, and its command.
+inline constexpr const char* TEXT_ABOUT_ENTRY = "&About Ostrevane...";
+inline constexpr uint32_t IDM_ABOUTBOX = 0x0010;
 
 // The Start rule: a bound handset, an OS image, and a CSC image too in mode ALL.
 bool StartAllowed(int32_t boundDeviceCount, bool osLoaded, bool cscLoaded, uint32_t mode);
@@ -56,8 +64,12 @@ class COstrevaneDlg : public ui::WindowEvents, public image::OperatorMessages {
   // Set by the run controller for the length of a run: a close request meanwhile is
   // held until RunEnded().
   std::atomic<bool> RunInProgress{false};
-  // Title of message boxes whose caption is empty.
-  std::string ApplicationTitle = "Ostrevane";
+  // Set by the station while its automatic start lasts (run included): a close request
+  // meanwhile stops it and is held until AutoStartEnded().
+  std::atomic<bool> AutoStartInProgress{false};
+  // Title of message boxes whose caption is empty: the application's name. Set on the
+  // window's thread before DoModal.
+  std::string ApplicationTitle = "ostrevane";
 
   // --- Hooks, set on the window's thread before DoModal; run on the window's thread --
   struct Hooks {
@@ -71,7 +83,11 @@ class COstrevaneDlg : public ui::WindowEvents, public image::OperatorMessages {
     std::function<void()> initDone;
     // Escape / close box, and again when the window goes.
     std::function<void()> saveSettings;
-    // After saveSettings when the window goes: free what the window's state owns.
+    // A close request: a confirmation under way stops as its Escape would stop it.
+    std::function<void()> stopConfirmation;
+    // When the window goes, after saveSettings: the threads that use its state end.
+    std::function<void()> joinThreads;
+    // After the header and sales codes are freed: the channel buffers and devices go.
     std::function<void()> destroy;
   } hooks;
 
@@ -93,6 +109,9 @@ class COstrevaneDlg : public ui::WindowEvents, public image::OperatorMessages {
   void OnOsPathKillFocus();
   void OnCscPathKillFocus();
   void RunEnded();
+  void AutoStartEnded();
+  // A close has been asked for (it may still wait for a run or the automatic start).
+  bool CloseRequested() const { return m_closeRequested.load(); }
 
   // --- The log (any thread) ----------------------------------------------------------
   void AppendLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -129,6 +148,7 @@ class COstrevaneDlg : public ui::WindowEvents, public image::OperatorMessages {
   void OnCtlColor(int controlId, ui::CtlColorQuery& query) override;
   void OnCancel() override;
   void OnDestroy() override;
+  void OnSysCommand(uint32_t id) override;
 
   // The seven brushes.
   const ui::Color m_brushYellow = ui::Rgb(255, 255, 0);
@@ -149,11 +169,14 @@ class COstrevaneDlg : public ui::WindowEvents, public image::OperatorMessages {
   ImageFlags ReadImageFlags();
   void ColorChannelBox(int channel, ui::CtlColorQuery& query);
   void ColorBuildBox(ui::CtlColorQuery& query);
+  // Ends the window once a requested close no longer waits for anything (any thread).
+  void FinishCloseWhenIdle();
 
   std::unique_ptr<ui::Window> m_window;
   std::array<CTextProgressCtrl, kChannelCount> m_bars;
   std::array<CSxGroupBox, kFrameCount> m_groupBoxes;
-  std::atomic<bool> m_closeAfterRun{false};
+  std::atomic<bool> m_closeRequested{false};
+  std::atomic<bool> m_closeDone{false};
 };
 
 }  // namespace console

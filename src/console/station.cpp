@@ -3,7 +3,9 @@
 // starts the automatic run.
 #include "console/station.h"
 
+#include <system_error>
 #include "console/settings.h"
+
 #include "engine/run_controller.h"
 
 namespace console {
@@ -32,6 +34,7 @@ Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
   hooks.cscIconClicked = [this] { opener_.OpenImageAndShow(image::ImageKind::Csc, true); };
   hooks.dropFiles = [this](const std::vector<std::string>& paths) { opener_.OnDropFiles(paths); };
   hooks.saveSettings = [this] { SaveSettings(*dlg_, registry_); };
+  hooks.stopConfirmation = [this] { opener_.StopConfirmation(); };
   hooks.deviceChange = [this](uint32_t event, const std::string& path) {
     discovery_.OnDeviceChange(event, platform::notify::DBT_DEVTYP_DEVICEINTERFACE, path);
   };
@@ -43,11 +46,21 @@ Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
       dlg_->Image.OsImagePath = autoStart_->osPath;
       dlg_->Image.CscImagePath = autoStart_->cscPath;
     }
-    autoStartThread_ = std::thread([this] { AutoStartThread(); });
+    dlg_->AutoStartInProgress = true;
+    try {
+      autoStartThread_ = std::thread([this] { AutoStartThread(); });
+    } catch (const std::system_error&) {
+      dlg_->AutoStartEnded();
+      autoStartDone_ = true;
+    }
+  };
+  // A close waits for the automatic start, so by now its thread has ended or is about to.
+  hooks.joinThreads = [this] {
+    if (autoStartThread_.joinable()) autoStartThread_.join();
   };
   hooks.destroy = [this] {
-    if (autoStartThread_.joinable()) autoStartThread_.join();
     tables_.FreeChannelBuffers();
+    table_.DestroyDevices();
   };
 }
 
@@ -56,12 +69,16 @@ Station::~Station() {
 }
 
 void Station::AutoStartThread() {
+  // A close request stops the automatic start between its steps (and the confirmation
+  // within one); the window closes once this thread says it is done.
+  COstrevaneDlg& dlg = *dlg_;
   clock_.Sleep(100);
-  discovery_.ScanPresentDevices();
-  opener_.AutoLoadImages();
+  if (!dlg.CloseRequested()) discovery_.ScanPresentDevices();
+  if (!dlg.CloseRequested()) opener_.AutoLoadImages();
   if (beforeAutoStartDecides) beforeAutoStartDecides();
-  if (dlg_->StartRuleHolds()) engine::RunDownload(runHost_);
+  if (!dlg.CloseRequested() && dlg.StartRuleHolds()) engine::RunDownload(runHost_);
   autoStartDone_ = true;
+  dlg.AutoStartEnded();
 }
 
 }  // namespace console

@@ -63,6 +63,7 @@ class StationRunHost final : public engine::RunHost {
   }
   std::atomic<bool>& RunInProgress() override { return dlg_.RunInProgress; }
   void RunEnded() override { dlg_.RunEnded(); }
+  bool MayStartRun() override { return !dlg_.CloseRequested(); }
 
  private:
   COstrevaneDlg& dlg_;

@@ -30,6 +30,12 @@ ChannelStartInfo StartInfo(const usb::CWinUSBFlashDevice& device) {
 
 void RunDownload(RunHost& host) {
   if (host.RunInProgress().exchange(true)) return;
+  // Claimed first, asked second: a close that misses the claim is seen here.
+  if (!host.MayStartRun()) {
+    host.RunInProgress() = false;
+    host.RunEnded();
+    return;
+  }
   host.EnableStart(false);
   host.DisableControlsForRun();
   host.Tables().ResetEngineState();

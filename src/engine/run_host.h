@@ -27,6 +27,8 @@ class RunHost : public DownloadHost {
   virtual std::atomic<bool>& RunInProgress() = 0;
   // The run is over and the controls are back (a close held during the run proceeds).
   virtual void RunEnded() = 0;
+  // Asked once the run has been claimed: false refuses it (the window is closing).
+  virtual bool MayStartRun() { return true; }
 };
 
 }  // namespace engine

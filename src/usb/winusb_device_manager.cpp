@@ -31,6 +31,10 @@ uint32_t PathKey(const std::string& path) {
 CWinUSBDeviceManager::CWinUSBDeviceManager(platform::usb::UsbHost& host) : host_(host) {}
 
 CWinUSBDeviceManager::~CWinUSBDeviceManager() {
+  DestroyDevices();
+}
+
+void CWinUSBDeviceManager::DestroyDevices() {
   std::lock_guard guard(lock_);
   for (auto& [key, device] : m_mapDevices) device->MarkRemoved();
   m_mapDevices.clear();

@@ -48,6 +48,8 @@ class CWinUSBDeviceManager {
   int32_t RemoveDevice(const std::string& path);
   // A snapshot of the table's devices, in the table's own order.
   std::vector<std::shared_ptr<CWinUSBFlashDevice>> Devices();
+  // Every device leaves the table, as when the window goes; a holder's transfers fail.
+  void DestroyDevices();
 
   // Held around an open and the read of the last-identified slots that follows it.
   std::recursive_mutex& TableLock() { return lock_; }

@@ -366,4 +366,22 @@ TEST_F(AutoLoadNoCscEnding, OpensTheOsImageOnly) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{"CSC/MBN binary location is invalid"});
 }
 
+// Mode ALL needs the CSC image: the handsets are bound, but no run starts.
+class AutoLoadNoCscWithHandset : public AutoLoad {
+ protected:
+  AutoLoadNoCscWithHandset() : AutoLoad(Paths(Images().os, "/images/eur.mbn"), true) {}
+};
+
+TEST_F(AutoLoadNoCscWithHandset, BindsTheHandsetAndStartsNoRun) {
+  ASSERT_TRUE(Finish());
+  EXPECT_EQ(dlg().Run.DevicePresent[0], 1);
+  EXPECT_EQ(dlg().Run.BoundDeviceCount.load(), 1);
+  EXPECT_EQ(dlg().DownloadMode.load(), engine::DOWNLOAD_MODE_ALL);
+  EXPECT_FALSE(Loaded(ImageKind::Csc));
+  EXPECT_EQ(dlg().Run.ChannelRunning[0], 0);
+  EXPECT_EQ(handsets.at(0)->ResetCount(), 0);
+  EXPECT_EQ(Count("Download Start !!!"), 0u);
+  EXPECT_FALSE(dlg().AutoStartInProgress.load());
+}
+
 }  // namespace

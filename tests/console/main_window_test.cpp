@@ -6,6 +6,9 @@
 #include <set>
 #include <thread>
 
+#include "console/about_dlg.h"
+#include "console/application_name.h"
+#include "console/station.h"
 #include "main_window_fixture.h"
 
 namespace consoletest {
@@ -105,6 +108,89 @@ TEST_F(MainWindowTest, OtherThreadsReachTheWindowThroughItsThread) {
   EXPECT_EQ(window->GetText(ChannelBoxId(4)), "K390   Engineer");
   ASSERT_EQ(window->MessageBoxes().size(), 1u);
   EXPECT_EQ(window->MessageBoxes()[0].caption, dlg->ApplicationTitle);
+}
+
+TEST_F(MainWindowTest, StartsInTheColoursOfNothingBound) {
+  for (int n = 0; n < kChannelCount; ++n) {
+    const ui::ColorResult c = window->QueryColors(ChannelBoxId(n));
+    EXPECT_EQ(c.text, ui::kWhite) << n;
+    EXPECT_EQ(c.brush, dlg->m_brushGrey) << n;
+  }
+  for (int id : {IDC_IMAGE_MODEL, IDC_IMAGE_LABEL}) {
+    EXPECT_EQ(window->QueryColors(id).text, ui::kWhite) << id;
+    EXPECT_EQ(window->QueryColors(id).brush, dlg->m_brushGrey) << id;
+  }
+  EXPECT_EQ(window->QueryColors(IDC_IMAGE_BUILD).text, ui::kBlack);
+  EXPECT_EQ(window->QueryColors(IDC_IMAGE_BUILD).brush, dlg->m_brushGrey);
+  EXPECT_EQ(dlg->Run.BoundDeviceCount.load(), 0);
+  for (int n = 0; n < kChannelCount; ++n) {
+    EXPECT_EQ(dlg->Bar(n).Font().pixelHeight, 15);
+    EXPECT_EQ(window->GetPos(StatusBarId(n)), 0);
+  }
+}
+
+TEST(AutoStartArguments, OnlyExactlyThreeWithTheExactKeyword) {
+  EXPECT_TRUE(ParseAutoStart({"AUTO_DLOAD", "/i/os.kx4", "/i/eur.csc"}));
+  EXPECT_EQ(ParseAutoStart({"AUTO_DLOAD", "/i/os.kx4", "/i/eur.csc"})->cscPath, "/i/eur.csc");
+  EXPECT_FALSE(ParseAutoStart({"auto_dload", "/i/os.kx4", "/i/eur.csc"}));
+  EXPECT_FALSE(ParseAutoStart({"AUTO_DLOAD ", "/i/os.kx4", "/i/eur.csc"}));
+  EXPECT_FALSE(ParseAutoStart({"AUTO_DLOAD", "/i/os.kx4"}));
+  EXPECT_FALSE(ParseAutoStart({"AUTO_DLOAD", "/i/os.kx4", "/i/eur.csc", "more"}));
+  EXPECT_FALSE(ParseAutoStart({}));
+}
+
+TEST(ApplicationName, IsTheExecutablesOwnFileName) {
+  EXPECT_EQ(ApplicationNameFromPath("/usr/bin/ostrevane"), "ostrevane");
+  EXPECT_EQ(ApplicationNameFromPath("ostrevane"), "ostrevane");
+  EXPECT_EQ(ApplicationNameFromPath("./build/Ostrevane.EXE"), "Ostrevane.EXE");
+  EXPECT_EQ(ApplicationNameFromPath(""), "ostrevane");
+}
+
+TEST_F(MainWindowTest, TheWindowMenuOpensTheAboutBox) {
+  // Initialising again (as RunModal does) adds the entry once.
+  dlg->OnInitDialog();
+  const std::vector<ui::MenuItem> menu = window->RightButtonDown(0);
+  ASSERT_EQ(menu.size(), 2u);
+  EXPECT_EQ(menu[0].command, 0u);  // the separator
+  EXPECT_EQ(menu[1].command, IDM_ABOUTBOX);
+  EXPECT_EQ(menu[1].text, "&About Ostrevane...");
+  EXPECT_EQ(window->RightButtonDown(ui::kNoControlId).size(), 2u);  // the banner
+  EXPECT_TRUE(window->RightButtonDown(IDC_OS_PATH).empty());        // the edit's own menu
+  EXPECT_TRUE(window->RightButtonDown(IDC_LOG).empty());
+
+  window->ChooseWindowMenu(IDM_ABOUTBOX);
+  EXPECT_EQ(window->DialogsShown(), std::vector<std::string>{"About Ostrevane"});
+  // The low four bits belong to the window manager; other commands are its own.
+  dlg->OnSysCommand(IDM_ABOUTBOX | 0x3);
+  dlg->OnSysCommand(0x0020);
+  dlg->OnSysCommand(0xF060);
+  EXPECT_EQ(window->DialogsShown().size(), 2u);
+  window->ChooseWindowMenu(0x0020);  // not in the menu
+  EXPECT_EQ(window->DialogsShown().size(), 2u);
+}
+
+TEST(AboutBox, OkOrEscapeClosesIt) {
+  const ui::DialogTemplate t = AboutDialogTemplate();
+  EXPECT_EQ(t.id, 100);
+  EXPECT_EQ(t.title, "About Ostrevane");
+  EXPECT_EQ(t.cx, 170);
+  EXPECT_EQ(t.cy, 62);
+  EXPECT_EQ(t.fontFace, "MS Shell Dlg");
+  for (bool escape : {false, true}) {
+    ui::HeadlessWindow parent(t);
+    parent.SetDialogScript([escape](ui::HeadlessWindow& d) {
+      if (escape)
+        d.PressEscape();
+      else
+        d.Click(ui::IDOK);
+    });
+    int result = -1;
+    parent.RunDialog(t, [&](ui::Window& w) {
+      CAboutDlg about;
+      result = about.DoModal(w);
+    });
+    EXPECT_EQ(result, escape ? ui::IDCANCEL : ui::IDOK);
+  }
 }
 
 }  // namespace

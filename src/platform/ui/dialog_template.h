@@ -19,6 +19,7 @@ enum class ControlKind {
   ProgressBar,  // drawn by the owner
   IconStatic,
   BitmapStatic,
+  TextStatic,  // a line of text
 };
 
 // Style bits of a control.

@@ -291,6 +291,18 @@ void Window::EndDialog(int result) {
   queue_.Wake();
 }
 
+void Window::AppendWindowMenu(uint32_t command, const std::string& text) {
+  menu_.push_back(MenuItem{command, text});
+}
+
+void Window::MenuChosenFromOperator(uint32_t command) {
+  for (const MenuItem& item : menu_)
+    if (item.command == command && command != 0) {
+      if (events_) events_->OnSysCommand(command);
+      return;
+    }
+}
+
 void Window::ClickFromOperator(int id) {
   ControlState* c = Control(id);
   if (!c || !c->enabled || !c->visible) return;

@@ -32,6 +32,12 @@ struct FileDialogRequest {
   bool fileMustExist = true;
 };
 
+// An entry of the window's menu; command 0 is a separator.
+struct MenuItem {
+  uint32_t command = 0;
+  std::string text;
+};
+
 class Window {
  public:
   Window(const DialogTemplate& dialog, BaseUnits units);
@@ -99,6 +105,13 @@ class Window {
   // Window thread: waits up to `timeout` for a request and serves it.
   bool WaitDispatchOne(std::chrono::milliseconds timeout);
 
+  // Window thread. The window's own menu: the title bar's menu belongs to the window
+  // manager on this platform, so these entries show where its users look for them, on
+  // a right click on the window's background or banner. A chosen entry reaches
+  // OnSysCommand.
+  void AppendWindowMenu(uint32_t command, const std::string& text);
+  const std::vector<MenuItem>& WindowMenu() const { return menu_; }
+
   // Window thread: OnInitDialog, then serves the window until EndDialog; then
   // OnDestroy. Returns the EndDialog result.
   int RunModal();
@@ -138,6 +151,8 @@ class Window {
   RequestQueue& Queue() { return queue_; }
   // Applies a click the way auto buttons take it (toggle, radio group), then reports it.
   void ClickFromOperator(int id);
+  // The operator chose an entry of the window's menu; unknown commands are ignored.
+  void MenuChosenFromOperator(uint32_t command);
   // Stops serving requests; backends call it from their destructors.
   void Shutdown();
 
@@ -167,6 +182,7 @@ class Window {
   WindowEvents* events_ = nullptr;
   std::atomic<bool> ended_{false};
   std::atomic<int> result_{0};
+  std::vector<MenuItem> menu_;
 };
 
 }  // namespace ui

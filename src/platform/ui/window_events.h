@@ -3,6 +3,7 @@
 // the window's thread.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ class WindowEvents {
   virtual bool FiltersLeftClick(int /*controlId*/) { return false; }
   virtual void OnPaintControl(int /*controlId*/, Painter& /*painter*/, const Rect& /*client*/) {}
   virtual void OnCtlColor(int /*controlId*/, CtlColorQuery& /*query*/) {}
+  // An item of the window's menu was chosen (its command id).
+  virtual void OnSysCommand(uint32_t /*id*/) {}
   // Escape or the close box.
   virtual void OnCancel() {}
   // The modal loop has ended; the controls still exist.

@@ -145,6 +145,16 @@ void HeadlessWindow::PressEscape() {
   if (Events()) Events()->OnCancel();
 }
 
+std::vector<MenuItem> HeadlessWindow::RightButtonDown(int id) {
+  const ControlTemplate* t = Template().Find(id);
+  if (t && (t->kind == ControlKind::Edit || t->kind == ControlKind::ComboBox)) return {};
+  return WindowMenu();
+}
+
+void HeadlessWindow::ChooseWindowMenu(uint32_t command) {
+  MenuChosenFromOperator(command);
+}
+
 Rect HeadlessWindow::ClientRectOf(int id) const {
   Rect r = ControlRect(id).MovedToOrigin();
   const ControlTemplate* t = Template().Find(id);

@@ -54,7 +54,7 @@ class HeadlessWindow final : public Window {
 
   // The operator, on the window's thread. A click on a disabled or hidden control does
   // nothing. LeftButtonDown returns true when the owner swallowed it; otherwise an edit
-  // takes the focus.
+  // takes the focus. Id 0 is the window's background.
   void Click(int id);
   bool LeftButtonDown(int id);
   void Focus(int id);  // by keyboard (Tab)
@@ -62,6 +62,10 @@ class HeadlessWindow final : public Window {
   void SelectComboItem(int id, int index);
   void DropFiles(const std::vector<std::string>& paths);
   void PressEscape();
+  // A right click: what the window's menu shows there (nothing on an edit or a combo
+  // box, which have menus of their own), and the operator's choice from it.
+  std::vector<MenuItem> RightButtonDown(int id);
+  void ChooseWindowMenu(uint32_t command);
   int FocusedControl() const { return focused_; }
 
   // Drawing, on the window's thread. PaintControl draws an owner-drawn control now;

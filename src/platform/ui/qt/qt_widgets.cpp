@@ -2,6 +2,7 @@
 #include "platform/ui/qt/qt_widgets.h"
 
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -46,6 +47,15 @@ void DialogWidget::reject() {
 void DialogWidget::closeEvent(QCloseEvent* event) {
   event->ignore();
   owner_.CancelFromOperator();
+}
+
+// Right clicks on the background, the banner, frames and buttons come here; edits and
+// combo boxes keep their own menus.
+void DialogWidget::contextMenuEvent(QContextMenuEvent* event) {
+  if (owner_.ShowWindowMenu(event->globalPos()))
+    event->accept();
+  else
+    event->ignore();
 }
 
 void DialogWidget::dragEnterEvent(QDragEnterEvent* event) {
@@ -102,6 +112,15 @@ void ColoredLineEdit::mousePressEvent(QMouseEvent* event) {
     return;
   }
   QLineEdit::mousePressEvent(event);
+}
+
+// The second press of a double click: swallowed like the first, or it would select.
+void ColoredLineEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && owner_.SwallowsLeftClick(id_)) {
+    event->accept();
+    return;
+  }
+  QLineEdit::mouseDoubleClickEvent(event);
 }
 
 LogView::LogView(QtWindow& owner, int id, QWidget* parent)

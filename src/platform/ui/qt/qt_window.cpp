@@ -10,6 +10,7 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QImage>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPainter>
@@ -171,6 +172,12 @@ QWidget* QtWindow::CreateWidget(const ControlTemplate& t, const ControlState& st
       w = combo;
       break;
     }
+    case ControlKind::TextStatic: {
+      auto* label = new QLabel(caption, parent);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      w = label;
+      break;
+    }
     case ControlKind::IconStatic:
     case ControlKind::BitmapStatic: {
       auto* label = new ClickLabel(*this, id, (t.style & kStyleNotify) != 0, parent);
@@ -191,7 +198,8 @@ QWidget* QtWindow::CreateWidget(const ControlTemplate& t, const ControlState& st
   }
   if (!(t.style & kStyleTabStop) &&
       (t.kind == ControlKind::GroupBox || t.kind == ControlKind::IconStatic ||
-       t.kind == ControlKind::BitmapStatic || t.kind == ControlKind::ProgressBar))
+       t.kind == ControlKind::BitmapStatic || t.kind == ControlKind::ProgressBar ||
+       t.kind == ControlKind::TextStatic))
     w->setFocusPolicy(Qt::NoFocus);
   w->setGeometry(geometry);
   return w;
@@ -275,6 +283,25 @@ void QtWindow::FilesDropped(const std::vector<std::string>& paths) {
 
 bool QtWindow::SwallowsLeftClick(int id) {
   return Events() && Events()->FiltersLeftClick(id);
+}
+
+bool QtWindow::ShowWindowMenu(const QPoint& globalPos) {
+  if (WindowMenu().empty()) return false;
+  QMenu menu(dialog_.get());
+  uint32_t chosen = 0;
+  for (const MenuItem& item : WindowMenu()) {
+    if (item.command == 0) {
+      menu.addSeparator();
+      continue;
+    }
+    QAction* action = menu.addAction(QString::fromStdString(item.text));
+    const uint32_t command = item.command;
+    // Recorded from the action itself, however the menu was left.
+    QObject::connect(action, &QAction::triggered, &menu, [&chosen, command] { chosen = command; });
+  }
+  menu.exec(globalPos);
+  if (chosen != 0) MenuChosenFromOperator(chosen);
+  return true;
 }
 
 void QtWindow::PaintOwnerDrawn(int id, QWidget* widget) {

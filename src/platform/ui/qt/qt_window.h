@@ -30,6 +30,9 @@ class QtWindow final : public Window {
   void ComboActivated(int id, int index);
   void FilesDropped(const std::vector<std::string>& paths);
   bool SwallowsLeftClick(int id);
+  // Shows the window's menu at `globalPos` and reports the chosen entry; false when the
+  // menu is empty.
+  bool ShowWindowMenu(const QPoint& globalPos);
   void PaintOwnerDrawn(int id, QWidget* widget);
   // Asks the owner for the control's colours; fills `overlay` with what it draws.
   CtlColorQuery QueryColors(int id, QWidget* widget, class RecordingPainter& overlay);

@@ -59,8 +59,8 @@ Outcome RunCliWith(const std::vector<std::string>& args, const std::string& resu
 }
 
 TEST(CliOverLibusb, BindsTheAttachedHandsetsInPortOrderAndWritesEveryOne) {
+  testsupport::UsbTestBed bed;  // before anything asks whether it is mocked
   ASSERT_TRUE(testsupport::UsbTestBed::Mocked());
-  testsupport::UsbTestBed bed;  // before libusb asks whether it is mocked
   const Paths images = SmallProductImages();
   const std::string dir = testsupport::ScratchDir("cli_libusb");
 

@@ -196,7 +196,10 @@ bool ImageOpener::LayoutHolds(const std::string& path) {
   const std::vector<image::LayoutProblem> problems = image::CheckImageFile(path);
   if (problems.empty()) return true;
   std::string text = "This image cannot be written safely:";
-  for (const image::LayoutProblem& p : problems) text += "\n" + p.Text();
+  for (const image::LayoutProblem& p : problems) {
+    text += '\n';
+    text += p.Text();
+  }
   m_dlg.MessageBox(text, "");
   return false;
 }

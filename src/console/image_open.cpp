@@ -86,7 +86,8 @@ ImageOpener::Outcome ImageOpener::Open(ImageKind kind, bool browse) {
   if (browse) {
     ui::FileDialogRequest request;
     request.filter = os ? FILTER_OS : FILTER_CSC;
-    request.defaultExtension = "*";
+    // assign(count, char): GCC 12 at -O3 reports a false -Wrestrict for `= "*"` here.
+    request.defaultExtension.assign(1, '*');
     request.fileMustExist = true;
     {
       std::lock_guard lock(RememberedPathMutex);

@@ -58,10 +58,12 @@ function(ostrevane_add_test name)
   file(WRITE ${label_script}
     "if(${name}_cases)\n"
     "  set_tests_properties(\${${name}_cases} PROPERTIES LABELS \"${folder};${ARG_LABELS}\")\n")
-  foreach(var IN LISTS ARG_ENVIRONMENT)
+  if(ARG_ENVIRONMENT)
+    # CTest's scripts know set_tests_properties only: the whole environment is set again.
+    list(PREPEND ARG_ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
     file(APPEND ${label_script}
-      "  set_property(TEST \${${name}_cases} APPEND PROPERTY ENVIRONMENT \"${var}\")\n")
-  endforeach()
+      "  set_tests_properties(\${${name}_cases} PROPERTIES ENVIRONMENT \"${ARG_ENVIRONMENT}\")\n")
+  endif()
   file(APPEND ${label_script} "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})
 endfunction()

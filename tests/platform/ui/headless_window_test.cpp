@@ -105,6 +105,18 @@ TEST_F(HeadlessWindowTest, ProgressPositionStaysInRangeAndEditsAppend) {
   EXPECT_EQ(window.GetText(42), "one\r\ntwo\r\n");
 }
 
+// A front end that follows a log kept to its last lines must still see every line once.
+TEST_F(HeadlessWindowTest, TheAppendTapSeesEveryTextPastTheLineLimit) {
+  std::string seen;
+  window.SetAppendTap([&](int id, const std::string& text) { seen += std::to_string(id) + text; });
+  window.SetEditLineLimit(42, 2);
+  window.SetText(42, "replaced\r\n");  // not an append
+  for (const char* line : {"one\r\n", "two\r\n", "three\r\n"}) window.AppendToEdit(42, line);
+  window.AppendToEdit(40, "x");
+  EXPECT_EQ(window.GetText(42), "two\r\nthree\r\n");
+  EXPECT_EQ(seen, "42one\r\n42two\r\n42three\r\n40x");
+}
+
 TEST_F(HeadlessWindowTest, FocusClicksTypingAndDrops) {
   EXPECT_TRUE(window.LeftButtonDown(41));  // swallowed by the owner
   EXPECT_NE(window.FocusedControl(), 41);

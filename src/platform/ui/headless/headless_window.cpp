@@ -81,6 +81,10 @@ std::unique_ptr<Window> HeadlessWindow::CreateDialogWindow(const DialogTemplate&
   return window;
 }
 
+void HeadlessWindow::Reflect(int id, Change change, const std::string& appended) {
+  if (change == Change::Appended && appendTap_) appendTap_(id, appended);
+}
+
 void HeadlessWindow::ProcessBackendEvents() {
   if (parent_ && parent_->IsWindowThread()) parent_->DispatchOnePending();
 }

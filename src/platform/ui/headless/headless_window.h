@@ -51,6 +51,11 @@ class HeadlessWindow final : public Window {
   void SetDialogScript(DialogScript script);
   // Titles of the dialogs built from this window, in order.
   std::vector<std::string> DialogsShown() const;
+  // Set on the window's thread, and called there with every text appended to an edit,
+  // whole even when a line limit then drops the oldest lines: a front end follows a log
+  // that keeps only its last lines without reading it whole.
+  using AppendTap = std::function<void(int id, const std::string& text)>;
+  void SetAppendTap(AppendTap tap) { appendTap_ = std::move(tap); }
 
   // The operator, on the window's thread. A click on a disabled or hidden control does
   // nothing. LeftButtonDown returns true when the owner swallowed it; otherwise an edit
@@ -84,6 +89,7 @@ class HeadlessWindow final : public Window {
   static FontSpec DialogFont(const DialogTemplate& dialog);
 
  protected:
+  void Reflect(int id, Change change, const std::string& appended) override;
   void Repaint(int id) override;
   int ShowMessageBox(const std::string& text, const std::string& caption, bool owned) override;
   std::optional<std::string> ShowFileDialog(const FileDialogRequest& request) override;
@@ -101,6 +107,7 @@ class HeadlessWindow final : public Window {
   int focused_ = 0;
   std::map<int, std::vector<DrawOp>> lastPaint_;
   std::map<int, int> paintCount_;
+  AppendTap appendTap_;
 
   mutable std::mutex scriptMutex_;
   std::function<int(const MessageBoxRecord&)> answerer_;

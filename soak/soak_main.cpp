@@ -26,6 +26,7 @@
 #include "platform/bytes/little_endian.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
 #include "platform/registry/memory/memory_registry.h"
+#include "platform/thread/posix/posix_thread_service.h"
 #include "platform/time/clock.h"
 #include "platform/ui/headless/headless_window.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
@@ -131,7 +132,8 @@ class Station {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window_ = headless.get();
     station_ = std::make_unique<console::Station>(
-        std::move(headless), console::StationServices{bus_, notifications_, registry_, clock_});
+        std::move(headless),
+        console::StationServices{bus_, notifications_, registry_, clock_, threads_});
     station_->dlg().OnInitDialog();
   }
   ~Station() { Clear(); }
@@ -202,6 +204,7 @@ class Station {
   platform::usb::VirtualUsbBus bus_{clock_};
   platform::notify::VirtualBusNotifications notifications_{bus_};
   platform::registry::MemoryRegistry registry_;
+  platform::PosixThreadService threads_;
   ui::HeadlessWindow* window_ = nullptr;
   std::unique_ptr<console::Station> station_;
 };

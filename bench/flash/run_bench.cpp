@@ -13,6 +13,7 @@
 #include "console/station.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
 #include "platform/registry/memory/memory_registry.h"
+#include "platform/thread/posix/posix_thread_service.h"
 #include "platform/time/cpu_time.h"
 #include "platform/ui/headless/headless_window.h"
 
@@ -26,13 +27,15 @@ void BM_RunDownloadTenHandsets(benchmark::State& state) {
   const bench::BenchImages images = bench::PrepareImages(megabytes);
   for (auto _ : state) {
     platform::SystemClock clock;
+    platform::PosixThreadService threads;
     platform::usb::VirtualUsbBus bus{clock};
     platform::notify::VirtualBusNotifications notifications{bus};
     platform::registry::MemoryRegistry registry;
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     ui::HeadlessWindow* window = headless.get();
-    console::Station station(std::move(headless),
-                             console::StationServices{bus, notifications, registry, clock});
+    console::Station station(
+        std::move(headless),
+        console::StationServices{bus, notifications, registry, clock, threads});
     station.dlg().OnInitDialog();
     std::vector<std::shared_ptr<handset::VirtualHandset>> phones;
     for (int c = 0; c < kHandsets; ++c) {

@@ -22,7 +22,7 @@ Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
       dlg_(std::make_unique<COstrevaneDlg>(std::move(window))),
       discovery_(*dlg_, table_, services.notifications, services.registry),
       opener_(*dlg_, services.registry, services.clock),
-      runHost_(*dlg_, tables_, table_, services.clock),
+      runHost_(*dlg_, tables_, table_, services.clock, services.threads),
       clock_(services.clock),
       autoStart_(std::move(autoStart)) {
   COstrevaneDlg::Hooks& hooks = dlg_->hooks;

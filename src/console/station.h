@@ -16,6 +16,7 @@
 #include "engine/engine_tables.h"
 #include "platform/notify/device_notifications.h"
 #include "platform/registry/registry.h"
+#include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
 #include "platform/usb/usb_host.h"
 #include "usb/winusb_device_manager.h"
@@ -28,6 +29,8 @@ struct StationServices {
   platform::registry::Registry& registry;
   // Every wait and tick of the station and its workers.
   platform::Clock& clock;
+  // The channel workers' threads.
+  platform::ThreadService& threads;
 };
 
 // An automatic start: exactly "AUTO_DLOAD", the OS image path and the CSC image path.

@@ -13,8 +13,8 @@ namespace console {
 class StationRunHost final : public engine::RunHost {
  public:
   StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables, usb::CWinUSBDeviceManager& table,
-                 platform::Clock& clock)
-      : dlg_(dlg), tables_(tables), table_(table), clock_(clock) {}
+                 platform::Clock& clock, platform::ThreadService& threads)
+      : dlg_(dlg), tables_(tables), table_(table), clock_(clock), threads_(threads) {}
 
   // Channel lines also go to the channel's record, known by their "[Channel %d]".
   void AppendLogText(const std::string& text) override {
@@ -54,6 +54,7 @@ class StationRunHost final : public engine::RunHost {
     dlg_.Bar(channel).SetPos(0);
   }
   usb::CWinUSBDeviceManager& DeviceTable() override { return table_; }
+  platform::ThreadService& Threads() override { return threads_; }
   // On the auto-start thread there is nothing to serve: the window's own thread does.
   void WaitForMessage(uint32_t milliseconds) override {
     if (dlg_.GetWindow().IsWindowThread())
@@ -70,6 +71,7 @@ class StationRunHost final : public engine::RunHost {
   engine::EngineTables& tables_;
   usb::CWinUSBDeviceManager& table_;
   platform::Clock& clock_;
+  platform::ThreadService& threads_;
   std::atomic<engine::ChannelObserver*> observer_{nullptr};
 };
 

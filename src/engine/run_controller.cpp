@@ -61,8 +61,8 @@ void RunDownload(RunHost& host) {
     if (ChannelObserver* observer = host.Observer()) observer->ChannelStarted(StartInfo(*device));
     try {
       run.ChannelThread[c] = 1;
-      workers[c] = platform::DefaultThreadService().Start(
-          platform::ThreadPriority::Highest, [ctx = &contexts[c]] { ChannelWorker(ctx); });
+      workers[c] = host.Threads().Start(platform::ThreadPriority::Highest,
+                                        [ctx = &contexts[c]] { ChannelWorker(ctx); });
     } catch (const std::system_error&) {
       // Counted as finished and failed, so the wait cannot hang on it.
       run.ChannelThread[c] = 0;

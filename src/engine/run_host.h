@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/download_host.h"
+#include "platform/thread/thread_service.h"
 #include "usb/winusb_device_manager.h"
 
 namespace engine {
@@ -18,6 +19,8 @@ class RunHost : public DownloadHost {
   // SetTextAndPos(text, 0) on the channel's bar, then its native position 0.
   virtual void ResetBar(int channel, const std::string& text) = 0;
   virtual usb::CWinUSBDeviceManager& DeviceTable() = 0;
+  // Starts the channel workers.
+  virtual platform::ThreadService& Threads() = 0;
   // Waits up to `milliseconds` for a message of the calling thread's queue and
   // dispatches it when one comes (at most one); a thread without a queue just waits.
   virtual void WaitForMessage(uint32_t milliseconds) = 0;

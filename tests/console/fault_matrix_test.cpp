@@ -23,6 +23,7 @@
 #include "protocol/command_packet.h"
 #include "support/flashing/handset_image_check.h"
 #include "support/flashing/test_images.h"
+#include "support/recording_threads.h"
 #include "support/run_watchdog.h"
 #include "support/test_env.h"
 
@@ -172,7 +173,7 @@ class TenHandsetRun {
     window_ = headless.get();
     station_ = std::make_unique<console::Station>(
         std::move(headless),
-        console::StationServices{bus_, notifications_, registry_, MatrixClock()});
+        console::StationServices{bus_, notifications_, registry_, MatrixClock(), threads_});
     station_->dlg().OnInitDialog();
   }
   ~TenHandsetRun() {
@@ -215,6 +216,7 @@ class TenHandsetRun {
   platform::usb::VirtualUsbBus bus_{MatrixClock()};
   platform::notify::VirtualBusNotifications notifications_{bus_};
   platform::registry::MemoryRegistry registry_;
+  testsupport::RecordingThreadService threads_;
   ui::HeadlessWindow* window_ = nullptr;
   std::unique_ptr<console::Station> station_;
 };

@@ -122,7 +122,7 @@ TEST_F(StationTest, ScanBindsEachHandsetToItsInstanceIndex) {
   auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
   window = headless.get();
   station = std::make_unique<console::Station>(
-      std::move(headless), console::StationServices{bus, notifications, registry, clock});
+      std::move(headless), console::StationServices{bus, notifications, registry, clock, threads});
   dlg().OnInitDialog();
   EXPECT_EQ(dlg().Run.BoundDeviceCount, 0);
 

@@ -19,6 +19,7 @@
 #include "platform/usb/virtual/virtual_usb_bus.h"
 #include "support/flashing/channel_rig.h"
 #include "support/flashing/test_images.h"
+#include "support/recording_threads.h"
 
 namespace stationtest {
 
@@ -30,7 +31,7 @@ class StationTest : public ::testing::Test {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window = headless.get();
     station = std::make_unique<console::Station>(
-        std::move(headless), console::StationServices{bus, notifications, registry, clock},
+        std::move(headless), console::StationServices{bus, notifications, registry, clock, threads},
         autoStart);
     if (init) dlg().OnInitDialog();
   }
@@ -78,6 +79,7 @@ class StationTest : public ::testing::Test {
   }
 
   platform::Clock& clock = testsupport::FastClock();
+  testsupport::RecordingThreadService threads;
   platform::usb::VirtualUsbBus bus{clock};
   platform::notify::VirtualBusNotifications notifications{bus};
   platform::registry::MemoryRegistry registry;

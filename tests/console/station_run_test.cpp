@@ -209,32 +209,12 @@ TEST_F(StationRunTest, StartLeftAloneWhileAnotherChannelRuns) {
   EXPECT_TRUE(DoneText(BarText(1)));
 }
 
-// Starts threads as the platform's own service would, at normal priority, and keeps
-// what each start asked for.
-class RecordingThreadService final : public platform::ThreadService {
- public:
-  std::thread Start(platform::ThreadPriority priority, std::function<void()> body) override {
-    {
-      std::lock_guard lock(mutex);
-      requested.push_back(priority);
-    }
-    return std::thread(std::move(body));
-  }
-  std::mutex mutex;
-  std::vector<platform::ThreadPriority> requested;
-};
-
 TEST_F(StationRunTest, EveryWorkerIsStartedAtTheHighestPriority) {
-  auto threads = std::make_shared<RecordingThreadService>();
-  platform::SetDefaultThreadService(threads);
-  struct Restore {
-    ~Restore() { platform::SetDefaultThreadService(nullptr); }
-  } restore;
   PlugAndLoad(3);
   window->Click(IDC_START);
 
   // Image opening's confirmation worker came before the run and asked for nothing.
-  EXPECT_EQ(threads->requested,
+  EXPECT_EQ(threads.Requested(),
             std::vector<platform::ThreadPriority>(3, platform::ThreadPriority::Highest));
   for (int c = 0; c < 3; ++c) EXPECT_TRUE(DoneText(BarText(c))) << c;
 }

@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
 #include "platform/terminal/terminal.h"
+#include "platform/thread/posix/posix_thread_service.h"
 #include "platform/time/clock.h"
 
 int main(int argc, char** argv) {
@@ -14,5 +15,7 @@ int main(int argc, char** argv) {
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;
-  return cli::RunCli(*parsed.options, clock, std::cout, std::cerr, platform::IsTerminal(1));
+  platform::PosixThreadService threads;
+  return cli::RunCli(*parsed.options, clock, threads, std::cout, std::cerr,
+                     platform::IsTerminal(1));
 }

@@ -105,8 +105,8 @@ void PrintTable(std::ostream& out, const std::vector<ChannelRecord>& records, bo
 
 }  // namespace
 
-int RunCli(const CliOptions& o, platform::Clock& clock, std::ostream& out, std::ostream& err,
-           bool terminal) {
+int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService& threads,
+           std::ostream& out, std::ostream& err, bool terminal) {
   std::optional<demo::ImageFile> os;
   std::optional<demo::ImageFile> csc;
   std::unique_ptr<StationBackend> backend;
@@ -143,6 +143,11 @@ int RunCli(const CliOptions& o, platform::Clock& clock, std::ostream& out, std::
 
   auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
   ui::HeadlessWindow* window = headless.get();
+  // The window keeps only the log's last lines; the tap sees every text as it comes.
+  std::string newLog;
+  window->SetAppendTap([&newLog](int id, const std::string& text) {
+    if (id == console::IDC_LOG) newLog += text;
+  });
   // No one is there to answer: every box gets OK, the only button the station's boxes have.
   window->SetMessageBoxAnswerer([&err](const ui::MessageBoxRecord& box) {
     err << "[message box \"" << box.caption << "\"] " << box.text << std::endl;
@@ -150,7 +155,7 @@ int RunCli(const CliOptions& o, platform::Clock& clock, std::ostream& out, std::
   });
   console::Station station(std::move(headless),
                            console::StationServices{backend->Usb(), backend->Notifications(),
-                                                    backend->Registry(), clock},
+                                                    backend->Registry(), clock, threads},
                            console::ParseAutoStart({"AUTO_DLOAD", o.osPath, o.cscPath}));
   console::COstrevaneDlg& dlg = station.dlg();
   backend->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
@@ -177,12 +182,10 @@ int RunCli(const CliOptions& o, platform::Clock& clock, std::ostream& out, std::
     };
 
   LiveView view(out, terminal);
-  size_t logShown = 0;
   auto refresh = [&] {
-    const std::string log = window->GetText(console::IDC_LOG);
-    if (log.size() > logShown) {
-      view.Log(log.substr(logShown));
-      logShown = log.size();
+    if (!newLog.empty()) {
+      view.Log(newLog);
+      newLog.clear();
     }
     std::vector<ChannelView> channels;
     for (int c = 0; c < engine::kChannelCount; ++c) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <thread>
 
 namespace platform {
@@ -21,9 +20,5 @@ class ThreadService {
   // (std::system_error, as std::thread does).
   [[nodiscard]] virtual std::thread Start(ThreadPriority priority, std::function<void()> body) = 0;
 };
-
-// The process-wide thread service: the platform's own unless a test installs another.
-ThreadService& DefaultThreadService();
-void SetDefaultThreadService(std::shared_ptr<ThreadService> service);
 
 }  // namespace platform

@@ -21,6 +21,7 @@
 #include "platform/usb/capture/capturing_usb_host.h"
 #include "support/flashing/handset_image_check.h"
 #include "support/flashing/test_images.h"
+#include "support/recording_threads.h"
 #include "support/test_env.h"
 #include "support/virtual_station.h"
 
@@ -179,7 +180,8 @@ class LibusbStationTest : public LibusbTest {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window = headless.get();
     station = std::make_unique<console::Station>(
-        std::move(headless), console::StationServices{host, notifications, registry, clock});
+        std::move(headless),
+        console::StationServices{host, notifications, registry, clock, threads});
     station->dlg().OnInitDialog();
   }
   ~LibusbStationTest() override {
@@ -196,6 +198,7 @@ class LibusbStationTest : public LibusbTest {
   platform::notify::LibusbNotifications notifications{host};
   platform::registry::MemoryRegistry settings;
   platform::registry::InstanceListRegistry registry{host, settings};
+  testsupport::RecordingThreadService threads;
   ui::HeadlessWindow* window = nullptr;
   std::unique_ptr<console::Station> station;
 };
@@ -227,8 +230,9 @@ TEST_F(LibusbTest, AutomaticStartScanBindsEachHandsetOnItsInstanceIndex) {
   platform::notify::LibusbNotifications notifications{host};
   platform::registry::MemoryRegistry settings;
   platform::registry::InstanceListRegistry registry{host, settings};
+  testsupport::RecordingThreadService threads;
   console::Station station(std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate()),
-                           console::StationServices{host, notifications, registry, clock});
+                           console::StationServices{host, notifications, registry, clock, threads});
   station.dlg().OnInitDialog();
   EXPECT_TRUE(station.table().Devices().empty());
   station.discovery().ScanPresentDevices();

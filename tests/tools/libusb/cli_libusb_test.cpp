@@ -13,6 +13,7 @@
 #include "demo/virtual_line.h"
 #include "handset/virtual_handset.h"
 #include "smdtool/image_builder.h"
+#include "support/recording_threads.h"
 #include "support/test_env.h"
 #include "support/umockdev/usb_test_bed.h"
 
@@ -47,10 +48,12 @@ struct Outcome {
 Outcome RunCliWith(const std::vector<std::string>& args, const std::string& results) {
   std::ostringstream out, err;
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, out, err);
+  testsupport::RecordingThreadService threads;
   Outcome o;
-  o.status = parsed.options ? cli::RunCli(*parsed.options, testsupport::FastClock(), out, err,
-                                          /*terminal=*/false)
-                            : parsed.exitCode;
+  o.status = parsed.options
+                 ? cli::RunCli(*parsed.options, testsupport::FastClock(), threads, out, err,
+                               /*terminal=*/false)
+                 : parsed.exitCode;
   o.out = out.str();
   o.err = err.str();
   std::ifstream in(results);

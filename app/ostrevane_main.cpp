@@ -12,19 +12,19 @@
 #include <vector>
 
 #include "console/about_dlg.h"
-#include "console/application_name.h"
 #include "console/main_window_template.h"
 #include "console/ostrevane_app.h"
 #include "console/station.h"
-#include "handset/virtual_handset.h"
 #include "demo/image_file.h"
 #include "demo/virtual_line.h"
+#include "handset/virtual_handset.h"
 #include "platform/notify/libusb/libusb_notifications.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/file/file_registry.h"
 #include "platform/registry/libusb/instance_list_registry.h"
-#include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/memory/memory_registry.h"
+#include "platform/thread/posix/posix_thread_service.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "platform/usb/capture/capturing_usb_host.h"
 #include "platform/usb/libusb/libusb_host.h"
@@ -96,7 +96,11 @@ int main(int argc, char** argv) {
   // served as soon as it runs.
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGINT, OnSignal);
-  const std::string name = console::ApplicationNameFromPath(argc > 0 ? argv[0] : "");
+  // The application object comes first: it names the program (the version line and the
+  // boxes' captions); it ends the other copies only once the window exists.
+  platform::process::ProcProcessList processes;
+  console::COstrevaneApp theApp{processes};
+  const std::string& name = theApp.ApplicationName();
   if (args.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
@@ -110,6 +114,7 @@ int main(int argc, char** argv) {
 
   ui::QtApplication app(argc, argv);
   platform::SystemClock clock;
+  platform::PosixThreadService threads;
   const bool virtualBus = args.virtualHandsets >= 0;
   // The machine's keys (the virtual line's WinUSB instance list) live in memory; the
   // operator's settings persist in the user's settings file.
@@ -167,7 +172,8 @@ int main(int argc, char** argv) {
   platform::registry::Registry& registry =
       instanceList ? static_cast<platform::registry::Registry&>(*instanceList) : settings;
   console::Station station(ui::CreateQtWindow(console::MainWindowTemplate()),
-                           console::StationServices{capture, arrivals, registry, clock}, autoStart);
+                           console::StationServices{capture, arrivals, registry, clock, threads},
+                           autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
   dlg.ApplicationTitle = name;
   if (real) real->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
@@ -200,8 +206,6 @@ int main(int argc, char** argv) {
   });
 
   // The station object exists; now the other copies go, then the window runs.
-  platform::process::ProcProcessList processes;
-  console::COstrevaneApp theApp{processes};
   (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
   if (real) real->SetNoticeSink({});

@@ -6,8 +6,12 @@
 
 namespace console {
 
+COstrevaneApp::COstrevaneApp(platform::process::ProcessList& processes)
+    : m_processes(processes), m_name(processes.OwnExecutableName()) {
+  if (m_name.empty()) m_name = "ostrevane";
+}
+
 bool COstrevaneApp::InitInstance(const std::function<int()>& runModal) {
-  m_name = m_processes.OwnExecutableName();
   // No process list: no other copy is ended, and start-up goes on without a word.
   (void)KillOtherInstances(m_processes, m_name);
   (void)runModal();

@@ -11,16 +11,18 @@ namespace console {
 
 class COstrevaneApp {
  public:
-  explicit COstrevaneApp(platform::process::ProcessList& processes) : m_processes(processes) {}
+  // Takes the application name from the process list.
+  explicit COstrevaneApp(platform::process::ProcessList& processes);
 
   // The start-up, in order: the main window object has been built by the caller (who
-  // owns it, and the threads that serve it, past this call), the application name is
-  // taken, the other copies are ended, and `runModal` runs the window until it closes
-  // (its result is not used). Returns false: nothing of the application runs after it.
+  // owns it, and the threads that serve it, past this call), the other copies are
+  // ended, and `runModal` runs the window until it closes (its result is not used).
+  // Returns false: nothing of the application runs after it.
   bool InitInstance(const std::function<int()>& runModal);
 
   // The executable's own file name ("ostrevane"; no extension is added on this
-  // platform). Empty before InitInstance.
+  // platform), which captions the boxes that have no caption of their own; "ostrevane"
+  // when the process list cannot say.
   const std::string& ApplicationName() const { return m_name; }
 
  private:

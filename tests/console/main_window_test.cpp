@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "console/about_dlg.h"
-#include "console/application_name.h"
 #include "console/station.h"
 #include "main_window_fixture.h"
 
@@ -137,13 +136,6 @@ TEST(AutoStartArguments, OnlyExactlyThreeWithTheExactKeyword) {
   EXPECT_FALSE(ParseAutoStart({"AUTO_DLOAD", "/i/os.kx4"}));
   EXPECT_FALSE(ParseAutoStart({"AUTO_DLOAD", "/i/os.kx4", "/i/eur.csc", "more"}));
   EXPECT_FALSE(ParseAutoStart({}));
-}
-
-TEST(ApplicationName, IsTheExecutablesOwnFileName) {
-  EXPECT_EQ(ApplicationNameFromPath("/usr/bin/ostrevane"), "ostrevane");
-  EXPECT_EQ(ApplicationNameFromPath("ostrevane"), "ostrevane");
-  EXPECT_EQ(ApplicationNameFromPath("./build/Ostrevane.EXE"), "Ostrevane.EXE");
-  EXPECT_EQ(ApplicationNameFromPath(""), "ostrevane");
 }
 
 TEST_F(MainWindowTest, TheWindowMenuOpensTheAboutBox) {

@@ -105,6 +105,9 @@ TEST(SingleCopyTest, InitInstanceEndsTheOldCopyBeforeTheWindowRunsAndReturnsFals
   windowRuns = 0;
   EXPECT_FALSE(quiet.InitInstance([&] { return ++windowRuns; }));
   EXPECT_EQ(windowRuns, 1);
+  // An own name that cannot be read still names the program.
+  FakeProcessList nameless(kOwn, "");
+  EXPECT_EQ(console::COstrevaneApp(nameless).ApplicationName(), "ostrevane");
 }
 
 }  // namespace

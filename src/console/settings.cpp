@@ -22,6 +22,8 @@ void SaveSettings(COstrevaneDlg& dlg, platform::registry::Registry& registry) {
   using platform::registry::Root;
   if (dlg.SettingsValidMarker != SETTINGS_VALID_MARKER) return;
   if (!registry.CreateKey(Root::kCurrentUser, SETTINGS_KEY)) return;
+  // The seven values are stored together: a settings file is then written once.
+  platform::registry::WriteBatch batch(registry);
 
   RememberedCsc = dlg.GetCheck(IDC_CSC_CHECK) == 1 ? 1 : 0;
   for (int g = 0; g < kGroupCount; ++g)

@@ -104,6 +104,36 @@ TEST(FileRegistry, AChangeReplacesTheWholeFileOrNothing) {
   EXPECT_EQ(FileRegistry(path).ReadDword(Root::kCurrentUser, kKey, "MODE"), 4u);
 }
 
+// A save of many values writes (and flushes) the file once, at the batch's end.
+TEST(FileRegistry, ABatchIsStoredOnceWhenItsLastEndComes) {
+  const std::string path = testsupport::ScratchDir("file_registry_batch") + "/settings.txt";
+  FileRegistry reg(path);
+  ASSERT_TRUE(reg.WriteDword(Root::kCurrentUser, kKey, "MODE", 1));
+  const std::string before = ReadText(path);
+
+  reg.BeginWrites();
+  reg.BeginWrites();
+  EXPECT_TRUE(reg.WriteDword(Root::kCurrentUser, kKey, "MODE", 2));
+  EXPECT_TRUE(reg.WriteBinary(Root::kCurrentUser, kKey, "CSC", {1, 0, 0, 0}));
+  EXPECT_TRUE(reg.EndWrites());
+  EXPECT_EQ(ReadText(path), before);  // the inner end stores nothing
+  EXPECT_TRUE(reg.EndWrites());
+  FileRegistry stored(path);
+  EXPECT_EQ(stored.ReadDword(Root::kCurrentUser, kKey, "MODE"), 2u);
+  EXPECT_EQ(stored.Get(kKey, "CSC")->data, (std::vector<uint8_t>{1, 0, 0, 0}));
+
+  // A batch that cannot be stored says so, and leaves the file and the held values.
+  const std::string second = ReadText(path);
+  reg.BeginWrites();
+  EXPECT_TRUE(reg.WriteDword(Root::kCurrentUser, kKey, "MODE", 3));
+  fs::create_directory(path + ".new");
+  EXPECT_FALSE(reg.EndWrites());
+  fs::remove(path + ".new");
+  EXPECT_EQ(ReadText(path), second);
+  EXPECT_EQ(reg.ReadDword(Root::kCurrentUser, kKey, "MODE"), 2u);
+  EXPECT_TRUE(reg.EndWrites());  // an end without a begin changes nothing
+}
+
 TEST(FileRegistry, AFolderThatCannotBeWrittenIsAKeyThatCannotBeOpened) {
   const std::string dir = testsupport::ScratchDir("file_registry_blocked");
   // A plain file stands where the settings folder would be.

@@ -32,6 +32,26 @@ class Registry {
   // REG_SZ data given as raw bytes (UTF-16LE with its terminator and any tail).
   virtual bool WriteStringBytes(Root root, const std::string& key, const std::string& name,
                                 const std::vector<uint8_t>& data) = 0;
+
+  // The user's writes between the two may be held and stored together when the last
+  // EndWrites comes (a store that flushes to disk is then paid once); a held write
+  // returns true and is read back only once stored. EndWrites returns false when the
+  // held writes could not be stored. Backends that store each write at once keep these.
+  virtual void BeginWrites() {}
+  virtual bool EndWrites() { return true; }
+};
+
+// Holds the user's writes of one scope and stores them when it ends; use EndWrites
+// itself where the result matters.
+class WriteBatch {
+ public:
+  explicit WriteBatch(Registry& registry) : registry_(registry) { registry_.BeginWrites(); }
+  ~WriteBatch() { (void)registry_.EndWrites(); }  // a destructor has no one to tell
+  WriteBatch(const WriteBatch&) = delete;
+  WriteBatch& operator=(const WriteBatch&) = delete;
+
+ private:
+  Registry& registry_;
 };
 
 }  // namespace platform::registry

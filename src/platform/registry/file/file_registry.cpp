@@ -381,20 +381,39 @@ std::optional<std::string> FileRegistry::ReadString(Root root, const std::string
   return Utf16ToUtf8(units);
 }
 
+bool FileRegistry::ChangeLocked(Keys next) {
+  if (batchDepth_ == 0) return StoreLocked(std::move(next));
+  held_ = std::move(next);
+  return true;
+}
+
 bool FileRegistry::CreateKey(Root root, const std::string& key) {
   if (root == Root::kLocalMachine) return machine_ && machine_->CreateKey(root, key);
   std::lock_guard lock(mutex_);
   LoadLocked();
-  Keys next = keys_;
+  Keys next = held_ ? *held_ : keys_;
   next[key];
-  return StoreLocked(std::move(next));
+  return ChangeLocked(std::move(next));
 }
 
 bool FileRegistry::Write(const std::string& key, const std::string& name, Value value) {
   std::lock_guard lock(mutex_);
   LoadLocked();
-  Keys next = keys_;
+  Keys next = held_ ? *held_ : keys_;
   next[key][name] = std::move(value);
+  return ChangeLocked(std::move(next));
+}
+
+void FileRegistry::BeginWrites() {
+  std::lock_guard lock(mutex_);
+  ++batchDepth_;
+}
+
+bool FileRegistry::EndWrites() {
+  std::lock_guard lock(mutex_);
+  if (batchDepth_ == 0 || --batchDepth_ > 0 || !held_) return true;
+  Keys next = std::move(*held_);
+  held_.reset();
   return StoreLocked(std::move(next));
 }
 

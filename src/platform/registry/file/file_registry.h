@@ -40,6 +40,9 @@ class FileRegistry final : public Registry {
                    const std::vector<uint8_t>& data) override;
   bool WriteStringBytes(Root root, const std::string& key, const std::string& name,
                         const std::vector<uint8_t>& data) override;
+  // A batch writes the file once, with everything written in it.
+  void BeginWrites() override;
+  bool EndWrites() override;
 
   enum class Type { kDword, kBinary, kString };
   struct Value {
@@ -63,6 +66,8 @@ class FileRegistry final : public Registry {
   // Writes `next` as the new file; on success it becomes the held state.
   bool StoreLocked(Keys next);
   bool Write(const std::string& key, const std::string& name, Value value);
+  // Stores `next`, or holds it while a batch is open.
+  bool ChangeLocked(Keys next);
 
   const std::string path_;
   Registry* machine_;
@@ -70,6 +75,8 @@ class FileRegistry final : public Registry {
   bool loaded_ = false;
   bool unreadable_ = false;
   Keys keys_;
+  int batchDepth_ = 0;
+  std::optional<Keys> held_;  // the batch's changes, not yet stored
 };
 
 }  // namespace platform::registry

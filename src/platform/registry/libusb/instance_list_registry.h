@@ -24,6 +24,8 @@ class InstanceListRegistry final : public Registry {
                    const std::vector<uint8_t>& data) override;
   bool WriteStringBytes(Root root, const std::string& key, const std::string& name,
                         const std::vector<uint8_t>& data) override;
+  void BeginWrites() override { rest_.BeginWrites(); }
+  bool EndWrites() override { return rest_.EndWrites(); }
 
  private:
   static bool IsInstanceList(Root root, const std::string& key);

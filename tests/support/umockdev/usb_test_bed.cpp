@@ -68,8 +68,12 @@ std::string Text(const char* format, unsigned a, unsigned b) {
 }
 
 std::string SysName(uint8_t bus, const std::vector<uint8_t>& ports) {
-  std::string name = std::to_string(bus) + "-";
-  for (size_t i = 0; i < ports.size(); ++i) name += (i ? "." : "") + std::to_string(ports[i]);
+  std::string name = std::to_string(bus);
+  name += '-';
+  for (size_t i = 0; i < ports.size(); ++i) {
+    if (i) name += '.';
+    name += std::to_string(ports[i]);
+  }
   return name;
 }
 
@@ -77,7 +81,8 @@ std::string SysName(uint8_t bus, const std::vector<uint8_t>& ports) {
 std::string SysPath(uint8_t bus, const std::vector<uint8_t>& ports) {
   std::string path = "/devices/usb" + std::to_string(bus);
   for (size_t n = 1; n <= ports.size(); ++n)
-    path += "/" + SysName(bus, std::vector<uint8_t>(ports.begin(), ports.begin() + n));
+    path.append(1, '/').append(
+        SysName(bus, std::vector<uint8_t>(ports.begin(), ports.begin() + n)));
   return path;
 }
 

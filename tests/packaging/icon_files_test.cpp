@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <regex>
 #include <string>
 
 #include "console/artwork.h"
@@ -116,11 +115,14 @@ TEST(IconSvg, CoversExactlyTheVisiblePixels) {
   // Across the real icon: rectangle widths add up to the non-transparent pixels.
   const auto app = console::ApplicationIcon();
   const std::string appSvg = icon::EncodeSvg(*app);
-  const std::regex width(R"re(width="(\d+)" height="1")re");
   long covered = 0;
-  for (auto it = std::sregex_iterator(appSvg.begin(), appSvg.end(), width);
-       it != std::sregex_iterator(); ++it)
-    covered += std::stol((*it)[1]);
+  const std::string key = "width=\"";
+  for (size_t at = appSvg.find(key); at != std::string::npos; at = appSvg.find(key, at)) {
+    at += key.size();
+    size_t digits = 0;
+    const long w = std::stol(appSvg.substr(at, 12), &digits);
+    if (appSvg.compare(at + digits, 12, "\" height=\"1\"") == 0) covered += w;
+  }
   long visible = 0;
   for (uint32_t p : app->argb) visible += (p >> 24) != 0;
   EXPECT_EQ(covered, visible);

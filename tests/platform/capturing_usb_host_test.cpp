@@ -33,16 +33,9 @@ TEST(CapturingUsbHost, FailedTransfersKeepTheirStatusAndTheCallerItsError) {
   handset::HandsetConfig silent;
   silent.faults.answerNothing = true;
   silent.faults.disconnectAfterTransfers = 3;
-  testsupport::VirtualStation station(silent);
-  platform::usb::CapturingUsbHost capture{station.bus};
-  // The device opened through the capture goes before the capture does.
-  struct DeviceFirst {
-    testsupport::VirtualStation& s;
-    ~DeviceFirst() { s.device.reset(); }
-  } deviceFirst{station};
-  station.device =
-      testsupport::OpenFlashDevice(capture, static_cast<int32_t>(station.handset->config().kind),
-                                   station.handset->InterfacePath(), 0);
+  testsupport::CapturedStation captured(silent);
+  testsupport::VirtualStation& station = captured.station;
+  platform::usb::CapturingUsbHost& capture = captured.capture;
   ASSERT_NE(station.device, nullptr);
   const std::string path = testsupport::ScratchDir("capture-wrapper") + "/faults.pcap";
   ASSERT_TRUE(capture.StartCapture(path));

@@ -63,4 +63,9 @@ std::optional<std::string> VirtualStation::Ask(const std::vector<uint8_t>& reque
   return std::string(wire::StatusText(rx.data()));
 }
 
+CapturedStation::CapturedStation(handset::HandsetConfig config) : station(std::move(config)) {
+  station.device = OpenFlashDevice(capture, static_cast<int32_t>(station.handset->config().kind),
+                                   station.handset->InterfacePath(), 0);
+}
+
 }  // namespace testsupport

@@ -10,6 +10,7 @@
 
 #include "handset/handset_config.h"
 #include "handset/virtual_handset.h"
+#include "platform/usb/capture/capturing_usb_host.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
 #include "support/test_env.h"
 #include "usb/winusb_flash_device.h"
@@ -45,6 +46,20 @@ class VirtualStation {
   platform::usb::VirtualUsbBus bus;
   std::shared_ptr<handset::VirtualHandset> handset;
   std::shared_ptr<usb::CWinUSBFlashDevice> device;  // opened at construction
+};
+
+// The one-handset station with its device opened through a capture of its bus, the way
+// the station's --capture wraps it (`station.device` null when that open failed). The
+// device goes before the capture does.
+class CapturedStation {
+ public:
+  explicit CapturedStation(handset::HandsetConfig config = {});
+  ~CapturedStation() { station.device.reset(); }
+  CapturedStation(const CapturedStation&) = delete;
+  CapturedStation& operator=(const CapturedStation&) = delete;
+
+  VirtualStation station;
+  platform::usb::CapturingUsbHost capture{station.bus};
 };
 
 }  // namespace testsupport

@@ -72,18 +72,9 @@ std::vector<Record> ReadCapture(const std::string& path, uint32_t* linkType, uin
 }
 
 TEST(IdentificationCapture, WholeExchangeIsWrittenAsUsbmonRecordsThatTsharkReads) {
-  testsupport::VirtualStation station;
-  // The capture wraps the bus the way the station's --capture does; the device is
-  // opened through it.
-  platform::usb::CapturingUsbHost capture{station.bus};
-  // The device opened through the capture goes before the capture does.
-  struct DeviceFirst {
-    testsupport::VirtualStation& s;
-    ~DeviceFirst() { s.device.reset(); }
-  } deviceFirst{station};
-  station.device =
-      testsupport::OpenFlashDevice(capture, static_cast<int32_t>(station.handset->config().kind),
-                                   station.handset->InterfacePath(), 0);
+  testsupport::CapturedStation captured;
+  testsupport::VirtualStation& station = captured.station;
+  platform::usb::CapturingUsbHost& capture = captured.capture;
   ASSERT_NE(station.device, nullptr);
   const std::string path = testsupport::ScratchDir("capture") + "/identification.pcap";
   ASSERT_TRUE(capture.StartCapture(path));

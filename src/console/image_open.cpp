@@ -60,12 +60,6 @@ bool ImageOpener::OpenImage(ImageKind kind, bool browse) {
 }
 
 ImageOpener::Outcome ImageOpener::Open(ImageKind kind, bool browse) {
-  // The workers of a run read the loaded header, the paths and the sales codes as
-  // they are; an open meanwhile would change them under their feet.
-  if (m_dlg.RunInProgress) {
-    m_dlg.MessageBox(TEXT_OPEN_DURING_RUN, "");
-    return Outcome::kRefused;
-  }
   if (m_opening.exchange(true)) {
     m_dlg.MessageBox(TEXT_OPEN_DURING_OPEN, "");
     return Outcome::kRefused;
@@ -74,6 +68,14 @@ ImageOpener::Outcome ImageOpener::Open(ImageKind kind, bool browse) {
     std::atomic<bool>& flag;
     ~Release() { flag = false; }
   } release{m_opening};
+  // The workers of a run read the loaded header, the paths and the sales codes as
+  // they are; an open meanwhile would change them under their feet. Claimed first and
+  // asked second, as a run does the other way round, so one of the two always sees
+  // the other.
+  if (m_dlg.RunInProgress) {
+    m_dlg.MessageBox(TEXT_OPEN_DURING_RUN, "");
+    return Outcome::kRefused;
+  }
 
   const bool os = kind == ImageKind::Os;
   bool osPathEmpty = true;

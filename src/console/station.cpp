@@ -22,14 +22,11 @@ Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
       dlg_(std::make_unique<COstrevaneDlg>(std::move(window))),
       discovery_(*dlg_, table_, services.notifications, services.registry),
       opener_(*dlg_, services.registry, services.clock),
-      runHost_(*dlg_, tables_, table_, services.clock, services.threads),
+      runHost_(*dlg_, tables_, table_, opener_, services.clock, services.threads),
       clock_(services.clock),
       autoStart_(std::move(autoStart)) {
   COstrevaneDlg::Hooks& hooks = dlg_->hooks;
-  hooks.runDownload = [this] {
-    // An open under way is about to change what the workers would read.
-    if (!opener_.OpenInProgress()) engine::RunDownload(runHost_);
-  };
+  hooks.runDownload = [this] { engine::RunDownload(runHost_); };
   hooks.osIconClicked = [this] { opener_.OpenImageAndShow(image::ImageKind::Os, true); };
   hooks.cscIconClicked = [this] { opener_.OpenImageAndShow(image::ImageKind::Csc, true); };
   hooks.dropFiles = [this](const std::vector<std::string>& paths) { opener_.OnDropFiles(paths); };

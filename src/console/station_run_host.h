@@ -2,6 +2,7 @@
 // ask of it, served by COstrevaneDlg's thread-safe operations.
 #pragma once
 
+#include "console/image_open.h"
 #include "console/log_line.h"
 #include "console/ostrevane_dlg.h"
 #include "engine/engine_tables.h"
@@ -13,15 +14,21 @@ namespace console {
 class StationRunHost final : public engine::RunHost {
  public:
   StationRunHost(COstrevaneDlg& dlg, engine::EngineTables& tables, usb::CWinUSBDeviceManager& table,
-                 platform::Clock& clock, platform::ThreadService& threads)
-      : dlg_(dlg), tables_(tables), table_(table), clock_(clock), threads_(threads) {}
+                 const ImageOpener& opener, platform::Clock& clock,
+                 platform::ThreadService& threads)
+      : dlg_(dlg),
+        tables_(tables),
+        table_(table),
+        opener_(opener),
+        clock_(clock),
+        threads_(threads) {}
 
   // Channel lines also go to the channel's record, known by their "[Channel %d]".
   void AppendLogText(const std::string& text) override {
     dlg_.AppendLogText(text);
-    const int channel = ChannelOfLogText(text);
-    if (engine::ChannelObserver* o = observer_.load(); o && channel >= 0)
-      o->ChannelLog(channel, text);
+    engine::ChannelObserver* o = observer_.load();
+    if (!o) return;
+    if (const int channel = ChannelOfLogText(text); channel >= 0) o->ChannelLog(channel, text);
   }
   void PassedOver(int channel, const std::string& what) override {
     if (engine::ChannelObserver* o = observer_.load()) o->ChannelPassedOver(channel, what);
@@ -64,12 +71,14 @@ class StationRunHost final : public engine::RunHost {
   }
   std::atomic<bool>& RunInProgress() override { return dlg_.RunInProgress; }
   void RunEnded() override { dlg_.RunEnded(); }
-  bool MayStartRun() override { return !dlg_.CloseRequested(); }
+  // Not while closing, nor while an open is about to change what the workers would read.
+  bool MayStartRun() override { return !dlg_.CloseRequested() && !opener_.OpenInProgress(); }
 
  private:
   COstrevaneDlg& dlg_;
   engine::EngineTables& tables_;
   usb::CWinUSBDeviceManager& table_;
+  const ImageOpener& opener_;
   platform::Clock& clock_;
   platform::ThreadService& threads_;
   std::atomic<engine::ChannelObserver*> observer_{nullptr};

@@ -209,6 +209,31 @@ TEST_F(StationRunTest, StartLeftAloneWhileAnotherChannelRuns) {
   EXPECT_TRUE(DoneText(BarText(1)));
 }
 
+// Start pressed while an image is being confirmed starts nothing: the open is about to
+// change what the workers would read. The run starts once the open is over.
+TEST_F(StationRunTest, StartDuringAnOpenStartsNoRun) {
+  PlugAndLoad(2);
+  std::string os;
+  {
+    std::lock_guard lock(dlg().ImageMutex);
+    os = dlg().Image.OsImagePath;
+  }
+  bool pressed = false;
+  window->SetDialogScript([&](ui::HeadlessWindow& confirmation) {
+    if (!pressed) {
+      pressed = true;
+      window->Click(IDC_START);  // a run would end before this returns
+    }
+    if (confirmation.IsWindowEnabled(ui::IDOK)) confirmation.Click(ui::IDOK);
+  });
+  ASSERT_TRUE(station->opener().OpenImageAt(image::ImageKind::Os, os));
+  EXPECT_TRUE(pressed);
+  for (int c = 0; c < 2; ++c) EXPECT_EQ(handsets[c]->ResetCount(), 0u) << c;
+
+  window->Click(IDC_START);
+  for (int c = 0; c < 2; ++c) EXPECT_TRUE(DoneText(BarText(c))) << c;
+}
+
 TEST_F(StationRunTest, EveryWorkerIsStartedAtTheHighestPriority) {
   PlugAndLoad(3);
   window->Click(IDC_START);

@@ -122,12 +122,15 @@ TEST(FileRegistry, ABatchIsStoredOnceWhenItsLastEndComes) {
   EXPECT_EQ(stored.ReadDword(Root::kCurrentUser, kKey, "MODE"), 2u);
   EXPECT_EQ(stored.Get(kKey, "CSC")->data, (std::vector<uint8_t>{1, 0, 0, 0}));
 
-  // A batch that cannot be stored says so, and leaves the file and the held values.
+  // A batch that cannot be stored says so: the file stays as it was and the batch's
+  // writes are dropped. A key the file holds still opens, as that writes nothing.
   const std::string second = ReadText(path);
   reg.BeginWrites();
   EXPECT_TRUE(reg.WriteDword(Root::kCurrentUser, kKey, "MODE", 3));
   fs::create_directory(path + ".new");
   EXPECT_FALSE(reg.EndWrites());
+  EXPECT_TRUE(reg.CreateKey(Root::kCurrentUser, kKey));
+  EXPECT_FALSE(reg.CreateKey(Root::kCurrentUser, "New\\Key"));
   fs::remove(path + ".new");
   EXPECT_EQ(ReadText(path), second);
   EXPECT_EQ(reg.ReadDword(Root::kCurrentUser, kKey, "MODE"), 2u);

@@ -391,7 +391,10 @@ bool FileRegistry::CreateKey(Root root, const std::string& key) {
   if (root == Root::kLocalMachine) return machine_ && machine_->CreateKey(root, key);
   std::lock_guard lock(mutex_);
   LoadLocked();
-  Keys next = held_ ? *held_ : keys_;
+  const Keys& current = held_ ? *held_ : keys_;
+  // Opening a key the file already holds changes nothing: a save does not pay a flush for it.
+  if (current.count(key) != 0 && !unreadable_) return true;
+  Keys next = current;
   next[key];
   return ChangeLocked(std::move(next));
 }

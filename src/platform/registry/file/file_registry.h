@@ -31,8 +31,8 @@ class FileRegistry final : public Registry {
                                     const std::string& name) override;
   std::optional<std::string> ReadString(Root root, const std::string& key, const std::string& name,
                                         size_t maxBytes) override;
-  // Creating (or opening) a user key writes the file: a folder that cannot be written
-  // is a key that cannot be opened.
+  // Creating a user key writes the file: a folder that cannot be written is a key that
+  // cannot be created. Opening one the file holds writes nothing.
   bool CreateKey(Root root, const std::string& key) override;
   bool WriteDword(Root root, const std::string& key, const std::string& name,
                   uint32_t value) override;

@@ -1,6 +1,7 @@
 // The main window's layout, in template order.
 #include "console/main_window_template.h"
 
+#include "console/about_dlg.h"
 #include "console/artwork.h"
 #include "console/control_ids.h"
 
@@ -22,7 +23,7 @@ constexpr auto Control = ui::MakeControl;
 ui::DialogTemplate MainWindowTemplate() {
   ui::DialogTemplate d;
   d.id = IDD_OSTREVANE_DIALOG;
-  d.title = "Halcyrafone SMD binary downloader Ver 3.54";
+  d.title = std::string("Halcyrafone SMD binary downloader Ver ") + STATION_VERSION;
   d.cx = 482;
   d.cy = 274;
   d.fontFace = "MS Shell Dlg";

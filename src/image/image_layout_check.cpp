@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 #include "image/smd_format.h"
 #include "image/smd_reader.h"
@@ -15,12 +16,6 @@
 
 namespace image {
 namespace {
-
-// The names a download looks up (the download engine keeps its own table; the image
-// layer sits below it). DPP is never written.
-constexpr std::array<const char*, 16> kWrittenNames = {
-    "SBL1",      "SBL2", "SBL3",   "DBI",  "TZ",     "TZAPPS", "RPM", "UEFI",
-    "WINSECAPP", "PLAT", "EFIESP", "MMOS", "MainOS", "Data",   "GPT", "CrashDump"};
 
 struct Span {
   uint64_t begin = 0;  // first sector
@@ -112,7 +107,8 @@ std::vector<LayoutProblem> CheckImageLayout(const uint8_t* region, size_t region
   const auto table = DecodePartitionTable(region, regionSize);
   std::vector<Span> spans;
   std::array<bool, PARTITION_SLOT_COUNT> checked{};
-  for (const char* name : kWrittenNames) {
+  for (const char* name : PARTITION_NAMES) {
+    if (std::string_view(name) == "DPP") continue;  // never written
     for (size_t slot = 0; slot < table.size(); ++slot) {
       if (table[slot].name != name) continue;
       checked[slot] = true;

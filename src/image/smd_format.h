@@ -2,6 +2,7 @@
 // slots, discrete maps and the CSC package, decoded explicitly from little-endian bytes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,6 +12,12 @@
 namespace image {
 
 enum class ImageKind : uint8_t { Os = 0xF0, Csc = 0xF1 };
+
+// The partitions a download looks up by name, in the order of the download engine's
+// partition indexes. DPP is looked up but never written.
+inline constexpr std::array<const char*, 17> PARTITION_NAMES = {
+    "SBL1", "SBL2",   "SBL3", "DBI",    "TZ",   "TZAPPS", "RPM", "UEFI",     "WINSECAPP",
+    "PLAT", "EFIESP", "MMOS", "MainOS", "Data", "GPT",    "DPP", "CrashDump"};
 
 inline constexpr const char* MAGIC_OS_PRODUCT = "KX4_EMMC_MainOS";
 inline constexpr const char* MAGIC_OS_FACTORY = "FAC_EMMC_MainOS";

@@ -13,10 +13,8 @@
 
 namespace protocol {
 
-inline constexpr int PARTITION_COUNT = 17;
-inline constexpr std::array<const char*, PARTITION_COUNT> PartitionNames = {
-    "SBL1", "SBL2",   "SBL3", "DBI",    "TZ",   "TZAPPS", "RPM", "UEFI",     "WINSECAPP",
-    "PLAT", "EFIESP", "MMOS", "MainOS", "Data", "GPT",    "DPP", "CrashDump"};
+inline constexpr int PARTITION_COUNT = static_cast<int>(image::PARTITION_NAMES.size());
+inline constexpr const auto& PartitionNames = image::PARTITION_NAMES;
 
 enum PartitionIndex : int {
   PART_SBL1 = 0,

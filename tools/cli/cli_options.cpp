@@ -5,9 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 
-#ifndef OSTREVANE_VERSION
-#define OSTREVANE_VERSION "0.0.0"
-#endif
+#include "ostrevane_version.h"
 
 namespace cli {
 

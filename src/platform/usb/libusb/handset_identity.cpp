@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/text/ascii.h"
+
 namespace platform::usb {
 
 const std::vector<HandsetIdentity>& HandsetIdentities() {
@@ -17,9 +19,7 @@ const std::vector<HandsetIdentity>& HandsetIdentities() {
 }
 
 const HandsetIdentity* IdentityOfClass(const std::string& interfaceClass) {
-  std::string lower = interfaceClass;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string lower = LowerAscii(interfaceClass);
   for (const auto& id : HandsetIdentities())
     if (lower == id.interfaceClass) return &id;
   return nullptr;
@@ -46,10 +46,7 @@ std::string BroadcastPath(const HandsetIdentity& identity, const UsbLocation& lo
 }
 
 std::string ReportedPath(const HandsetIdentity& identity, const UsbLocation& location) {
-  std::string path = BroadcastPath(identity, location);
-  std::transform(path.begin(), path.end(), path.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return path;
+  return LowerAscii(BroadcastPath(identity, location));
 }
 
 std::string InstanceId(const HandsetIdentity& identity, const UsbLocation& location) {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <chrono>
 
+#include "platform/text/ascii.h"
 #include "platform/usb/libusb/libusb_errors.h"
 
 namespace platform::usb {
@@ -15,12 +16,6 @@ thread_local uint32_t t_lastError = kErrorSuccess;
 
 constexpr uint8_t kVendorSpecificClass = 0xFF;
 constexpr int kStringBytes = 256;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 struct ConfigFree {
   void operator()(libusb_config_descriptor* c) const { libusb_free_config_descriptor(c); }
@@ -254,7 +249,7 @@ void LibusbHost::DestroyDeviceInfoList(Handle set) {
 }
 
 Handle LibusbHost::OpenInterface(const std::string& path) {
-  const std::string wanted = Lower(path);
+  const std::string wanted = LowerAscii(path);
   for (const Element& e : ListDevices(nullptr)) {
     if (e.path != wanted) continue;
     auto open = std::make_shared<Open>();

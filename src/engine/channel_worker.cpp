@@ -38,8 +38,8 @@ constexpr FailureText kFactoryFail{
     "[Channel %d] Cannot download factory binary on a product device !!", true};
 constexpr FailureText kCscFail{"[Channel %d] CSC Download Fail!!",
                                "[Channel %d] CSC Download Fail!!", false};
-// The checksum record the handset refused or never received: the image must not be
-// taken as verified, and the bar says so like any other failure.
+// The CheckSum file the handset would not select: the image must not be taken as
+// verified, and the bar says so like any other failure.
 constexpr FailureText kChecksumFail{"[Channel %d] SetChecksumResultPass Fail !!",
                                     "[Channel %d] SetChecksumResultPass Fail !!", true};
 constexpr FailureText kWriteProtectionFail{"[Channel %d] This device Write Protection Enable !!",

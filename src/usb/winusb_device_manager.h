@@ -64,7 +64,6 @@ class CWinUSBDeviceManager {
 
  private:
   void Identify(CWinUSBFlashDevice& device);
-  int32_t OpenFromSet(platform::usb::Handle set, const std::string& path, int32_t channel);
 
   platform::usb::UsbHost& host_;
   std::recursive_mutex lock_;

@@ -75,13 +75,6 @@ std::vector<ChannelRecord> RecordKeeper::Ended() const {
   return out;
 }
 
-int RecordKeeper::Started() const {
-  std::lock_guard lock(mutex_);
-  int n = 0;
-  for (const Slot& slot : slots_) n += slot.started ? 1 : 0;
-  return n;
-}
-
 bool RecordKeeper::WriteFailed() const {
   std::lock_guard lock(mutex_);
   return writeFailed_;

@@ -32,7 +32,6 @@ class RecordKeeper final : public engine::ChannelObserver {
 
   // The records of the channels that ended, in channel order.
   std::vector<ChannelRecord> Ended() const;
-  int Started() const;
   // A record that could not be written to the results file.
   bool WriteFailed() const;
 

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <system_error>
 
 #include "image/read_ahead.h"
 
@@ -111,8 +113,16 @@ DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<b
     result.outcome = DigestOutcome::kReadError;
     return result;
   }
-  // Leaving this scope stops and joins the reader, so the file is untouched after Run.
-  ReadAheadStream stream(f, total);
+  // Leaving this scope stops and joins the reader, so the file is untouched after Run. A
+  // reader that cannot be started is a file that cannot be read, not the end of the process.
+  std::optional<ReadAheadStream> reader;
+  try {
+    reader.emplace(f, total);
+  } catch (const std::system_error&) {
+    result.outcome = DigestOutcome::kReadError;
+    return result;
+  }
+  ReadAheadStream& stream = *reader;
   result.outcome = DigestOutcome::kComplete;
   while (remaining > 0) {
     if (stop.load(std::memory_order_relaxed)) {

@@ -41,11 +41,11 @@ std::vector<uint8_t> RawRequest(uint32_t command, uint8_t tag, uint32_t param1, 
   return r;
 }
 
-VirtualStation::VirtualStation(handset::HandsetConfig config, int32_t channel)
+VirtualStation::VirtualStation(handset::HandsetConfig config, int32_t channel, bool openNow)
     : bus(FastClock()),
       handset(std::make_shared<handset::VirtualHandset>(std::move(config), FastClock())) {
   bus.Plug(handset);
-  device = Open(channel);
+  if (openNow) device = Open(channel);
 }
 
 std::shared_ptr<usb::CWinUSBFlashDevice> VirtualStation::Open(int32_t channel) {
@@ -63,7 +63,8 @@ std::optional<std::string> VirtualStation::Ask(const std::vector<uint8_t>& reque
   return std::string(wire::StatusText(rx.data()));
 }
 
-CapturedStation::CapturedStation(handset::HandsetConfig config) : station(std::move(config)) {
+CapturedStation::CapturedStation(handset::HandsetConfig config)
+    : station(std::move(config), 0, /*openNow=*/false) {
   station.device = OpenFlashDevice(capture, static_cast<int32_t>(station.handset->config().kind),
                                    station.handset->InterfacePath(), 0);
 }

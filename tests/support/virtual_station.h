@@ -33,7 +33,9 @@ std::vector<uint8_t> RawRequest(uint32_t command, uint8_t tag = 0xF1, uint32_t p
 
 class VirtualStation {
  public:
-  explicit VirtualStation(handset::HandsetConfig config = {}, int32_t channel = 0);
+  // `openNow` false leaves `device` null until the caller opens it (through a wrapper).
+  explicit VirtualStation(handset::HandsetConfig config = {}, int32_t channel = 0,
+                          bool openNow = true);
 
   // Opens the plugged handset (again); null when the open fails.
   std::shared_ptr<usb::CWinUSBFlashDevice> Open(int32_t channel = 0);

@@ -1,10 +1,10 @@
 // The confirmation dialog through real opens: each row of its failure table with what
 // the bar shows, m_bAbort and whether it waited for "Close Dialog"; Escape in the
 // middle of the hash; the empty path and files too short to hash.
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
+#include <future>
+#include <utility>
 
 #include "image_open_fixture.h"
 
@@ -130,29 +130,17 @@ TEST_F(ConfirmDialog, EscapeDuringTheHashStopsTheWorkerAndRefusesTheOpen) {
 }
 
 // The fast clock, except that the worker's first wait lasts until the test ends it.
-class HeldFirstWait final : public platform::Clock {
- public:
+struct HeldFirstWait final : platform::Clock {
   uint32_t TickCount() override { return testsupport::FastClock().TickCount(); }
   void Sleep(uint32_t milliseconds) override {
-    if (milliseconds != 200) return testsupport::FastClock().Sleep(milliseconds);
-    std::unique_lock lock(mutex_);
-    released_.wait(lock, [this] { return free_; });
+    if (milliseconds == 200) return released.wait();
+    testsupport::FastClock().Sleep(milliseconds);
   }
   std::chrono::nanoseconds RealDuration(uint32_t milliseconds) override {
     return testsupport::FastClock().RealDuration(milliseconds);
   }
-  void Release() {
-    {
-      std::lock_guard lock(mutex_);
-      free_ = true;
-    }
-    released_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool free_ = false;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
 };
 
 // Escape before the worker's first step: it asks the owner nothing and shows nothing,
@@ -164,9 +152,10 @@ TEST_F(ConfirmDialog, EscapeDuringTheFirstWaitLeavesTheOwnerAlone) {
   for (const auto& [kind, path] : cases) {
     SCOPED_TRACE(path);
     HeldFirstWait clock;
-    window->SetDialogScript([&clock](ui::HeadlessWindow& d) {
+    window->SetDialogScript([&clock, escaped = false](ui::HeadlessWindow& d) mutable {
+      if (std::exchange(escaped, true)) return;
       d.PressEscape();
-      clock.Release();
+      clock.release.set_value();
     });
     int abort = -1;
     std::string text = "?";

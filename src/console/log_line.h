@@ -9,8 +9,9 @@
 namespace console {
 
 inline constexpr size_t kLogLineUnits = 511;
-// The window's log keeps its last lines only, the oldest going first: a factory day of
-// hundreds of runs would otherwise grow it without bound.
+// The window's log keeps its last lines only (between nine tenths of this and this
+// many), the oldest going first: a factory day of hundreds of runs would otherwise grow
+// it without bound.
 inline constexpr size_t kLogLineLimit = 10000;
 
 std::string FormatLogLine(const char* format, va_list args);

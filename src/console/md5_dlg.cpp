@@ -1,6 +1,6 @@
 // The confirmation worker and the dialog's life: the worker is the only one that
-// reads the file; Escape stops it between two reads and waits for it, so nothing it
-// holds outlives the dialog.
+// reads the file; Escape stops it before its next step (or read) and waits for it, so
+// nothing it holds outlives the dialog.
 #include "console/md5_dlg.h"
 
 #include <mutex>
@@ -82,6 +82,8 @@ void CMD5Dlg::OnPaintControl(int controlId, ui::Painter& painter, const ui::Rect
 }
 
 void CMD5Dlg::OnCancel() {
+  // The worker stops at its next step from here on, not only once the dialog has gone.
+  m_stop = true;
   m_window->EndDialog(ui::IDCANCEL);
 }
 
@@ -92,7 +94,7 @@ void CMD5Dlg::OnDestroy() {
 void CMD5Dlg::DestroyWindow() {
   if (!m_pThread.joinable()) return;
   if (!m_workerDone) {
-    // Escape during the hash: the worker stops before its next read. It may be waiting
+    // Escape while the worker runs: it stops before its next step. It may be waiting
     // for this thread (a position, a box of the owner), so requests are served until
     // it has ended; m_bAbort stays 1.
     m_stop = true;
@@ -134,7 +136,10 @@ void CMD5Dlg::ConfirmMd5Thread() {
     ~Done() { flag = true; }
   } done{m_workerDone};
 
+  // The stop is looked at before every step: once the dialog is going, the worker
+  // neither opens the file nor asks the owner anything, and shows nothing.
   m_clock.Sleep(200);
+  if (Stopped()) return;
   if (m_strImagePath.empty()) {
     m_bAbort = 0;
     m_clock.Sleep(500);
@@ -146,6 +151,7 @@ void CMD5Dlg::ConfirmMd5Thread() {
     return;
   }
   m_fileOpen = true;
+  if (Stopped()) return;
   const auto& header = m_file.Header();
   COstrevaneDlg& owner = *m_pOwner;
 
@@ -166,18 +172,21 @@ void CMD5Dlg::ConfirmMd5Thread() {
         modelKnown = image::CheckCscModel(owner.Image, header.data() + image::HDR_MODEL, held);
     }
     if (!osLoaded) {
+      if (Stopped()) return;
       owner.GetWindow().MessageBox("Please Open KX4 Unified SMD binary first!!", " Error!!!",
                                    /*owned=*/false);
       CloseDialog();
       return;
     }
   }
+  if (Stopped()) return;
   held.ShowOn(owner);
   if (!modelKnown) {
     CloseDialog();
     return;
   }
 
+  if (Stopped()) return;
   const std::optional<image::ImageKind> magicKind =
       image::KindOfMagic(platform::FixedText(header.data(), 16));
   if (!magicKind || *magicKind != m_nImageKind) {
@@ -187,6 +196,7 @@ void CMD5Dlg::ConfirmMd5Thread() {
     return;
   }
 
+  if (Stopped()) return;
   const image::DigestResult result = m_file.Run(
       [this](int percent) {
         m_lastPercent = percent;

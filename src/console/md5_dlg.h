@@ -72,7 +72,7 @@ class CMD5Dlg final : public ui::WindowEvents {
   void SetPosition(int percent);
   void CloseFile();
   bool Stopped() const { return m_stop.load(); }
-  // Stops a worker that is still hashing and waits for it; the window keeps serving
+  // Stops a worker that is still running and waits for it; the window keeps serving
   // meanwhile, since the worker may be waiting for it.
   void DestroyWindow();
 

@@ -162,8 +162,12 @@ void COstrevaneDlg::OnSysCommand(uint32_t id) {
   });
 }
 
+void COstrevaneDlg::OnEscape() {
+  if (!RunInProgress) OnCancel();
+}
+
 void COstrevaneDlg::OnCancel() {
-  // Escape again, the close box or a second signal while a close waits: nothing new.
+  // Escape or the close box again, or a second signal, while a close waits: nothing new.
   if (m_closeRequested.exchange(true)) return;
   if (hooks.saveSettings) hooks.saveSettings();
   // The window, the image and the channel buffers must outlive a run in progress and

@@ -147,6 +147,9 @@ class COstrevaneDlg : public ui::WindowEvents, public image::OperatorMessages {
   void OnPaintControl(int controlId, ui::Painter& painter, const ui::Rect& client) override;
   void OnCtlColor(int controlId, ui::CtlColorQuery& query) override;
   void OnCancel() override;
+  // During a run the dialog keys do not act: a brushed key must not close the window
+  // once the run ends. Otherwise as the close box.
+  void OnEscape() override;
   void OnDestroy() override;
   void OnSysCommand(uint32_t id) override;
 

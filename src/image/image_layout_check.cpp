@@ -98,6 +98,7 @@ void CheckOverlaps(std::vector<Span> spans, std::vector<LayoutProblem>& problems
 }  // namespace
 
 std::string LayoutProblem::Text() const {
+  if (partition.empty()) return what;
   return (partition == "CSC package" ? partition : "Partition " + partition) + ": " + what;
 }
 
@@ -142,7 +143,7 @@ std::vector<LayoutProblem> CheckImageFile(const std::string& path) {
   const uint64_t size = std::filesystem::file_size(path, ec);
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   const auto region = ReadHeaderRegion(path);
-  if (ec || !file || !region) return {{path, "the file cannot be read"}};
+  if (ec || !file || !region) return {{"", TEXT_IMAGE_FILE_UNREADABLE}};
   const auto kind = KindOfMagic(platform::FixedText(region->data() + HDR_MAGIC, 16));
   if (kind == ImageKind::Csc) return CheckCscPackageBounds(region->data(), region->size(), size);
   ImageReader read = [&](uint64_t offset, uint8_t* out, size_t count) {

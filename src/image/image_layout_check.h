@@ -11,11 +11,15 @@
 namespace image {
 
 struct LayoutProblem {
-  std::string partition;  // the entry's name, or "CSC package"
+  std::string partition;  // the entry's name, "CSC package", or empty for the whole file
   std::string what;       // what is wrong, in the operator's words
-  // "Partition <name>: <what>", as the refusal's message box shows it.
+  // "Partition <name>: <what>" (just <what> for the whole file), as the refusal's
+  // message box shows it.
   std::string Text() const;
 };
+
+// The whole file's problem when it cannot be read at all.
+inline constexpr const char* TEXT_IMAGE_FILE_UNREADABLE = "The image file cannot be read";
 
 // Reads `count` bytes at `offset` of the image file; false when they are not all there.
 using ImageReader = std::function<bool(uint64_t offset, uint8_t* out, size_t count)>;
@@ -34,7 +38,8 @@ using ImageReader = std::function<bool(uint64_t offset, uint8_t* out, size_t cou
                                                                uint64_t fileSize);
 
 // Both checks on a file: the layout for an OS image, the package bound for a CSC image
-// (by its magic). A file that cannot be read gives one problem naming it.
+// (by its magic). A file that cannot be read (an empty path, a file gone since its
+// digest) gives one whole-file problem.
 [[nodiscard]] std::vector<LayoutProblem> CheckImageFile(const std::string& path);
 
 }  // namespace image

@@ -25,18 +25,31 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// A day of runs: the log keeps its last 10,000 lines, the oldest going first, and a
-// text without its own line end still continues the last line.
-TEST_F(MainWindowTest, LogKeepsItsLast10000Lines) {
-  for (int i = 0; i < 10050; ++i) dlg->AppendLog("[Channel %d] line %05d\r\n", i % 10, i);
+// A day of runs: the log keeps between 9,000 and 10,000 of its newest lines, the oldest
+// going first a tenth at a time, and a text without its own line end still continues the
+// last line.
+TEST_F(MainWindowTest, LogKeepsItsNewestLinesWithinItsLimit) {
+  auto line = [](int i) {
+    char text[40];
+    std::snprintf(text, sizeof text, "[Channel %d] line %05d", i % 10, i);
+    return std::string(text);
+  };
+  int appended = 0;
+  // At the limit, just past it, around the next trim, and far past it.
+  for (int until : {10000, 10001, 11001, 11002, 25000}) {
+    SCOPED_TRACE(until);
+    for (; appended < until; ++appended) dlg->AppendLog("%s\r\n", line(appended).c_str());
+    const auto lines = Lines(window->GetText(IDC_LOG));
+    ASSERT_GE(lines.size(), 9000u);
+    ASSERT_LE(lines.size(), 10000u);
+    EXPECT_EQ(lines.front(), line(appended - static_cast<int>(lines.size())));
+    EXPECT_EQ(lines.back(), line(appended - 1));
+  }
   dlg->AppendLog("[Channel 3] CSC Download Fail!!");
   dlg->AppendLog("[Channel 3] Binary Download complete!!\r\n");
   const std::string log = window->GetText(IDC_LOG);
-  const auto lines = Lines(log);
-  ASSERT_EQ(lines.size(), 10000u);
-  EXPECT_EQ(lines.front(), "[Channel 1] line 00051");
-  EXPECT_EQ(lines[lines.size() - 2], "[Channel 9] line 10049");
-  EXPECT_EQ(lines.back(), "[Channel 3] CSC Download Fail!![Channel 3] Binary Download complete!!");
+  EXPECT_EQ(Lines(log).back(),
+            "[Channel 3] CSC Download Fail!![Channel 3] Binary Download complete!!");
   EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
 }
 

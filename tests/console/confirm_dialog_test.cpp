@@ -3,6 +3,8 @@
 // middle of the hash; the empty path and files too short to hash.
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <utility>
 
 #include "image_open_fixture.h"
 
@@ -125,6 +127,52 @@ TEST_F(ConfirmDialog, EscapeDuringTheHashStopsTheWorkerAndRefusesTheOpen) {
   EXPECT_FALSE(Loaded(ImageKind::Os));
   // The next open of the same file is confirmed as usual.
   EXPECT_TRUE(Open(ImageKind::Os, Images().os));
+}
+
+// The fast clock, except that the worker's first wait lasts until the test ends it.
+struct HeldFirstWait final : platform::Clock {
+  uint32_t TickCount() override { return testsupport::FastClock().TickCount(); }
+  void Sleep(uint32_t milliseconds) override {
+    if (milliseconds == 200) return released.wait();
+    testsupport::FastClock().Sleep(milliseconds);
+  }
+  std::chrono::nanoseconds RealDuration(uint32_t milliseconds) override {
+    return testsupport::FastClock().RealDuration(milliseconds);
+  }
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+};
+
+// Escape before the worker's first step: it asks the owner nothing and shows nothing,
+// where each of these would bring up a box after the dialog had gone or set the family.
+TEST_F(ConfirmDialog, EscapeDuringTheFirstWaitLeavesTheOwnerAlone) {
+  const std::string unknown = testsupport::BuildOsImage({.model = "QMR-K999"}, "unknown.kx4");
+  const std::pair<ImageKind, std::string> cases[] = {
+      {ImageKind::Os, unknown}, {ImageKind::Os, Images().os}, {ImageKind::Csc, Images().csc}};
+  for (const auto& [kind, path] : cases) {
+    SCOPED_TRACE(path);
+    HeldFirstWait clock;
+    window->SetDialogScript([&clock, escaped = false](ui::HeadlessWindow& d) mutable {
+      if (std::exchange(escaped, true)) return;
+      d.PressEscape();
+      clock.release.set_value();
+    });
+    int abort = -1;
+    std::string text = "?";
+    window->RunDialog(console::Md5DialogTemplate(), [&](ui::Window& w) {
+      console::CMD5Dlg confirm(clock);
+      confirm.SetImage(path, kind);
+      confirm.m_pOwner = &dlg();
+      confirm.DoModal(w);
+      abort = confirm.m_bAbort;
+      text = confirm.m_progress.Text();
+    });
+    EXPECT_EQ(abort, 1);
+    EXPECT_EQ(text, "");
+    EXPECT_TRUE(Boxes().empty());
+    std::lock_guard lock(dlg().ImageMutex);
+    EXPECT_EQ(dlg().Image.CurrentModelFamily, image::ModelFamily::FamilyUnknown);
+  }
 }
 
 TEST_F(ConfirmDialog, AnEmptyPathIsConfirmedButNotAccepted) {

@@ -172,6 +172,31 @@ TEST_F(ImageOpening, RememberedPathsFollowAcceptedImagesWithinTheirBuffer) {
   EXPECT_EQ(window->FileDialogs().back().startFolder, FolderOf(Images().os));
 }
 
+// 255 units and the terminator fill the buffer; a longer path leaves it, and the unit
+// after it, as they were.
+TEST(RememberedPath, HoldsAtMost255UnitsAndItsTerminator) {
+  const std::pair<size_t, bool> cases[] = {{254, true}, {255, true}, {256, false}, {257, false}};
+  for (const auto& [units, fits] : cases) {
+    SCOPED_TRACE(units);
+    struct {
+      console::RememberedPath buffer;
+      char16_t after;  // shows a write past the buffer's end
+    } held{};
+    static_assert(sizeof held == sizeof(char16_t) * (console::kRememberedPathUnits + 1));
+    held.buffer.fill(u'p');
+    held.after = u'G';
+    EXPECT_EQ(console::RememberPath(held.buffer, std::string(units, 'a')), fits);
+    EXPECT_EQ(held.after, u'G');
+    console::RememberedPath expected;
+    expected.fill(u'p');
+    if (fits) {
+      std::fill_n(expected.begin(), units, u'a');
+      expected[units] = 0;
+    }
+    EXPECT_EQ(held.buffer, expected);
+  }
+}
+
 TEST_F(ImageOpening, AnImageWhosePartitionsOverlapIsRefusedAfterItsDigestMatches) {
   // The builder refuses such a layout, so a sound image is spoilt afterwards and given
   // the digest of what it now holds: only the layout check can catch it.
@@ -290,6 +315,22 @@ TEST_F(ImageOpening, ClosingSavesTheModeAndTheSixChecks) {
   EXPECT_EQ(registry.ReadDword(Root::kCurrentUser, console::SETTINGS_KEY, "MODE"), 0xD10AD111u);
   for (const char* name : {"CSC", "SBL", "RPM", "UEFI", "ACPI", "MainOS"})
     EXPECT_EQ(RegistryValue(registry, name), (std::vector<uint8_t>{1, 0, 0, 0})) << name;
+}
+
+// One box checked at a time: two value names that took each other's box would both show it.
+TEST_F(ImageOpening, EachCheckBoxIsSavedUnderItsOwnName) {
+  using console::GroupCheckId;
+  const std::pair<int, const char*> boxes[] = {
+      {console::IDC_CSC_CHECK, "CSC"}, {GroupCheckId(0), "SBL"},  {GroupCheckId(1), "RPM"},
+      {GroupCheckId(2), "UEFI"},       {GroupCheckId(3), "ACPI"}, {GroupCheckId(4), "MainOS"}};
+  for (const auto& [checked, checkedName] : boxes) {
+    SCOPED_TRACE(checkedName);
+    for (const auto& [id, name] : boxes) window->SetCheck(id, id == checked ? 1 : 0);
+    console::SaveSettings(dlg(), registry);
+    for (const auto& [id, name] : boxes)
+      EXPECT_EQ(RegistryValue(registry, name), (std::vector<uint8_t>{id == checked, 0, 0, 0}))
+          << name;
+  }
 }
 
 TEST_F(ImageOpening, ClosingBeforeAnyImageSavesSixZeros) {

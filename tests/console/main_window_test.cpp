@@ -70,8 +70,16 @@ TEST_F(MainWindowTest, ClicksAndDropsReachTheHooks) {
 TEST_F(MainWindowTest, ClosingSavesTwiceAndWaitsForARunToEnd) {
   int saves = 0;
   dlg->hooks.saveSettings = [&] { ++saves; };
+  // Escape during a run does not act, then or once the run has ended.
   dlg->RunInProgress = true;
   window->PressEscape();
+  dlg->RunEnded();
+  EXPECT_EQ(saves, 0);
+  EXPECT_FALSE(dlg->CloseRequested());
+  EXPECT_FALSE(window->Ended());
+  // The close box does: the close waits for the run.
+  dlg->RunInProgress = true;
+  window->PressCloseBox();
   EXPECT_EQ(saves, 1);
   EXPECT_FALSE(window->Ended());  // the run still uses the window's state
   dlg->RunEnded();

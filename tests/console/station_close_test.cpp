@@ -194,7 +194,7 @@ TEST_F(CloseDuringAutomaticRun, TheRunFinishesAndThenTheWindowCloses) {
 // From the Start button: the window's thread is inside the run when the close comes.
 class CloseDuringStartedRun : public StationTest {};
 
-TEST_F(CloseDuringStartedRun, EscapeWaitsForTheRunAndASecondOneChangesNothing) {
+TEST_F(CloseDuringStartedRun, TheCloseBoxWaitsForTheRunAndASecondOneChangesNothing) {
   handset::HandsetConfig c = Config(0);
   c.partitions = testsupport::GptOfImage(Images().os);
   Plug(c);
@@ -210,8 +210,8 @@ TEST_F(CloseDuringStartedRun, EscapeWaitsForTheRunAndASecondOneChangesNothing) {
   std::thread closer([&] {
     while (dlg().Run.ChannelRunning[0] == 0) std::this_thread::sleep_for(1ms);
     dlg().Post([&] {
-      window->PressEscape();
-      window->PressEscape();
+      window->PressCloseBox();
+      window->PressCloseBox();
       savesWhileRunning = saves;
       // Still the run's: nothing of the window has gone.
       EXPECT_FALSE(window->Ended());

@@ -88,6 +88,23 @@ void Prefill(handset::VirtualHandset& h, const std::string& imagePath, const std
   ASSERT_TRUE(h.emmc().Write(e.startSector, junk.data(), junk.size()));
 }
 
+// The OS area's erase runs from MainOS's first sector to Data's last, both included.
+TEST(ChannelDownload, TheOsAreaEraseEndsWithTheLastSectorOfData) {
+  const Images& img = ProductImages();
+  ChannelRig rig(HandsetFor(img.os), 0);
+  rig.LoadImages(img.os, img.csc);
+  ASSERT_EQ(rig.Run(), 1) << rig.Log();
+  const auto region = ReadHeaderRegion(img.os);
+  const auto mainOs = EntryNamed(region, "MainOS");
+  const auto data = EntryNamed(region, "Data");
+  std::vector<handset::RequestRecord> erases;
+  for (const auto& r : rig.handset().Requests())
+    if (r.command == protocol::CMD_ERASE_RANGE) erases.push_back(r);
+  ASSERT_EQ(erases.size(), 1u);
+  EXPECT_EQ(erases[0].param1, mainOs.startSector);
+  EXPECT_EQ(erases[0].param2, data.startSector + data.sectorCount - mainOs.startSector);
+}
+
 TEST(ChannelDownload, FactoryModeWritesOnlyTheCheckedGroupsAndTheSalesCode) {
   OsImageSpec spec;
   spec.magic = "FAC_EMMC_MainOS";

@@ -155,6 +155,19 @@ TEST(ImageLayoutCheck, EachProblemNamesItsPartition) {
   }
 }
 
+// A part may begin at the sector right after another's last one.
+TEST(ImageLayoutCheck, PartsThatTouchDoNotOverlap) {
+  // GPT holds sectors 0..33; SBL1 is moved to start at, before or after its end.
+  const std::pair<uint32_t, const char*> cases[] = {
+      {34, ""}, {33, "Partition SBL1: its sectors 0x21..0x82 overlap those of GPT\n"}, {35, ""}};
+  for (const auto& [start, expected] : cases) {
+    SCOPED_TRACE(start);
+    ImageBytes im = Sound();
+    platform::PutLe32(Entry(im.bytes, 1) + image::PE_START_SECTOR, start);
+    EXPECT_EQ(Texts(im.Check()), expected);
+  }
+}
+
 TEST(ImageLayoutCheck, CscPackageMustLieInsideItsFile) {
   auto region = Region("KX4_EMMC_CSC", "QMR-K220_SIGN");
   SetWord(region, image::HDR_CSC_PACKAGE_OFFSET, kData);
@@ -185,7 +198,9 @@ TEST(ImageLayoutCheck, SampleImagesPassAndACutFileDoesNot) {
     std::filesystem::resize_file(out, std::filesystem::file_size(out) - 1);
     EXPECT_EQ(image::CheckImageFile(out).size(), 1u);
   }
-  EXPECT_EQ(image::CheckImageFile(dir + "/missing").size(), 1u);
+  // A file that is not there names no partition: the whole file is meant.
+  for (const std::string& path : {std::string(), dir + "/missing"})
+    EXPECT_EQ(Texts(image::CheckImageFile(path)), "The image file cannot be read\n") << path;
 }
 
 }  // namespace

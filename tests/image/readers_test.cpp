@@ -113,6 +113,21 @@ TEST(CscPackageReader, WalksRecordsAndSaysWhyItStopped) {
   EXPECT_FALSE(image::DecodeCscPackage(p.data(), 63).headerValid);
 }
 
+TEST(CscPackageReader, SevenItemsAreTheMostARecordHolds) {
+  const std::pair<uint32_t, image::CscRecordVerdict> cases[] = {
+      {7, image::CscRecordVerdict::kGood}, {8, image::CscRecordVerdict::kTooManyItems}};
+  for (const auto& [count, verdict] : cases) {
+    SCOPED_TRACE(count);
+    auto p = imagetest::Package({{"XEU", {1, 2, 3, 4, 5, 6, 7}}});
+    platform::PutLe32(p.data() + 64 + image::CSC_RECORD_ITEM_COUNT, count);
+    image::CscRecord record;
+    EXPECT_EQ(image::DecodeCscRecord(p.data() + 64, p.size() - 64, &record), verdict);
+    if (verdict == image::CscRecordVerdict::kGood) {
+      EXPECT_EQ(record.dataBytes, 28u);
+    }
+  }
+}
+
 TEST(CscPackageReader, HugeCountsAndLengthsStayInsideTheBuffer) {
   auto p = imagetest::Package({{"XEU", {}}}, 0xFFFFFFFFu);
   auto r = image::DecodeCscPackage(p.data(), p.size());

@@ -23,8 +23,8 @@ struct ControlState {
   int rangeLow = 0;  // progress bar
   int rangeHigh = 100;
   int position = 0;
-  // Multi-line edit: at most this many line breaks are kept, the oldest lines go first
-  // (0 = no limit); `lineBreaks` counts those in `text`.
+  // Multi-line edit: at most this many line breaks are kept; past it the oldest tenth
+  // goes at once (0 = no limit). `lineBreaks` counts those in `text`.
   size_t lineLimit = 0;
   size_t lineBreaks = 0;
 };

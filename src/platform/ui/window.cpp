@@ -71,14 +71,17 @@ std::string Window::GetText(int id) {
 
 namespace {
 
-// Drops the oldest lines until at most `lineLimit` line breaks are left.
+// Past `lineLimit` line breaks, drops the oldest lines down to nine tenths of the
+// limit at once: moving the whole text up for every appended line would cost a copy of
+// the text per line, while this costs one per tenth of the limit.
 void TrimToLineLimit(ControlState& c) {
   if (c.lineLimit == 0 || c.lineBreaks <= c.lineLimit) return;
-  size_t drop = c.lineBreaks - c.lineLimit;
+  const size_t keep = c.lineLimit - std::max<size_t>(c.lineLimit / 10, 1);
+  size_t drop = c.lineBreaks - keep;
   size_t cut = 0;
   for (; drop > 0; --drop) cut = c.text.find('\n', cut) + 1;
   c.text.erase(0, cut);
-  c.lineBreaks = c.lineLimit;
+  c.lineBreaks = keep;
 }
 
 }  // namespace

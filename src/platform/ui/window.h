@@ -78,8 +78,9 @@ class Window {
   // Puts the caret at the end of a multi-line edit, inserts the text there in one step
   // and scrolls so that the end shows.
   void AppendToEdit(int id, const std::string& text);
-  // Keeps a multi-line edit to its last `lines` lines (its last `lines` line breaks and
-  // whatever follows the last one), dropping the oldest.
+  // Keeps a multi-line edit to at most its last `lines` lines (line breaks, and whatever
+  // follows the last one): past the limit the oldest lines go down to nine tenths of it
+  // at once, so an append costs the same however long the text.
   void SetEditLineLimit(int id, size_t lines);
 
   // Asks for the control to be drawn again: at once on the window's thread, otherwise

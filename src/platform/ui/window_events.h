@@ -47,8 +47,10 @@ class WindowEvents {
   virtual void OnCtlColor(int /*controlId*/, CtlColorQuery& /*query*/) {}
   // An item of the window's menu was chosen (its command id).
   virtual void OnSysCommand(uint32_t /*id*/) {}
-  // Escape or the close box.
+  // The close box (and the window menu's Close).
   virtual void OnCancel() {}
+  // The Escape key: for most dialogs the same as the close box.
+  virtual void OnEscape() { OnCancel(); }
   // The modal loop has ended; the controls still exist.
   virtual void OnDestroy() {}
 };

@@ -146,6 +146,10 @@ void HeadlessWindow::DropFiles(const std::vector<std::string>& paths) {
 }
 
 void HeadlessWindow::PressEscape() {
+  if (Events()) Events()->OnEscape();
+}
+
+void HeadlessWindow::PressCloseBox() {
   if (Events()) Events()->OnCancel();
 }
 

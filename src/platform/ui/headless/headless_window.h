@@ -67,6 +67,7 @@ class HeadlessWindow final : public Window {
   void SelectComboItem(int id, int index);
   void DropFiles(const std::vector<std::string>& paths);
   void PressEscape();
+  void PressCloseBox();
   // A right click: what the window's menu shows there (nothing on an edit or a combo
   // box, which have menus of their own), and the operator's choice from it.
   std::vector<MenuItem> RightButtonDown(int id);

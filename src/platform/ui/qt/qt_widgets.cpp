@@ -40,8 +40,9 @@ DialogWidget::DialogWidget(QtWindow& owner, bool acceptFiles, QWidget* parent)
   setAcceptDrops(acceptFiles);
 }
 
+// QDialog rejects on the Escape key.
 void DialogWidget::reject() {
-  owner_.CancelFromOperator();
+  owner_.EscapeFromOperator();
 }
 
 void DialogWidget::closeEvent(QCloseEvent* event) {

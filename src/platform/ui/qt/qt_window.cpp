@@ -252,6 +252,13 @@ void QtWindow::CancelFromOperator() {
     EndDialog(IDCANCEL);
 }
 
+void QtWindow::EscapeFromOperator() {
+  if (Events())
+    Events()->OnEscape();
+  else
+    EndDialog(IDCANCEL);
+}
+
 void QtWindow::ButtonClicked(int id) {
   if (Events()) Events()->OnCommand(id, Notify::Clicked);
 }

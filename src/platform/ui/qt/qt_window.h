@@ -21,8 +21,9 @@ class QtWindow final : public Window {
   bool SaveImage(const std::string& pngPath) override;
   bool Capture(Bitmap& out) override;
 
-  // Called by the widgets, on the GUI thread.
+  // Called by the widgets, on the GUI thread. The close box and Escape.
   void CancelFromOperator();
+  void EscapeFromOperator();
   void ButtonClicked(int id);
   void ButtonToggled(int id, bool checked);
   void EditTextChanged(int id, const std::string& text);

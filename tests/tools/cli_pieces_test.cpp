@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -11,6 +12,7 @@
 #include "cli/cli_options.h"
 #include "cli/handset_config_json.h"
 #include "cli/live_view.h"
+#include "cli/run_id.h"
 #include "support/test_env.h"
 
 namespace {
@@ -158,19 +160,32 @@ TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
 TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   using namespace std::chrono;
   cli::ChannelRecord r;
-  r.handset = {3,          4,         "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
-               "Engineer", 0x2ECA0000, "1-4"};
+  r.run = {cli::NewRunId(), "line-pc-7"};
+  r.handset = {3,          4,          "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
+               "Engineer", 0x2ECA0000, "1-1.4.2"};
   r.mode = cli::DownloadModeName(0xD10AD131);
   r.salesCode = "BTU";
   r.os = {"a.kx4", "00ff"};
   r.csc = {"b.csc", "ff00"};
   r.start = sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms;
+  const json running = cli::RecordJson(r);
+  EXPECT_EQ(running["result"], "running");
+  EXPECT_FALSE(running.contains("end"));
+  r.ended = true;
   r.end = r.start + 1500ms;
   r.bar = "[Channel 3] This device Write Protection Enable !!";
   r.log = {cli::LogEntry("[Channel 3] Start Download Success !!\r\n"),
            cli::LogEntry("[Channel 3] Start Download Fail \r\n!!")};
   r.passedOver = {"MMOS write failed"};
   const json j = cli::RecordJson(r);
+  // A version 4 UUID: its version nibble and its variant bits.
+  EXPECT_TRUE(std::regex_match(j["runId"].get<std::string>(),
+                               std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-"
+                                          "[0-9a-f]{12}")))
+      << j["runId"];
+  EXPECT_NE(cli::NewRunId(), j["runId"]);
+  EXPECT_EQ(j["station"], "line-pc-7");
+  EXPECT_EQ(j["location"], "1-1.4.2");
   EXPECT_EQ(j["channel"], 3);
   EXPECT_EQ(j["port"], 4);
   EXPECT_EQ(j["securityMode"], "SECURITY_MODE_SECURE");
@@ -185,21 +200,26 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   EXPECT_EQ(j["passedOver"], json({"MMOS write failed"}));
   EXPECT_FALSE(j.contains("verify"));
 
+  // An earlier run's file, cut short in its last line (a power cut): kept, and that line
+  // stays a line of its own.
   const std::string path = testsupport::ScratchDir("cli_record") + "/r.jsonl";
+  std::ofstream(path) << running.dump() << "\n{\"runId\": \"cut";
   cli::ResultsFile file;
   std::string error;
   ASSERT_TRUE(file.Open(path, &error)) << error;
-  ASSERT_TRUE(file.Append(j));
+  ASSERT_TRUE(file.Append(j, /*durable=*/true));
   // Texts from a handset need not be UTF-8: the record is still written, whole.
   r.handset.model = "K220\xff";
-  ASSERT_TRUE(file.Append(cli::RecordJson(r)));
+  ASSERT_TRUE(file.Append(cli::RecordJson(r), /*durable=*/false));
   // Each record is in the file as soon as it is appended, not when the file closes.
   std::ifstream in(path);
-  std::vector<json> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(json::parse(line));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], j);
-  EXPECT_EQ(lines[1]["model"], "K220\xef\xbf\xbd");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(json::parse(lines[0]), running);
+  EXPECT_EQ(lines[1], "{\"runId\": \"cut");
+  EXPECT_EQ(json::parse(lines[2]), j);
+  EXPECT_EQ(json::parse(lines[3])["model"], "K220\xef\xbf\xbd");
 
   cli::ResultsFile nowhere;
   EXPECT_FALSE(nowhere.Open(testsupport::ScratchDir("cli_record") + "/no/r.jsonl", &error));
@@ -224,12 +244,12 @@ TEST(CliView, StatesLeaveOutTheRunningPercentage) {
 
 TEST(CliView, PlainLinesPrintStateChangesAndWholeLogLinesOnly) {
   std::ostringstream out;
-  cli::LiveView view(out, /*terminal=*/false);
+  cli::LiveView view(out, out, /*terminal=*/false);
   view.Log("[Channel 0] This device Write Protection Enable !!");  // no line break yet
-  view.Update({{0, "QMR   Engineer", "MainOS...ing 10%", 10}});
-  view.Update({{0, "QMR   Engineer", "MainOS...ing 55%", 55}});  // same state
+  view.Update({{0, "QMR   Engineer", "MainOS...ing 10%", 10, ""}});
+  view.Update({{0, "QMR   Engineer", "MainOS...ing 55%", 55, ""}});  // same state
   view.Log("[Channel 0] Binary Download complete!!\r\n[Channel 1] Start");
-  view.Update({{0, "QMR   Engineer", " DL Done. [ 3 Sec.]", 300}});
+  view.Update({{0, "QMR   Engineer", " DL Done. [ 3 Sec.]", 300, ""}});
   view.Finish();
   EXPECT_EQ(out.str(),
             "[Channel 0] QMR   Engineer | MainOS...ing\n"
@@ -241,10 +261,10 @@ TEST(CliView, PlainLinesPrintStateChangesAndWholeLogLinesOnly) {
 
 TEST(CliView, ATerminalRedrawsItsLiveLinesUnderTheLog) {
   std::ostringstream out;
-  cli::LiveView view(out, /*terminal=*/true);
-  view.Update({{0, "A", "GPT...ing 50%", 50}, {1, "B", "", 0}});
+  cli::LiveView view(out, out, /*terminal=*/true);
+  view.Update({{0, "A", "GPT...ing 50%", 50, ""}, {1, "B", "", 0, ""}});
   view.Log("line\r\n");
-  view.Update({{0, "A", "GPT...ing 60%", 60}, {1, "B", "", 0}});
+  view.Update({{0, "A", "GPT...ing 60%", 60, ""}, {1, "B", "", 0, ""}});
   view.Finish();
   const std::string erase = "\x1b[1A\x1b[2K";
   const std::string first =
@@ -256,6 +276,28 @@ TEST(CliView, ATerminalRedrawsItsLiveLinesUnderTheLog) {
   // Drawn, erased (both lines) for the log, drawn again below it, left there at the end.
   EXPECT_EQ(out.str(),
             "\r" + first + erase + erase + "\rline\n\r" + second + erase + erase + "\r" + second);
+}
+
+// Handset text is escaped, a live line never takes more than one row (the width is
+// asked at each redraw), and a message box stays above the live lines.
+TEST(CliView, HandsetTextIsEscapedLiveLinesFitTheWidthAndNoticesStay) {
+  std::ostringstream out;
+  std::ostringstream notices;
+  int columns = 40;
+  cli::LiveView view(out, notices, /*terminal=*/true, [&] { return columns; });
+  const std::string hostile = "QMR\x1b[31mRED\x1b[0m\r\nEVIL";
+  view.Update({{0, hostile + "   Engineer", "GPT...ing 50%", 50, "1-1.4"}});
+  view.Notice("[message box \"Fail!!!\"] [Channel 0] " + hostile + "\r\n");
+  columns = 120;
+  view.Update({{0, hostile + "   Engineer", "GPT...ing 50%", 50, "1-1.4"}});
+  view.Log("[Channel 0] Model " + hostile + "\r\n");
+  const std::string erase = "\x1b[1A\x1b[2K";
+  const std::string shown = R"([Channel 0] 1-1.4 QMR\x1B[31mRED\x1B[0m\x0D\x0AEVIL   Engineer)";
+  EXPECT_EQ(out.str(), "\r" + ("[#####.....] " + shown).substr(0, 39) + "\n" + erase + "\r\r" +
+                           "[#####.....] " + shown + " | GPT...ing 50%\n" + erase +
+                           "\r[Channel 0] Model QMR\\x1B[31mRED\\x1B[0m\nEVIL\n");
+  EXPECT_EQ(notices.str(),
+            "[message box \"Fail!!!\"] [Channel 0] QMR\\x1B[31mRED\\x1B[0m\nEVIL\n");
 }
 
 }  // namespace

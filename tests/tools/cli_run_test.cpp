@@ -62,7 +62,8 @@ struct CliOutcome {
   int status = -1;
   std::string out;
   std::string err;
-  std::vector<json> records;
+  std::vector<json> records;  // the channels' last records: how they ended
+  int runningRecords = 0;     // the records written as channels started
 };
 
 // Parses the arguments as the executable does, then runs.
@@ -77,9 +78,16 @@ CliOutcome RunCommandLine(const std::vector<std::string>& args, bool terminal = 
                               : parsed.exitCode;
   run.out = out.str();
   run.err = err.str();
-  if (parsed.options && !parsed.options->resultsPath.empty()) {
+  if (parsed.options && !parsed.options->resultsPath.empty() &&
+      std::filesystem::exists(parsed.options->resultsPath)) {
     std::ifstream in(parsed.options->resultsPath);
-    for (std::string line; std::getline(in, line);) run.records.push_back(json::parse(line));
+    for (std::string line; std::getline(in, line);) {
+      json record = json::parse(line);
+      if (record["result"] == "running")
+        ++run.runningRecords;
+      else
+        run.records.push_back(std::move(record));
+    }
   }
   return run;
 }
@@ -104,6 +112,7 @@ TEST(CliRun, TenHandsetsAreDoneVerifiedAndRecorded) {
                                          dir + "/dump", "AUTO_DLOAD", Images().os, Images().csc});
   ASSERT_EQ(run.status, cli::kExitDone) << run.out << run.err;
   ASSERT_EQ(run.records.size(), 10u);
+  EXPECT_EQ(run.runningRecords, 10);
 
   // The header's digest is the digest of the file itself (its own field taken as zeros).
   std::ifstream osFile(Images().os, std::ios::binary);
@@ -115,6 +124,9 @@ TEST(CliRun, TenHandsetsAreDoneVerifiedAndRecorded) {
     channels.push_back(c);
     SCOPED_TRACE(r.dump());
     EXPECT_EQ(r["result"], "done");
+    EXPECT_EQ(r["runId"], run.records[0]["runId"]);
+    EXPECT_FALSE(r["station"].get<std::string>().empty());
+    EXPECT_TRUE(r.contains("location"));
     EXPECT_EQ(r["port"], c + 1);      // the virtual line's instance parts end in &1..&10
     std::string instanceEnd(1, '&');  // appended: a string sum trips GCC 12's -Wrestrict
     instanceEnd.append(std::to_string(c + 1)).append(1, '#');
@@ -198,12 +210,19 @@ TEST(CliRun, ExitStatusesForRefusalsAndForNoHandset) {
   EXPECT_EQ(run.status, cli::kExitNoHandset) << run.out << run.err;
   EXPECT_NE(run.err.find("no handset was bound"), std::string::npos) << run.err;
 
-  // The CSC path names an OS image: the station refuses it and starts nothing.
-  run = RunCommandLine({"--virtual-handsets", "1", "--results", dir + "/r.jsonl", "AUTO_DLOAD",
-                        Images().os, Images().os});
-  EXPECT_EQ(run.status, cli::kExitRefused) << run.out << run.err;
-  EXPECT_TRUE(run.records.empty());
-  EXPECT_NE(run.err.find("refused the CSC image"), std::string::npos) << run.err;
+  // The CSC path names an OS image: the station refuses it and starts nothing. An earlier
+  // run's results stay byte for byte; a results file that was not there is not left.
+  const std::string earlier = "{\"runId\": \"earlier\", \"result\": \"done\"}\n";
+  WriteFile(dir, "r.jsonl", earlier);
+  for (const std::string& results : {dir + "/r.jsonl", dir + "/new.jsonl"}) {
+    run = RunCommandLine({"--virtual-handsets", "1", "--results", results, "AUTO_DLOAD",
+                          Images().os, Images().os});
+    EXPECT_EQ(run.status, cli::kExitRefused) << run.out << run.err;
+    EXPECT_NE(run.err.find("refused the CSC image"), std::string::npos) << run.err;
+  }
+  std::ifstream kept(dir + "/r.jsonl", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), earlier);
+  EXPECT_FALSE(std::filesystem::exists(dir + "/new.jsonl"));
 
   // Files the run cannot use are refused before anything starts.
   run =
@@ -258,10 +277,31 @@ TEST(CliRun, PlainOutputPrintsOneLinePerStateChangeAndATerminalIsRedrawn) {
     EXPECT_NE(line.find("| DL Done. [ "), std::string::npos) << line;
   EXPECT_GE(stateLines, 2);
 
-  const CliOutcome live = RunCommandLine(args, /*terminal=*/true);
+  // The pipe query's trace lines only with --verbose, and then through the view.
+  EXPECT_EQ(plain.out.find("Endpoint index OUT"), std::string::npos);
+  std::vector<std::string> verbose = args;
+  verbose.insert(verbose.begin(), "--verbose");
+  const CliOutcome live = RunCommandLine(verbose, /*terminal=*/true);
   ASSERT_EQ(live.status, cli::kExitDone) << live.err;
+  EXPECT_NE(live.out.find("Endpoint index OUT : 1 Pipe type: Bulk Pipe ID: 1.\n"),
+            std::string::npos);
   EXPECT_NE(live.out.find("\x1b[1A\x1b[2K"), std::string::npos);
   EXPECT_NE(live.out.find("[##########] [Channel 0]"), std::string::npos) << live.out;
+}
+
+TEST(CliRun, HandsetTextIsShownEscapedAndRecordedExactly) {
+  const std::string dir = testsupport::ScratchDir("cli_hostile");
+  const std::string config =
+      WriteFile(dir, "h.json", R"([{"modelName": "QMR\u001b[31mRED\u001b[0m\r\nEVIL"}])");
+  const CliOutcome run = RunCommandLine({"--handset-config", config, "--results", dir + "/r.jsonl",
+                                         "AUTO_DLOAD", Images().os, Images().csc});
+  ASSERT_EQ(run.records.size(), 1u) << run.out << run.err;
+  EXPECT_EQ(run.records[0]["model"], "QMR\x1b[31mRED\x1b[0m\r\nEVIL");
+  const std::string shown = R"(QMR\x1B[31mRED\x1B[0m\x0D\x0AEVIL)";
+  EXPECT_NE(run.out.find(shown + "   Engineer | "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find(shown.substr(0, 24) + "  "), std::string::npos) << run.out;  // table
+  for (const std::string& text : {run.out, run.err})
+    EXPECT_EQ(text.find_first_of("\x1b\r"), std::string::npos) << text;
 }
 
 TEST(CliRun, RecoverIsClickedBeforeTheAutomaticStartDecides) {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "engine/download_mode.h"
 #include "usb/security_mode.h"
@@ -64,10 +65,19 @@ std::string LogEntry(const std::string& text) {
   return out;
 }
 
+std::string ResultName(const ChannelRecord& r) {
+  if (!r.ended) return "running";
+  if (r.done) return "done";
+  return r.interrupted ? "interrupted" : "failed";
+}
+
 nlohmann::json RecordJson(const ChannelRecord& r) {
   nlohmann::json j = {
+      {"runId", r.run.runId},
+      {"station", r.run.station},
       {"channel", r.handset.channel},
       {"port", r.handset.port},
+      {"location", r.handset.location},
       {"interfacePath", r.handset.interfacePath},
       {"model", r.handset.model},
       {"deviceInfo", r.handset.deviceInfo},
@@ -78,37 +88,46 @@ nlohmann::json RecordJson(const ChannelRecord& r) {
       {"os", {{"path", r.os.path}, {"md5", r.os.md5}}},
       {"csc", {{"path", r.csc.path}, {"md5", r.csc.md5}}},
       {"start", IsoUtc(r.start)},
-      {"end", IsoUtc(r.end)},
-      {"durationMs", r.DurationMs()},
-      {"result", r.done ? "done" : "failed"},
-      {"bar", r.bar},
-      {"passedOver", r.passedOver},
-      {"log", r.log},
+      {"result", ResultName(r)},
   };
+  if (!r.ended) return j;
+  j["end"] = IsoUtc(r.end);
+  j["durationMs"] = r.DurationMs();
+  j["bar"] = r.bar;
+  j["passedOver"] = r.passedOver;
+  j["log"] = r.log;
   if (r.verifyMismatches)
     j["verify"] = {{"ok", r.verifyMismatches->empty()}, {"mismatches", *r.verifyMismatches}};
   return j;
 }
 
 bool ResultsFile::Open(const std::string& path, std::string* error) {
-  // Unbuffered: each record reaches the system in the single write that Append makes.
-  out_.rdbuf()->pubsetbuf(nullptr, 0);
-  out_.open(path, std::ios::binary | std::ios::trunc);
-  if (!out_) {
-    *error = "cannot write the results file " + path;
+  std::string reason;
+  if (!file_.Open(path, &reason)) {
+    *error = "cannot write the results file " + reason;
     return false;
   }
+  path_ = path;
   return true;
 }
 
-bool ResultsFile::Append(const nlohmann::json& record) {
+bool ResultsFile::Append(const nlohmann::json& record, bool durable) {
   // Texts from a handset are not always UTF-8: replace what is not, never throw.
-  const std::string line =
-      record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   std::lock_guard lock(mutex_);
-  out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out_.flush();
-  return static_cast<bool>(out_);
+  // A line an earlier run left unfinished (a power cut) stays a bad line of its own.
+  if (!written_ && file_.EndsMidLine()) line.insert(0, 1, '\n');
+  written_ = true;
+  const bool whole = file_.Append(line);
+  return whole && (!durable || file_.Sync());
+}
+
+void ResultsFile::DiscardIfUnused() {
+  std::lock_guard lock(mutex_);
+  if (written_ || !file_.Created()) return;
+  file_.Close();
+  std::error_code ignored;
+  std::filesystem::remove(path_, ignored);
 }
 
 }  // namespace cli

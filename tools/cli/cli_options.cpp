@@ -15,7 +15,9 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
       "The Ostrevane station without a window: binds the attached handsets, opens both images,\n"
       "writes them onto every handset at once and exits when the run has ended.\n"
       "Exit status: 0 every started channel done, 1 a channel failed, 2 arguments or an image\n"
-      "refused, 3 no handset bound.",
+      "refused, 3 no handset bound, 130 ended by a signal.\n"
+      "A first SIGINT, SIGTERM or SIGHUP starts no further channel and lets the running ones\n"
+      "end; a second one cuts them off at once (their records say \"interrupted\").",
       "ostrevane-cli"};
   app.set_version_flag("--version", std::string("ostrevane-cli ") + OSTREVANE_VERSION,
                        "Print the version and exit");
@@ -49,8 +51,10 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.add_flag("--verify", o.verify,
                "After the run: compare each virtual handset with the images byte for byte");
   app.add_option("--results", o.resultsPath,
-                 "JSON Lines file made anew: one record per started channel, as it ends")
+                 "Append JSON Lines to FILE (- standard output): a record per started channel\n"
+                 "as it starts and again as it ends")
       ->option_text("FILE");
+  app.add_flag("--verbose", o.verbose, "Show the USB layer's trace lines as well");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {

@@ -14,6 +14,7 @@ inline constexpr int kExitDone = 0;       // every started channel ended "done"
 inline constexpr int kExitFailed = 1;     // a channel failed (or its handset did not verify)
 inline constexpr int kExitRefused = 2;    // arguments or an image refused
 inline constexpr int kExitNoHandset = 3;  // no handset was bound
+inline constexpr int kExitInterrupted = 130;  // a stop signal (SIGINT, SIGTERM, SIGHUP) ended the run
 
 struct CliOptions {
   std::string osPath;
@@ -25,7 +26,10 @@ struct CliOptions {
   std::string capturePath;
   std::string dumpDir;
   bool verify = false;
-  std::string resultsPath;
+  std::string resultsPath;  // "-": standard output, and the person's output to standard error
+  bool verbose = false;     // the USB layer's trace lines too
+
+  bool ResultsToStdout() const { return resultsPath == "-"; }
 
   bool VirtualBackend() const { return virtualHandsets > 0 || !handsetConfig.empty(); }
 };

@@ -2,21 +2,27 @@
 // opens the images and runs; the channel lines are refreshed ten times a second.
 #include "cli/cli_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/channel_record.h"
+#include "cli/cut_short_clock.h"
 #include "cli/handset_check.h"
 #include "cli/handset_config_json.h"
 #include "cli/live_view.h"
 #include "cli/record_keeper.h"
+#include "cli/run_id.h"
 #include "cli/station_backend.h"
+#include "cli/trace_route.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
 #include "console/station.h"
@@ -25,10 +31,22 @@
 #include "engine/download_mode.h"
 #include "image/image_digest.h"
 #include "image/md5.h"
+#include "platform/host/host_name.h"
+#include "platform/text/escaped_text.h"
 #include "platform/ui/headless/headless_window.h"
 
 namespace cli {
 namespace {
+
+using platform::EscapedText;
+
+// What the person reads when a stop signal comes, and the bar of a channel cut off.
+constexpr const char* kFirstStopText =
+    "ostrevane-cli: stop signal: no further channel starts and the running ones end as they "
+    "would; a second signal cuts them off now.\n";
+constexpr const char* kSecondStopText =
+    "ostrevane-cli: second stop signal: the running channels are cut off now.\n";
+constexpr const char* kInterruptedBarText = " Interrupted: cut off by a stop signal";
 
 std::string Cell(const std::string& text, size_t width) {
   std::string t = text.size() > width ? text.substr(0, width) : text;
@@ -83,9 +101,10 @@ std::vector<std::string> Judge(const VirtualLine& line, const demo::ImageFile& o
 }
 
 // The box column reads as the channel box did while the handset was bound.
+// Every text a handset gave is shown escaped.
 void PrintTable(std::ostream& out, const std::vector<ChannelRecord>& records, bool verify) {
-  out << "\nChannel  " << Cell("Box", 24) << Cell("Bar", 40) << Cell("Result", 7)
-      << Cell("Duration", 9) << (verify ? "Verify" : "") << "\n";
+  out << "\nChannel  " << Cell("Seat", 12) << Cell("Box", 24) << Cell("Bar", 40)
+      << Cell("Result", 11) << Cell("Duration", 9) << (verify ? "Verify" : "") << "\n";
   for (const ChannelRecord& r : records) {
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.1f s", static_cast<double>(r.DurationMs()) / 1000);
@@ -95,18 +114,30 @@ void PrintTable(std::ostream& out, const std::vector<ChannelRecord>& records, bo
               : r.verifyMismatches->empty()
                   ? "matches the images"
                   : std::to_string(r.verifyMismatches->size()) + " mismatch(es)";
-    out << Cell(std::to_string(r.handset.channel), 7)
-        << Cell(r.handset.model + "   " + r.handset.deviceType, 24) << Cell(Trimmed(r.bar), 40)
-        << Cell(r.done ? "done" : "failed", 7) << Cell(duration, 9) << check << "\n";
+    const std::string seat = r.handset.location.empty() ? "-" : EscapedText(r.handset.location);
+    out << Cell(std::to_string(r.handset.channel), 7) << Cell(seat, 12)
+        << Cell(EscapedText(r.handset.model) + "   " + EscapedText(r.handset.deviceType), 24)
+        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(ResultName(r), 11) << Cell(duration, 9)
+        << check << "\n";
     if (r.verifyMismatches)
       for (const std::string& m : *r.verifyMismatches) out << "         " << m << "\n";
   }
 }
 
+// A second stop signal: every bound handset's transfers fail from now on, as when it is
+// unplugged, so each running worker ends at its next transfer.
+void CutOffChannels(console::Station& station) {
+  for (const auto& device : station.table().Devices()) device->MarkRemoved();
+}
+
 }  // namespace
 
-int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService& threads,
-           std::ostream& out, std::ostream& err, bool terminal) {
+int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadService& threads,
+           std::ostream& standardOut, std::ostream& err, bool terminal,
+           const RunEnvironment& environment) {
+  CutShortClock clock(outerClock);
+  // The records take standard output for themselves when asked to.
+  std::ostream& out = o.ResultsToStdout() ? err : standardOut;
   std::optional<demo::ImageFile> os;
   std::optional<demo::ImageFile> csc;
   std::unique_ptr<StationBackend> backend;
@@ -141,6 +172,18 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
   if (!o.capturePath.empty() && !backend->StartCapture(o.capturePath))
     return Refuse(err, "cannot write the capture file " + o.capturePath);
 
+  LiveView view(out, err, terminal, environment.columns);
+  // The trace lines come from the thread that opens a device; shown by the refresh.
+  std::mutex traceMutex;
+  std::string traces;
+  std::function<void(const std::string&)> traceSink;
+  if (o.verbose)
+    traceSink = [&](const std::string& line) {
+      std::lock_guard lock(traceMutex);
+      traces += line;
+    };
+  TraceRoute usb(backend->Usb(), traceSink);
+
   auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
   ui::HeadlessWindow* window = headless.get();
   // The window keeps only the log's last lines; the tap sees every text as it comes.
@@ -149,12 +192,13 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
     if (id == console::IDC_LOG) newLog += text;
   });
   // No one is there to answer: every box gets OK, the only button the station's boxes have.
-  window->SetMessageBoxAnswerer([&err](const ui::MessageBoxRecord& box) {
-    err << "[message box \"" << box.caption << "\"] " << box.text << std::endl;
+  // Served on this thread, the live view's own.
+  window->SetMessageBoxAnswerer([&view](const ui::MessageBoxRecord& box) {
+    view.Notice("[message box \"" + box.caption + "\"] " + box.text);
     return ui::IDOK;
   });
   console::Station station(std::move(headless),
-                           console::StationServices{backend->Usb(), backend->Notifications(),
+                           console::StationServices{usb, backend->Notifications(),
                                                     backend->Registry(), clock, threads},
                            console::ParseAutoStart({"AUTO_DLOAD", o.osPath, o.cscPath}));
   console::COstrevaneDlg& dlg = station.dlg();
@@ -171,7 +215,8 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
       return Judge(*line, *os, *csc, ExpectationOf(dlg.DownloadMode, family, record.salesCode),
                    record);
     };
-  RecordKeeper keeper(dlg, RefOf(o.osPath), RefOf(o.cscPath),
+  RecordKeeper keeper(dlg, RunIdentity{NewRunId(), platform::HostName()}, RefOf(o.osPath),
+                      RefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
   station.ObserveChannels(&keeper);
   bool recoverRefused = false;
@@ -181,8 +226,12 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
       recoverRefused = dlg.DownloadMode != engine::DOWNLOAD_MODE_RECOVER;
     };
 
-  LiveView view(out, terminal);
   auto refresh = [&] {
+    {
+      std::lock_guard lock(traceMutex);
+      newLog += traces;
+      traces.clear();
+    }
     if (!newLog.empty()) {
       view.Log(newLog);
       newLog.clear();
@@ -191,14 +240,32 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
     for (int c = 0; c < engine::kChannelCount; ++c) {
       const std::string box = window->GetText(console::ChannelBoxId(c));
       if (box == "NONE") continue;  // never bound
-      channels.push_back({c, box, dlg.Bar(c).Text(), dlg.Bar(c).Pos()});
+      channels.push_back({c, box, dlg.Bar(c).Text(), dlg.Bar(c).Pos(), keeper.LocationOf(c)});
     }
     view.Update(channels);
+  };
+
+  // The first stop signal is the window's close during a run; the second cuts it off.
+  int stopsServed = 0;
+  auto serveStops = [&] {
+    const int stops = environment.stopSignals ? environment.stopSignals() : 0;
+    if (stops > 0 && stopsServed == 0) {
+      view.Log(kFirstStopText);
+      dlg.OnCancel();
+    }
+    if (stops > 1 && stopsServed < 2) {
+      view.Log(kSecondStopText);
+      keeper.Interrupt(kInterruptedBarText);
+      clock.CutShort();
+      CutOffChannels(station);
+    }
+    stopsServed = std::max(stopsServed, stops);
   };
 
   dlg.OnInitDialog();
   auto done = [&] { return station.AutoStartDone(); };
   while (!done()) {
+    serveStops();
     window->PumpUntil(done, std::chrono::milliseconds(100));
     refresh();
   }
@@ -216,7 +283,9 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
     osLoaded = dlg.Image.OsImageLoaded == 1;
     cscLoaded = dlg.Image.CscImageLoaded == 1;
   }
-  if (!osLoaded || !cscLoaded) {
+  if (stopsServed > 0 && records.empty()) {
+    err << "ostrevane-cli: stopped by a signal before a run started\n";
+  } else if (!osLoaded || !cscLoaded) {
     status = Refuse(err, std::string("the station refused the ") + (osLoaded ? "CSC" : "OS") +
                              " image " + (osLoaded ? o.cscPath : o.osPath));
   } else if (records.empty()) {
@@ -230,18 +299,26 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
   } else {
     PrintTable(out, records, o.verify);
     int doneCount = 0;
-    for (const ChannelRecord& r : records) doneCount += r.done ? 1 : 0;
-    const int failed = static_cast<int>(records.size()) - doneCount;
+    int interrupted = 0;
+    for (const ChannelRecord& r : records) {
+      doneCount += r.done ? 1 : 0;
+      interrupted += r.interrupted ? 1 : 0;
+    }
+    const int failed = static_cast<int>(records.size()) - doneCount - interrupted;
     out << "\n"
         << records.size() << " channel(s) started: " << doneCount << " done, " << failed
-        << " failed" << (o.verify ? " (done channels verified against the images)" : "") << "\n";
-    if (failed > 0) status = kExitFailed;
+        << " failed";
+    if (interrupted > 0) out << ", " << interrupted << " interrupted";
+    out << (o.verify ? " (done channels verified against the images)" : "") << "\n";
+    if (failed + interrupted > 0) status = kExitFailed;
   }
   if (keeper.WriteFailed()) {
     err << "ostrevane-cli: a record could not be written to " << o.resultsPath << "\n";
     if (status == kExitDone) status = kExitFailed;
   }
-  if (!o.resultsPath.empty()) out << "Results: " << o.resultsPath << "\n";
+  results.DiscardIfUnused();
+  if (!o.resultsPath.empty())
+    out << "Results: " << (o.ResultsToStdout() ? "standard output" : o.resultsPath) << "\n";
   if (!o.capturePath.empty()) out << "USB capture: " << o.capturePath << "\n";
 
   if (line && !o.dumpDir.empty()) {
@@ -257,6 +334,7 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
     out << "Handsets dumped to " << o.dumpDir
         << "/handset<N> (emmc.img is sparse, files/, state.txt)\n";
   }
+  if (stopsServed > 0) status = kExitInterrupted;
 
   // Handsets still attached (failed ones) leave before the window goes; the keeper goes
   // before the station, which must not reach it afterwards.

@@ -1,22 +1,26 @@
 // Redrawing moves the cursor up over the live lines and clears them (ANSI sequences,
-// which every terminal a line PC runs understands).
+// which every terminal a line PC runs understands). Each live line is cut to the width,
+// so it takes one row and the count of rows to move up is right.
 #include "cli/live_view.h"
 
 #include <algorithm>
 
+#include "platform/text/escaped_text.h"
+
 namespace cli {
 namespace {
 
-std::string WithoutCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text)
-    if (c != '\r') out += c;
-  return out;
+// A log line is the station's text with handset fields in it: room for several.
+constexpr size_t kLineLimit = 1024;
+
+std::string Shown(const std::string& text) {
+  return platform::EscapedText(Trimmed(text));
 }
 
-std::string Line(const ChannelView& c) {
-  return "[Channel " + std::to_string(c.channel) + "] " + Trimmed(c.box) + " | " + Trimmed(c.bar);
+std::string Head(const ChannelView& c) {
+  std::string head = "[Channel " + std::to_string(c.channel) + "] ";
+  if (!c.location.empty()) head.append(platform::EscapedText(c.location)).append(" ");
+  return head;
 }
 
 }  // namespace
@@ -49,15 +53,38 @@ std::string SmallBar(int32_t pos) {
   return bar.append(1, ']');
 }
 
+std::vector<std::string> DisplayLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    size_t cut = end;
+    if (cut > begin && text[cut - 1] == '\r') --cut;
+    lines.push_back(
+        platform::EscapedText(std::string_view(text).substr(begin, cut - begin), kLineLimit));
+    begin = end + 1;
+  }
+  return lines;
+}
+
 void LiveView::Log(const std::string& text) {
-  pendingLog_ += WithoutCarriageReturns(text);
+  pendingLog_ += text;
   const size_t end = pendingLog_.rfind('\n');
   if (end == std::string::npos) return;
   // The live lines come back with the next Update, so they are drawn once per refresh.
   if (terminal_) EraseLiveLines();
-  out_ << pendingLog_.substr(0, end + 1);
+  for (const std::string& line : DisplayLines(pendingLog_.substr(0, end + 1)))
+    out_ << line << "\n";
   pendingLog_.erase(0, end + 1);
   out_.flush();
+}
+
+void LiveView::Notice(const std::string& text) {
+  if (terminal_) EraseLiveLines();
+  out_.flush();  // the erase reaches the terminal before the notice does
+  for (const std::string& line : DisplayLines(text)) notices_ << line << "\n";
+  notices_.flush();
 }
 
 void LiveView::Update(const std::vector<ChannelView>& channels) {
@@ -67,11 +94,11 @@ void LiveView::Update(const std::vector<ChannelView>& channels) {
     DrawLiveLines();
   } else {
     for (const ChannelView& c : channels) {
-      const std::string state = Trimmed(c.box) + " | " + StateOf(c.bar);
+      const std::string state = Head(c) + Shown(c.box) + " | " + platform::EscapedText(StateOf(c.bar));
       auto [it, inserted] = lastState_.try_emplace(c.channel, state);
       if (!inserted && it->second == state) continue;
       it->second = state;
-      out_ << "[Channel " << c.channel << "] " << state << "\n";
+      out_ << state << "\n";
     }
   }
   out_.flush();
@@ -79,8 +106,7 @@ void LiveView::Update(const std::vector<ChannelView>& channels) {
 
 void LiveView::Finish() {
   if (terminal_) EraseLiveLines();
-  if (!pendingLog_.empty()) out_ << pendingLog_ << "\n";
-  pendingLog_.clear();
+  if (!pendingLog_.empty()) Log("\n");
   if (terminal_) {
     DrawLiveLines();
     drawnLines_ = 0;  // they stay on the screen
@@ -94,8 +120,13 @@ void LiveView::EraseLiveLines() {
 }
 
 void LiveView::DrawLiveLines() {
+  // One column is left free: a line that fills the row may wrap the cursor on its own.
+  const int columns = columns_ ? columns_() : 0;
   for (const ChannelView& c : shown_) {
-    out_ << SmallBar(c.pos) << " " << Line(c) << "\n";
+    std::string line = SmallBar(c.pos) + " " + Head(c) + Shown(c.box) + " | " + Shown(c.bar);
+    if (columns > 1 && line.size() >= static_cast<size_t>(columns))
+      line.resize(static_cast<size_t>(columns - 1));
+    out_ << line << "\n";
     ++drawnLines_;
   }
 }

@@ -4,11 +4,16 @@
 
 #include <utility>
 
+#include "console/text_progress_ctrl.h"
+
 namespace cli {
 
-RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, ImageRef os, ImageRef csc,
-                           ResultsFile* results, Judge judge)
+using console::PROGRESS_FAILED;
+
+RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, RunIdentity run, ImageRef os,
+                           ImageRef csc, ResultsFile* results, Judge judge)
     : dlg_(dlg),
+      run_(std::move(run)),
       os_(std::move(os)),
       csc_(std::move(csc)),
       results_(results),
@@ -17,14 +22,19 @@ RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, ImageRef os, ImageRef cs
 void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   if (info.channel < 0 || info.channel >= engine::kChannelCount) return;
   ChannelRecord r;
+  r.run = run_;
   r.handset = info;
   r.mode = DownloadModeName(dlg_.DownloadMode);
   r.salesCode = dlg_.SelectedSalesCode();
   r.os = os_;
   r.csc = csc_;
   r.start = std::chrono::system_clock::now();
-  std::lock_guard lock(mutex_);
-  slots_[static_cast<size_t>(info.channel)] = Slot{true, false, std::move(r)};
+  {
+    std::lock_guard lock(mutex_);
+    slots_[static_cast<size_t>(info.channel)] = Slot{true, false, r};
+  }
+  // Before the worker starts: every channel that runs has its line, however it ends.
+  (void)Write(r, /*durable=*/false);
 }
 
 void RecordKeeper::ChannelLog(int channel, const std::string& text) {
@@ -43,6 +53,12 @@ void RecordKeeper::ChannelPassedOver(int channel, const std::string& what) {
 
 void RecordKeeper::ChannelEnded(int channel, bool done) {
   if (channel < 0 || channel >= engine::kChannelCount) return;
+  std::optional<std::string> interruptText;
+  {
+    std::lock_guard lock(mutex_);
+    if (!done) interruptText = interruptText_;
+  }
+  if (interruptText) dlg_.Bar(channel).SetTextAndPos(*interruptText, PROGRESS_FAILED);
   const std::string bar = dlg_.Bar(channel).Text();
   ChannelRecord record;
   {
@@ -51,7 +67,9 @@ void RecordKeeper::ChannelEnded(int channel, bool done) {
     if (!slot.started || slot.ended) return;
     slot.record.end = std::chrono::system_clock::now();
     slot.record.bar = bar;
+    slot.record.ended = true;
     slot.record.done = done;
+    slot.record.interrupted = interruptText.has_value();
     record = slot.record;
   }
   // The judge reads the whole handset: each channel's worker judges its own, at once.
@@ -59,12 +77,24 @@ void RecordKeeper::ChannelEnded(int channel, bool done) {
     record.verifyMismatches = judge_(record);
     record.done = record.verifyMismatches->empty();
   }
-  const bool written = !results_ || results_->Append(RecordJson(record));
+  // Durable before the channel counts as ended, so the run cannot end without it.
+  (void)Write(record, /*durable=*/true);
   std::lock_guard lock(mutex_);
   Slot& slot = slots_[static_cast<size_t>(channel)];
   slot.record = std::move(record);
   slot.ended = true;
-  if (!written) writeFailed_ = true;
+}
+
+void RecordKeeper::Interrupt(std::string barText) {
+  std::lock_guard lock(mutex_);
+  interruptText_ = std::move(barText);
+}
+
+bool RecordKeeper::Write(const ChannelRecord& record, bool durable) {
+  if (!results_ || results_->Append(RecordJson(record), durable)) return true;
+  std::lock_guard lock(mutex_);
+  writeFailed_ = true;
+  return false;
 }
 
 std::vector<ChannelRecord> RecordKeeper::Ended() const {
@@ -73,6 +103,13 @@ std::vector<ChannelRecord> RecordKeeper::Ended() const {
   for (const Slot& slot : slots_)
     if (slot.ended) out.push_back(slot.record);
   return out;
+}
+
+std::string RecordKeeper::LocationOf(int channel) const {
+  if (channel < 0 || channel >= engine::kChannelCount) return {};
+  std::lock_guard lock(mutex_);
+  const Slot& slot = slots_[static_cast<size_t>(channel)];
+  return slot.started ? slot.record.handset.location : std::string();
 }
 
 bool RecordKeeper::WriteFailed() const {

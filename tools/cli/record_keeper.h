@@ -1,5 +1,5 @@
-// Keeps every started channel's record as its run goes on, and writes the record to
-// the results file the moment the channel ends.
+// Keeps every started channel's record as its run goes on, and writes it to the results
+// file twice: "running" when the channel starts, and its result the moment it ends.
 #pragma once
 
 #include <array>
@@ -22,16 +22,22 @@ class RecordKeeper final : public engine::ChannelObserver {
   using Judge = std::function<std::vector<std::string>(const ChannelRecord&)>;
 
   // `results` may be null (no file asked for); `judge` may be empty (no --verify).
-  RecordKeeper(console::COstrevaneDlg& dlg, ImageRef os, ImageRef csc, ResultsFile* results,
-               Judge judge);
+  RecordKeeper(console::COstrevaneDlg& dlg, RunIdentity run, ImageRef os, ImageRef csc,
+               ResultsFile* results, Judge judge);
 
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
   void ChannelPassedOver(int channel, const std::string& what) override;
   void ChannelEnded(int channel, bool done) override;
 
+  // The run is being cut short (any thread): a channel that ends failed from now on is
+  // recorded "interrupted", and its bar and record show `barText`.
+  void Interrupt(std::string barText);
+
   // The records of the channels that ended, in channel order.
   std::vector<ChannelRecord> Ended() const;
+  // The seat of the handset a started channel writes; empty when not started or unknown.
+  std::string LocationOf(int channel) const;
   // A record that could not be written to the results file.
   bool WriteFailed() const;
 
@@ -42,7 +48,11 @@ class RecordKeeper final : public engine::ChannelObserver {
     ChannelRecord record;
   };
 
+  // Writes outside the lock; false when the write failed, which is remembered too.
+  bool Write(const ChannelRecord& record, bool durable);
+
   console::COstrevaneDlg& dlg_;
+  const RunIdentity run_;
   const ImageRef os_;
   const ImageRef csc_;
   ResultsFile* results_;
@@ -50,6 +60,7 @@ class RecordKeeper final : public engine::ChannelObserver {
   mutable std::mutex mutex_;
   std::array<Slot, engine::kChannelCount> slots_;
   bool writeFailed_ = false;
+  std::optional<std::string> interruptText_;
 };
 
 }  // namespace cli

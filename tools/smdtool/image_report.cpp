@@ -8,9 +8,12 @@
 
 #include "image/md5.h"
 #include "image/model_table.h"
+#include "platform/text/escaped_text.h"
 
 namespace smdtool {
 namespace {
+
+using platform::EscapedText;
 
 std::string Hex32(uint32_t v) {
   char text[16];
@@ -54,22 +57,6 @@ std::string TypeText(uint32_t type) {
 constexpr uint64_t kMaxPackageRead = 64ull << 20;
 
 }  // namespace
-
-std::string EscapedText(std::string_view text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto b = static_cast<uint8_t>(c);
-    if (b >= 0x20 && b < 0x7F && b != '\\' && b != '"') {
-      out.push_back(c);
-    } else {
-      out += "\\x";
-      out.push_back(kHex[b >> 4]);
-      out.push_back(kHex[b & 15]);
-    }
-  }
-  return out;
-}
 
 std::optional<ImageReport> InspectImage(const std::string& path, std::string* error) {
   ImageReport report;

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -41,11 +40,6 @@ struct ImageReport {
 
 // Reads everything the report shows; none (with the reason) when the file cannot be read.
 std::optional<ImageReport> InspectImage(const std::string& path, std::string* error);
-
-// Text read from a file, fit for a terminal and for JSON: printable ASCII stays, every
-// other byte (and the backslash and the quote) becomes \xNN, so a hostile or random file can
-// neither drive the terminal nor break the JSON dump, and the bytes are still readable.
-std::string EscapedText(std::string_view text);
 
 nlohmann::json ReportToJson(const ImageReport& report);
 std::string ReportToText(const ImageReport& report);

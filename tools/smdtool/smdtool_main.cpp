@@ -9,6 +9,7 @@
 #include "image/image_digest.h"
 #include "image/smd_reader.h"
 #include "ostrevane_version.h"
+#include "platform/text/escaped_text.h"
 #include "smdtool/image_builder.h"
 #include "smdtool/image_report.h"
 
@@ -93,7 +94,7 @@ int Verify(const std::vector<std::string>& args) {
   const image::SmdHeader header = image::DecodeSmdHeader(job.Header().data(), job.Header().size());
   if (!image::KindOfMagic(header.magic)) {
     std::printf("%s: not an image file (magic \"%s\")\n", file.c_str(),
-                smdtool::EscapedText(header.magic).c_str());
+                platform::EscapedText(header.magic).c_str());
     return 2;
   }
   std::atomic<bool> stop{false};

@@ -1,0 +1,114 @@
+// ostrevane-cli as its own process under stop signals sent at a chosen moment: when a
+// line shows the channels writing. The first signal lets them end, the second cuts them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "smdtool/image_builder.h"
+#include "support/test_env.h"
+
+extern char** environ;
+
+namespace {
+
+using nlohmann::json;
+
+// Reads the child's stream into `seen` until `needle` shows (true) or the stream ends
+// or a minute passes (false).
+bool ReadUntil(int fd, std::string* seen, const std::string& needle) {
+  for (;;) {
+    if (!needle.empty() && seen->find(needle) != std::string::npos) return true;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 60000) <= 0) return false;
+    char chunk[4096];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    seen->append(chunk, static_cast<size_t>(n));
+  }
+}
+
+TEST(CliSignal, AFirstStopLetsChannelsEndASecondCutsThemOff) {
+  const std::string dir = testsupport::ScratchDir("cli_signal");
+  std::ifstream layout(std::string(SAMPLES_DIR) + "/product_os.json");
+  const std::map<std::string, std::string> size = {{"size_mb", "4"}};
+  ASSERT_FALSE(smdtool::BuildImage(json::parse(layout), SAMPLES_DIR, dir + "/os.kx4", size));
+  std::ifstream cscLayout(std::string(SAMPLES_DIR) + "/product_csc.json");
+  ASSERT_FALSE(smdtool::BuildImage(json::parse(cscLayout), SAMPLES_DIR, dir + "/csc.csc"));
+
+  struct Case {
+    int signals;
+    bool resultsToStdout;  // then the person's lines are watched on standard error
+    const char* result;
+  };
+  for (const Case c : {Case{1, true, "done"}, Case{2, false, "interrupted"}}) {
+    SCOPED_TRACE(c.signals);
+    const std::string results = dir + "/r" + std::to_string(c.signals) + ".jsonl";
+    const std::string other = dir + "/other" + std::to_string(c.signals) + ".txt";
+    std::vector<std::string> args = {CLI_PATH,    "--virtual-handsets", "2",
+                                     "--link-mbps", "20",               "--results",
+                                     c.resultsToStdout ? "-" : results, "AUTO_DLOAD",
+                                     dir + "/os.kx4", dir + "/csc.csc"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const int watched = c.resultsToStdout ? 2 : 1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], watched);
+    posix_spawn_file_actions_addopen(&actions, 3 - watched,
+                                     (c.resultsToStdout ? results : other).c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+
+    std::string seen;
+    EXPECT_TRUE(ReadUntil(pipeFds[0], &seen, "[Channel 1] Channel Write")) << seen;
+    kill(pid, SIGINT);
+    if (c.signals == 2) {
+      EXPECT_TRUE(ReadUntil(pipeFds[0], &seen, "a second signal cuts them off now")) << seen;
+      kill(pid, SIGINT);
+    }
+    ReadUntil(pipeFds[0], &seen, "");
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 130) << seen;
+
+    // Each channel: its running record, then its end as the signals made it.
+    std::map<int, std::vector<json>> byChannel;
+    std::ifstream in(results);
+    for (std::string line; std::getline(in, line);) {
+      const json r = json::parse(line);
+      byChannel[r["channel"].get<int>()].push_back(r);
+    }
+    ASSERT_EQ(byChannel.size(), 2u) << seen;
+    for (const auto& [channel, records] : byChannel) {
+      ASSERT_EQ(records.size(), 2u) << channel;
+      EXPECT_EQ(records[0]["result"], "running");
+      EXPECT_EQ(records[1]["result"], c.result) << records[1].dump();
+      EXPECT_EQ(records[1]["runId"], records[0]["runId"]);
+      if (c.signals == 2) {
+        EXPECT_EQ(records[1]["bar"], " Interrupted: cut off by a stop signal");
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -11,14 +11,14 @@ namespace engine {
 struct ChannelStartInfo {
   int channel = 0;
   int32_t port = 0;
-  // The physical seat: the USB port chain in the kernel's form ("1-1.4.2") for a real
-  // handset, a stable name of its backend's choosing for a virtual one; empty if unknown.
-  std::string location;
   std::string interfacePath;
   std::string model;
   std::string deviceInfo;
   std::string deviceType;
   uint32_t securityMode = 0;
+  // The physical seat: the USB port chain in the kernel's form ("1-1.4.2") for a real
+  // handset, a stable name of its backend's choosing for a virtual one; empty if unknown.
+  std::string location;
 };
 
 // Calls come from the run controller's thread (start) and from the channel's worker

@@ -1,39 +1,38 @@
-// ostrevane: the station with its Qt window, on real handsets through libusb, or on the
-// virtual bus with "--virtual-handsets N"; "--capture FILE" records every bulk transfer.
-// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N] [--capture FILE]
+// ostrevane: the station with its Qt window, on real handsets, or on a virtual line with
+// "--virtual-handsets N" or "--handset-config FILE"; "--capture FILE" records every bulk transfer.
+// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N | --handset-config FILE] [--capture
+// FILE]
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "backend/station_backend.h"
+#include "backend/virtual_line.h"
 #include "console/about_dlg.h"
 #include "console/main_window_template.h"
 #include "console/ostrevane_app.h"
 #include "console/station.h"
-#include "demo/image_file.h"
-#include "demo/virtual_line.h"
-#include "handset/virtual_handset.h"
-#include "platform/notify/libusb/libusb_notifications.h"
-#include "platform/notify/virtual/virtual_bus_notifications.h"
+#include "demo/line_handsets.h"
+#include "demo/window_line.h"
 #include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/file/file_registry.h"
-#include "platform/registry/libusb/instance_list_registry.h"
-#include "platform/registry/memory/memory_registry.h"
 #include "platform/thread/posix/posix_thread_service.h"
 #include "platform/ui/qt/qt_backend.h"
-#include "platform/usb/capture/capturing_usb_host.h"
-#include "platform/usb/libusb/libusb_host.h"
-#include "platform/usb/virtual/virtual_usb_bus.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N] [--capture FILE]\n";
+    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N | --handset-config "
+    "FILE.json]\n"
+    "                 [--capture FILE]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -41,11 +40,15 @@ constexpr const char* kHelp =
     "\n"
     "  AUTO_DLOAD OS CSC     exactly these three arguments: bind the handsets attached\n"
     "                        now, open both images and start a run\n"
-    "  --virtual-handsets N  put N virtual handsets (0..32) on the virtual bus instead of\n"
+    "  --virtual-handsets N  put N virtual handsets (0..32) on a virtual bus instead of\n"
     "                        real handsets through libusb\n"
+    "  --handset-config FILE.json\n"
+    "                        virtual handsets from a JSON array, one object of fields per\n"
+    "                        handset (1 to 10), as ostrevane-cli takes it\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
     "  --help                print this text and exit\n"
-    "  --version             print the version and exit\n";
+    "  --version             print the version and exit\n"
+    "\n";
 
 std::atomic<int> g_signal{0};
 void OnSignal(int number) {
@@ -54,7 +57,8 @@ void OnSignal(int number) {
 
 struct Arguments {
   std::vector<std::string> station;  // what the station sees as its command line
-  int virtualHandsets = -1;          // -1: real handsets through libusb
+  int virtualHandsets = -1;          // -1: none asked for
+  std::string handsetConfig;
   std::string capturePath;
   bool help = false;
   bool version = false;
@@ -74,6 +78,9 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
       const long n = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || n < 0 || n > 32) return false;
       out->virtualHandsets = static_cast<int>(n);
+    } else if (arg == "--handset-config") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->handsetConfig = argv[++i];
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
@@ -81,7 +88,7 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
       out->station.push_back(arg);
     }
   }
-  return true;
+  return out->virtualHandsets < 0 || out->handsetConfig.empty();  // one or the other
 }
 
 }  // namespace
@@ -104,6 +111,7 @@ int main(int argc, char** argv) {
   if (args.help) {
     std::fputs(kUsage, stdout);
     std::fputs(kHelp, stdout);
+    std::fputs(demo::kWindowLineHelp, stdout);
     return 0;
   }
   if (args.version) {
@@ -111,93 +119,53 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
+  // A file the line cannot be made from is refused before the window opens.
+  demo::LineSpec spec{std::max(args.virtualHandsets, 0), args.handsetConfig, "", 0};
+  std::string error;
+  if (!demo::ReadLineConfig(&spec, &error)) {
+    std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+    return 2;
+  }
 
   ui::QtApplication app(argc, argv);
   platform::SystemClock clock;
   platform::PosixThreadService threads;
-  const bool virtualBus = args.virtualHandsets >= 0;
-  // The machine's keys (the virtual line's WinUSB instance list) live in memory; the
-  // operator's settings persist in the user's settings file.
-  platform::registry::MemoryRegistry machine;
-  platform::registry::FileRegistry settings(platform::registry::FileRegistry::DefaultPath(),
-                                            &machine);
-
-  // Real handsets: libusb for transfers, its hotplug for arrivals, and the attached
-  // handsets as the instance list of the automatic start.
-  std::unique_ptr<platform::usb::LibusbHost> real;
-  std::unique_ptr<platform::notify::LibusbNotifications> realNotifications;
-  std::unique_ptr<platform::registry::InstanceListRegistry> instanceList;
-  if (!virtualBus) {
-    real = std::make_unique<platform::usb::LibusbHost>(clock);
-    if (!real->ok())
-      std::fputs("ostrevane: libusb could not be started; no handset will be seen\n", stderr);
-    realNotifications = std::make_unique<platform::notify::LibusbNotifications>(*real);
-    instanceList = std::make_unique<platform::registry::InstanceListRegistry>(*real, settings);
+  backends::VirtualLine* line = nullptr;
+  const std::unique_ptr<backends::StationBackend> backend = backends::MakeBackend(
+      args.virtualHandsets >= 0 || !args.handsetConfig.empty(), clock, &line, &error);
+  if (!backend) {
+    std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+    return 2;
   }
-  platform::usb::VirtualUsbBus bus{clock};
-  platform::notify::VirtualBusNotifications notifications{bus};
-  platform::usb::UsbHost& usb = real ? static_cast<platform::usb::UsbHost&>(*real) : bus;
-  platform::usb::CapturingUsbHost capture{usb};
-  if (!args.capturePath.empty() && !capture.StartCapture(args.capturePath)) {
+  // The operator's settings persist in the user's settings file; the machine's keys
+  // (the WinUSB driver's instance list) are the backend's.
+  platform::registry::FileRegistry settings(platform::registry::FileRegistry::DefaultPath(),
+                                            &backend->Registry());
+  if (!args.capturePath.empty() && !backend->StartCapture(args.capturePath)) {
     std::fprintf(stderr, "ostrevane: cannot write the capture file %s\n", args.capturePath.c_str());
     return 2;
   }
 
-  // Handsets suit the automatic start's OS image when there is one.
-  std::optional<demo::ImageFile> os;
-  if (autoStart) {
-    std::string error;
-    os = demo::ReadImageFile(autoStart->osPath, &error);
-  }
-  std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
-  for (int i = 0; i < args.virtualHandsets; ++i)
-    handsets.push_back(std::make_shared<handset::VirtualHandset>(
-        demo::HandsetFor(os ? &*os : nullptr, i, 0), clock));
+  // An automatic start binds the handsets attached when it begins: they are plugged
+  // first, suited to its OS image, as on a line PC.
+  std::optional<demo::WindowLine> windowLine;
+  if (line) windowLine.emplace(*line, spec, clock);
+  if (windowLine && autoStart) windowLine->PlugNow(autoStart->osPath);
 
-  // An automatic start binds the handsets that are attached when it begins: they are
-  // plugged first and named by the WinUSB driver's list, as on a line PC.
-  if (autoStart && !handsets.empty()) {
-    std::vector<std::string> ids;
-    for (const auto& h : handsets) {
-      bus.Plug(h);
-      ids.push_back(h->InstanceId());
-    }
-    ids.push_back(demo::kForeignInstance);
-    demo::ListInstances(machine, ids);
-  }
-
-  platform::notify::DeviceNotifications& arrivals =
-      realNotifications ? static_cast<platform::notify::DeviceNotifications&>(*realNotifications)
-                        : notifications;
-  platform::registry::Registry& registry =
-      instanceList ? static_cast<platform::registry::Registry&>(*instanceList) : settings;
-  console::Station station(ui::CreateQtWindow(console::MainWindowTemplate()),
-                           console::StationServices{capture, arrivals, registry, clock, threads},
-                           autoStart);
+  console::Station station(
+      ui::CreateQtWindow(console::MainWindowTemplate()),
+      console::StationServices{backend->Usb(), backend->Notifications(), settings, clock, threads},
+      autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
   dlg.ApplicationTitle = name;
-  if (real) real->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
-
-  // Otherwise they arrive one by one once the window listens, like cables plugged in.
-  std::atomic<bool> leaving{false};
-  std::thread plugger;
-  auto stationInit = dlg.hooks.initDone;
-  dlg.hooks.initDone = [&] {
-    stationInit();
-    if (autoStart || handsets.empty()) return;
-    plugger = std::thread([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      for (const auto& h : handsets) {
-        if (leaving) return;
-        bus.Plug(h);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      }
-    });
-  };
+  backend->SetNoticeSink([&dlg](const std::string& text) { dlg.AppendLogText(text); });
+  // Otherwise they arrive one by one once an OS image is open, like cables plugged in.
+  if (windowLine && !autoStart) windowLine->PlugAfterFirstImage(dlg);
 
   // SIGTERM and SIGINT close the window the way the operator's Escape does: at once
   // when idle; during a run once it has finished; during the automatic start once it
   // has stopped. A second signal meanwhile changes nothing.
+  std::atomic<bool> leaving{false};
   std::thread signalWatch([&] {
     while (!leaving) {
       if (g_signal.exchange(0) != 0) dlg.Post([&dlg] { dlg.OnCancel(); });
@@ -208,10 +176,10 @@ int main(int argc, char** argv) {
   // The station object exists; now the other copies go, then the window runs.
   (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
-  if (real) real->SetNoticeSink({});
+  backend->SetNoticeSink({});
   leaving = true;
   signalWatch.join();
-  if (plugger.joinable()) plugger.join();
-  for (const auto& h : handsets) bus.Unplug(h.get());
+  if (windowLine) windowLine->Stop();
+  if (line) line->UnplugAll();
   return 0;
 }

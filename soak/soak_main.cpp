@@ -22,8 +22,8 @@
 #include "console/image_open.h"
 #include "console/main_window_template.h"
 #include "console/station.h"
+#include "demo/image_file.h"
 #include "handset/virtual_handset.h"
-#include "platform/bytes/little_endian.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/thread/posix/posix_thread_service.h"
@@ -32,6 +32,7 @@
 #include "platform/usb/virtual/virtual_usb_bus.h"
 #include "process_sample.h"
 #include "smdtool/image_builder.h"
+#include "soak_judge.h"
 #include "support/flashing/test_images.h"
 #include "support/run_watchdog.h"
 
@@ -44,11 +45,6 @@ namespace wire = handset::wire;
 constexpr int kHandsets = 10;
 constexpr double kFaultProbability = 0.4;
 constexpr auto kRunBound = std::chrono::seconds(120);
-constexpr const char* kWritten[] = {"GPT",       "SBL1",   "SBL2", "SBL3",     "TZ",
-                                    "WINSECAPP", "RPM",    "UEFI", "PLAT",     "EFIESP",
-                                    "MMOS",      "MainOS", "Data", "CrashDump"};
-constexpr const char* kCscMbn = "\\Dravnik\\CSC\\CSC.mbn";
-constexpr const char* kSalesCodeCfg = "\\Dravnik\\CSC\\SalesCode.cfg";
 
 const char* CommandName(uint32_t command) {
   static const std::map<uint32_t, const char*> names = {
@@ -76,21 +72,12 @@ const char* CommandName(uint32_t command) {
   return it == names.end() ? "?" : it->second;
 }
 
-std::vector<uint8_t> FileBytes(const std::string& path, uint64_t offset, uint64_t length) {
-  std::vector<uint8_t> out(length);
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!f || std::fseek(f.get(), static_cast<long>(offset), SEEK_SET) != 0) return {};
-  out.resize(std::fread(out.data(), 1, length, f.get()));
-  return out;
-}
-
 struct Images {
   std::string dir;
   std::string os;
   std::string csc;
+  demo::ImageFile osFile;
   std::vector<handset::GptPartition> gpt;
-  std::vector<uint8_t> region;
-  std::map<std::string, image::PartitionEntry> entries;
 };
 
 // The matrix's kind of image: secure don't-care, product build, discrete MainOS and Data,
@@ -114,14 +101,14 @@ Images BuildImages() {
       std::exit(3);
     }
   }
-  im.region = FileBytes(im.os, 0, image::SMD_HEADER_REGION_SIZE);
-  im.region.resize(image::SMD_HEADER_REGION_SIZE, 0);
-  for (size_t slot = 0; slot < image::PARTITION_SLOT_COUNT; ++slot) {
-    auto e = image::DecodePartitionEntry(im.region.data(), slot);
-    if (!e.name.empty() && !im.entries.count(e.name)) im.entries[e.name] = e;
+  std::string error;
+  auto file = demo::ReadImageFile(im.os, &error);
+  if (!file) {
+    std::fprintf(stderr, "cannot read %s: %s\n", im.os.c_str(), error.c_str());
+    std::exit(3);
   }
-  const auto& g = im.entries["GPT"];
-  im.gpt = handset::ParseGpt(FileBytes(im.os, g.fileOffset, g.length));
+  im.osFile = *file;
+  im.gpt = demo::GptOfImage(im.osFile);
   return im;
 }
 
@@ -215,15 +202,10 @@ bool DoneText(const std::string& t) {
 
 // What a clean handset holds, and where each request of a clean run belongs.
 struct Reference {
-  uint64_t digest = 0;
-  uint64_t bytes = 0;
-  std::map<std::string, std::vector<uint8_t>> files;
+  soak::CleanHandset clean;
   std::vector<handset::RequestRecord> requests;  // from power-on, the open's included
   std::vector<std::string> partition;            // per request: the partition it writes
 };
-
-std::string Lacks(const handset::VirtualHandset& h, const Images& im, const Reference& ref,
-                  const std::set<std::string>& mayLack, bool faulted);
 
 Reference CleanRun(Station& station, const Images& im) {
   Reference ref;
@@ -236,11 +218,11 @@ Reference CleanRun(Station& station, const Images& im) {
       std::exit(3);
     }
   auto& h = *station.handsets[0];
-  ref.digest = station.handsets[1]->emmc().Digest();
-  ref.bytes = station.handsets[1]->emmc().BytesWritten();
-  ref.files = h.Files();
+  ref.clean.digest = station.handsets[1]->emmc().Digest();
+  ref.clean.bytes = station.handsets[1]->emmc().BytesWritten();
+  ref.clean.files = h.Files();
   ref.requests = h.Requests();
-  const std::string lacks = Lacks(h, im, ref, {}, true);
+  const std::string lacks = soak::Lacks(h, im.osFile, ref.clean, {}, true);
   if (!lacks.empty()) {
     std::fprintf(stderr, "the clean run's handset lacks: %s\n", lacks.c_str());
     std::exit(3);
@@ -253,9 +235,9 @@ Reference CleanRun(Station& station, const Images& im) {
   for (size_t i = 0; i < ref.requests.size(); ++i) {
     const auto& r = ref.requests[i];
     if (r.command == wire::kWriteData && r.param1 != wire::kSignatureBlockParam) {
-      for (const auto& [name, e] : im.entries)
+      for (const auto& e : im.osFile.entries)
         if (r.param1 >= e.startSector && r.param1 < uint64_t{e.startSector} + e.sectorCount)
-          current = name;
+          current = e.name;
       ref.partition[i] = current;
     } else if (r.command == wire::kWriteEnd) {
       ref.partition[i] = current;
@@ -292,48 +274,6 @@ std::set<std::string> MayLack(const Reference& ref, const PlannedFault& f) {
   // not judged.
   if (f.at.command == wire::kFileData && refused) out.insert("SalesCode.cfg");
   return out;
-}
-
-// Empty when the handset holds what a done channel promises.
-std::string Lacks(const handset::VirtualHandset& h, const Images& im, const Reference& ref,
-                  const std::set<std::string>& mayLack, bool faulted) {
-  std::ostringstream why;
-  auto files = h.Files();
-  for (const char* f : {kCscMbn, kSalesCodeCfg}) {
-    const bool passable = mayLack.count(f == std::string(kCscMbn) ? "CSC.mbn" : "SalesCode.cfg");
-    if (!passable && files[f] != ref.files.at(f)) why << f << " differs; ";
-  }
-  if (!faulted) {
-    if (h.emmc().Digest() != ref.digest || h.emmc().BytesWritten() != ref.bytes)
-      why << "eMMC digest differs; ";
-    return why.str();
-  }
-  for (const char* name : kWritten) {
-    if (mayLack.count(name)) continue;
-    const auto& e = im.entries.at(name);
-    auto compare = [&](uint64_t sector, uint64_t offset, uint64_t length) {
-      auto want = FileBytes(im.os, offset, length);
-      want.resize((length + 511) / 512 * 512, 0);
-      if (h.emmc().Read(sector, want.size() / 512) != want) {
-        why << name << " differs; ";
-        return false;
-      }
-      return true;
-    };
-    if (!e.discrete()) {
-      compare(e.startSector, e.fileOffset, e.length);
-      continue;
-    }
-    auto map = FileBytes(im.os, e.fileOffset, image::DISCRETE_MAP_SIZE);
-    uint64_t data = uint64_t{e.fileOffset} + image::DISCRETE_MAP_SIZE;
-    for (uint32_t r = 0; r < platform::Le32(map.data() + 8); ++r) {
-      const uint64_t bytes = uint64_t{platform::Le32(map.data() + 16 + 8 * r + 4)} * 512;
-      if (!compare(uint64_t{e.startSector} + platform::Le32(map.data() + 16 + 8 * r), data, bytes))
-        break;
-      data += bytes;
-    }
-  }
-  return why.str();
 }
 
 std::string Describe(const PlannedFault& f) {
@@ -421,7 +361,8 @@ int main(int argc, char** argv) {
       if (DoneText(bar)) {
         const std::set<std::string> may =
             planned[h] ? MayLack(ref, *planned[h]) : std::set<std::string>{};
-        const std::string lacks = Lacks(*station.handsets[h], im, ref, may, planned[h].has_value());
+        const std::string lacks =
+            soak::Lacks(*station.handsets[h], im.osFile, ref.clean, may, planned[h].has_value());
         if (!lacks.empty()) {
           ++wrong;
           std::fprintf(stderr, "WRONG SUCCESS on channel %d (%s): %s\n", c,
@@ -430,7 +371,8 @@ int main(int argc, char** argv) {
                        static_cast<unsigned long long>(seed), run);
         }
         const bool passedOver =
-            planned[h] && !Lacks(*station.handsets[h], im, ref, {}, true).empty();
+            planned[h] &&
+            !soak::Lacks(*station.handsets[h], im.osFile, ref.clean, {}, true).empty();
         outcome = passedOver ? "done, parts passed over" : "done";
       } else if (bar == " Error Disconnect Device!!!") {
         outcome = "failed, removed";

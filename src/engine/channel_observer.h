@@ -18,7 +18,7 @@ struct ChannelStartInfo {
   uint32_t securityMode = 0;
   // The physical seat: the USB port chain in the kernel's form ("1-1.4.2") for a real
   // handset, a stable name of its backend's choosing for a virtual one; empty if unknown.
-  std::string location;
+  std::string location{};  // a default, so initialisers that stop before it need not name it
 };
 
 // Calls come from the run controller's thread (start) and from the channel's worker

@@ -6,7 +6,7 @@
 
 #include "console/ostrevane_app.h"
 #include "console/single_copy.h"
-#include "platform/process/fake/fake_process_list.h"
+#include "support/fake_process_list.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "cli/channel_record.h"
 #include "cli/cli_options.h"
-#include "cli/handset_config_json.h"
+#include "demo/handset_config_json.h"
 #include "cli/live_view.h"
 #include "cli/run_id.h"
 #include "support/test_env.h"
@@ -100,7 +100,7 @@ handset::HandsetConfig Suited(int i) {
 
 TEST(CliHandsetConfig, NamedFieldsAndFaultsApplyAndTheRestSuitsTheImage) {
   std::string error;
-  auto configs = cli::ParseHandsetConfigs(
+  auto configs = demo::ParseHandsetConfigs(
       R"([{}, {"writeProtected": true, "highSpeed": false, "refuseCsc": true,
                "deviceTypeAnswer": "KX4_Product", "friendlyName": null, "kind": "vendor",
                "faults": {"nakDataPacket": 7, "nakTimes": 3, "dropAnswerAt": 40,
@@ -152,7 +152,7 @@ TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
            {R"([{"instancePart": "A&1"}, {"instancePart": "a&1"}])", "already taken"},
        }) {
     std::string error;
-    EXPECT_FALSE(cli::ParseHandsetConfigs(text, Suited, &error)) << text;
+    EXPECT_FALSE(demo::ParseHandsetConfigs(text, Suited, &error)) << text;
     EXPECT_NE(error.find(wanted), std::string::npos) << text << " -> " << error;
   }
 }

@@ -14,20 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "backend/station_backend.h"
+#include "backend/virtual_line.h"
 #include "cli/channel_record.h"
 #include "cli/cut_short_clock.h"
 #include "cli/handset_check.h"
-#include "cli/handset_config_json.h"
 #include "cli/live_view.h"
 #include "cli/record_keeper.h"
 #include "cli/run_id.h"
-#include "cli/station_backend.h"
 #include "cli/trace_route.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
 #include "console/station.h"
 #include "demo/image_file.h"
-#include "demo/virtual_line.h"
+#include "demo/line_handsets.h"
 #include "engine/download_mode.h"
 #include "image/image_digest.h"
 #include "image/md5.h"
@@ -64,40 +64,12 @@ int Refuse(std::ostream& err, const std::string& message) {
   return kExitRefused;
 }
 
-// The handsets of the virtual line, or nullopt with `error` set.
-std::optional<std::vector<handset::HandsetConfig>> LineConfigs(const CliOptions& o,
-                                                               const demo::ImageFile& os,
-                                                               std::string* error) {
-  auto suited = [&](int i) { return demo::HandsetFor(&os, i, o.linkMbps); };
-  if (o.handsetConfig.empty()) {
-    std::vector<handset::HandsetConfig> configs;
-    for (int i = 0; i < o.virtualHandsets; ++i) configs.push_back(suited(i));
-    return configs;
-  }
-  std::ifstream in(o.handsetConfig, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    *error = o.handsetConfig + ": cannot be read";
-    return std::nullopt;
-  }
-  auto configs = ParseHandsetConfigs(text.str(), suited, error);
-  if (!configs) *error = o.handsetConfig + ": " + *error;
-  return configs;
-}
-
-std::vector<std::string> Judge(const VirtualLine& line, const demo::ImageFile& os,
+std::vector<std::string> Judge(const backends::VirtualLine& line, const demo::ImageFile& os,
                                const demo::ImageFile& csc, const DownloadExpectation& expected,
                                const ChannelRecord& record) {
   const handset::VirtualHandset* h = line.HandsetAt(record.handset.interfacePath);
   if (!h) return {"no virtual handset answers at " + record.handset.interfacePath};
-  const HandsetVerdict v = CheckHandset(*h, os, csc, expected);
-  std::vector<std::string> mismatches = v.mismatches;
-  if (v.partitionsChecked == 0) mismatches.push_back("the OS image has no partition to compare");
-  if (!v.cscPackage && v.cscPackageExpected)
-    mismatches.push_back("CSC.mbn missing or not the CSC image's package");
-  if (!v.salesCode) mismatches.push_back("SalesCode.cfg missing or not " + record.salesCode);
-  return mismatches;
+  return CheckHandset(*h, os, csc, expected).Problems();
 }
 
 // The box column reads as the channel box did while the handset was bound.
@@ -140,24 +112,23 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   std::ostream& out = o.ResultsToStdout() ? err : standardOut;
   std::optional<demo::ImageFile> os;
   std::optional<demo::ImageFile> csc;
-  std::unique_ptr<StationBackend> backend;
-  VirtualLine* line = nullptr;
+  std::optional<std::vector<handset::HandsetConfig>> configs;
+  std::string error;
   if (o.VirtualBackend()) {
-    std::string error;
     // The virtual handsets are made to suit the OS image, and the judge reads both.
     os = demo::ReadImageFile(o.osPath, &error);
     if (os) csc = demo::ReadImageFile(o.cscPath, &error);
     if (!os || !csc) return Refuse(err, error);
-    auto configs = LineConfigs(o, *os, &error);
+    demo::LineSpec spec{o.virtualHandsets, o.handsetConfig, "", o.linkMbps};
+    if (demo::ReadLineConfig(&spec, &error)) configs = demo::LineConfigs(spec, &*os, &error);
     if (!configs) return Refuse(err, error);
-    auto virtualLine = std::make_unique<VirtualLine>(*configs, clock);
-    line = virtualLine.get();
-    backend = std::move(virtualLine);
-  } else {
-    std::string error;
-    backend = MakeLibusbBackend(clock, &error);
-    if (!backend) return Refuse(err, error);
   }
+  backends::VirtualLine* line = nullptr;
+  const std::unique_ptr<backends::StationBackend> backend =
+      backends::MakeBackend(o.VirtualBackend(), clock, &line, &error);
+  if (!backend) return Refuse(err, error);
+  if (line)
+    for (const auto& config : *configs) line->Plug(config);
 
   ResultsFile results;
   if (!o.resultsPath.empty()) {

@@ -94,10 +94,20 @@ DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
   return e;
 }
 
+std::vector<std::string> HandsetVerdict::Problems() const {
+  std::vector<std::string> problems = mismatches;
+  if (partitionsChecked == 0) problems.push_back("the OS image has no partition to compare");
+  if (!cscPackage && cscPackageExpected)
+    problems.push_back("CSC.mbn missing or not the CSC image's package");
+  if (!salesCode) problems.push_back("SalesCode.cfg missing or not " + salesCodeExpected);
+  return problems;
+}
+
 HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageFile& os,
                             const demo::ImageFile& csc, const DownloadExpectation& expected) {
   HandsetVerdict v;
   v.cscPackageExpected = expected.cscPackage;
+  v.salesCodeExpected = expected.salesCode;
   const std::string& salesCode = expected.salesCode;
   for (const std::string& name : expected.partitions) {
     const image::PartitionEntry* entry = os.Entry(name);

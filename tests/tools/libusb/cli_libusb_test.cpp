@@ -10,7 +10,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
 #include "demo/image_file.h"
-#include "demo/virtual_line.h"
+#include "demo/line_handsets.h"
 #include "handset/virtual_handset.h"
 #include "smdtool/image_builder.h"
 #include "support/recording_threads.h"

@@ -1,6 +1,6 @@
 // One setter per field name, so every field is named once and an unknown name is an
 // error instead of a handset that silently differs from what the file says.
-#include "cli/handset_config_json.h"
+#include "demo/handset_config_json.h"
 
 #include <limits>
 #include <map>
@@ -12,7 +12,7 @@
 #include "handset/virtual_handset.h"
 #include "platform/text/ascii.h"
 
-namespace cli {
+namespace demo {
 namespace {
 
 using handset::HandsetConfig;
@@ -182,4 +182,4 @@ std::optional<std::vector<HandsetConfig>> ParseHandsetConfigs(
   return configs;
 }
 
-}  // namespace cli
+}  // namespace demo

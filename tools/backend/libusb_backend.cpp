@@ -1,14 +1,16 @@
-// Real handsets for the CLI: libusb for transfers, its hotplug for arrivals, and the
+// Real handsets on Linux: libusb for transfers, its hotplug for arrivals, and the
 // attached handsets as the instance list the automatic start reads.
 #include <memory>
 #include <string>
 
-#include "cli/station_backend.h"
+#include "backend/station_backend.h"
 #include "platform/notify/libusb/libusb_notifications.h"
 #include "platform/registry/libusb/instance_list_registry.h"
+#include "platform/registry/memory/memory_registry.h"
+#include "platform/usb/capture/capturing_usb_host.h"
 #include "platform/usb/libusb/libusb_host.h"
 
-namespace cli {
+namespace backends {
 namespace {
 
 class LibusbBackend final : public StationBackend {
@@ -31,14 +33,14 @@ class LibusbBackend final : public StationBackend {
  private:
   platform::usb::LibusbHost host_;  // first: everything below uses it
   platform::notify::LibusbNotifications notifications_{host_};
-  platform::registry::MemoryRegistry settings_;  // the CLI keeps no settings between runs
-  platform::registry::InstanceListRegistry instanceList_{host_, settings_};
+  platform::registry::MemoryRegistry rest_;  // every key but the instance list
+  platform::registry::InstanceListRegistry instanceList_{host_, rest_};
   platform::usb::CapturingUsbHost capture_{host_};
 };
 
 }  // namespace
 
-std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::string* error) {
+std::unique_ptr<StationBackend> MakeRealBackend(platform::Clock& clock, std::string* error) {
   auto backend = std::make_unique<LibusbBackend>(clock);
   if (!backend->ok()) {
     *error = "libusb could not be started (no USB subsystem here?): no handset can be reached";
@@ -47,4 +49,4 @@ std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::s
   return backend;
 }
 
-}  // namespace cli
+}  // namespace backends

@@ -10,7 +10,7 @@
 
 #include "handset/handset_config.h"
 
-namespace cli {
+namespace demo {
 
 // `suited(i)` is the configuration handset i starts from. nullopt with `error` set when
 // the text is not such an array (1 to 10 objects), names an unknown field, gives a value
@@ -19,4 +19,4 @@ std::optional<std::vector<handset::HandsetConfig>> ParseHandsetConfigs(
     const std::string& jsonText, const std::function<handset::HandsetConfig(int)>& suited,
     std::string* error);
 
-}  // namespace cli
+}  // namespace demo

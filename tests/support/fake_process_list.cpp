@@ -1,5 +1,5 @@
 // The in-memory process list.
-#include "platform/process/fake/fake_process_list.h"
+#include "support/fake_process_list.h"
 
 #include <algorithm>
 

@@ -1,0 +1,56 @@
+// The window's virtual line from a --handset-config file: its handsets arrive once an
+// OS image is dropped on the window, suited to it, and a run writes them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "backend/virtual_line.h"
+#include "console/control_ids.h"
+#include "console/main_window_template.h"
+#include "console/station.h"
+#include "demo/window_line.h"
+#include "platform/ui/headless/headless_window.h"
+#include "support/flashing/test_images.h"
+#include "support/recording_threads.h"
+#include "support/test_env.h"
+
+namespace {
+
+TEST(WindowLine, AConfigFileMakesTheLineASecureImageIsWrittenTo) {
+  testsupport::OsImageSpec secure;
+  secure.imageType = image::IMAGE_SECURITY_SECURE | image::IMAGE_BUILD_PRODUCT;
+  const std::string os = testsupport::BuildOsImage(secure, "secure.kx4");
+  const std::string csc = testsupport::BuildCscImage({}, "secure.csc");
+  demo::LineSpec spec;
+  spec.configPath = testsupport::ScratchDir("window_line") + "/line.json";
+  std::ofstream(spec.configPath) << R"([{}, {"writeProtected": true}])";
+  std::string error;
+  ASSERT_TRUE(demo::ReadLineConfig(&spec, &error)) << error;
+
+  platform::Clock& clock = testsupport::FastClock();
+  testsupport::RecordingThreadService threads;
+  backends::VirtualLine line(clock);
+  demo::WindowLine windowLine(line, spec, clock);
+  auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
+  ui::HeadlessWindow* window = headless.get();
+  console::Station station(
+      std::move(headless),
+      console::StationServices{line.Usb(), line.Notifications(), line.Registry(), clock, threads});
+  console::COstrevaneDlg& dlg = station.dlg();
+  windowLine.PlugAfterFirstImage(dlg);
+  dlg.OnInitDialog();
+
+  window->PumpUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_EQ(dlg.Run.BoundDeviceCount, 0);  // nothing to suit before an OS image
+  window->DropFiles({os, csc});
+  ASSERT_TRUE(window->PumpUntil([&] { return dlg.Run.BoundDeviceCount == 2; }));
+  window->Click(console::IDC_START);  // returns when the run has ended
+
+  EXPECT_EQ(dlg.Bar(0).Text().rfind(" DL Done. [ ", 0), 0u) << dlg.Bar(0).Text();
+  EXPECT_EQ(dlg.Bar(1).Text(), "[Channel 1] This device Write Protection Enable !!");
+  windowLine.Stop();
+  line.UnplugAll();
+  window->PumpUntil([] { return false; }, std::chrono::milliseconds(20));
+}
+
+}  // namespace

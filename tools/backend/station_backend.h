@@ -1,0 +1,47 @@
+// Where the station's handsets come from: the platform services a front end hands to
+// console::Station. Real handsets come from the platform's factory, virtual ones from VirtualLine.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/notify/device_notifications.h"
+#include "platform/registry/registry.h"
+#include "platform/time/clock.h"
+#include "platform/usb/usb_host.h"
+
+namespace backends {
+
+class StationBackend {
+ public:
+  virtual ~StationBackend() = default;
+  // Every transfer the station makes goes through here (a capture sees it).
+  virtual platform::usb::UsbHost& Usb() = 0;
+  virtual platform::notify::DeviceNotifications& Notifications() = 0;
+  // The machine's keys, the WinUSB driver's instance list among them. The user's keys
+  // are kept in memory for this run; a front end that keeps settings puts its own store
+  // in front (FileRegistry(path, &Registry())).
+  virtual platform::registry::Registry& Registry() = 0;
+  // The USB traffic into a pcap file from now on; false when it cannot be written.
+  [[nodiscard]] virtual bool StartCapture(const std::string& path) = 0;
+  virtual void StopCapture() = 0;
+  // Where the platform's own explanations go (a handset that cannot be opened, say);
+  // an empty sink ends them. The sink is called on the platform's threads.
+  virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }
+};
+
+class VirtualLine;
+
+// What a front end runs on: a virtual line with no handset yet when `virtualLine` (also
+// returned in `*line`), else the platform's real handsets (`*line` null). Null with
+// `error` set when the real handsets cannot be reached.
+std::unique_ptr<StationBackend> MakeBackend(bool virtualLine, platform::Clock& clock,
+                                            VirtualLine** line, std::string* error);
+
+// The real handsets of the platform this build is for: one factory file per platform,
+// chosen by CMake (libusb_backend.cpp on Linux). Null with `error` set when they cannot
+// be reached.
+std::unique_ptr<StationBackend> MakeRealBackend(platform::Clock& clock, std::string* error);
+
+}  // namespace backends

@@ -118,6 +118,22 @@ TEST(VirtualUsbBus, ListenersHearArrivalsAndRemovalsUntilRemoved) {
                                     VirtualHandset::InterfaceClass(HandsetKind::kVendor));
 }
 
+// A seat belongs to an interface path: the handset plugged again keeps its own.
+TEST(VirtualUsbBus, SeatsAreNumberedByFirstPlugAndKeptOverAReplug) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  auto a = Handset(HandsetKind::kPlatform, "5&aa&0&1");
+  auto b = Handset(HandsetKind::kPlatform, "5&bb&0&2");
+  bus.Plug(a);
+  bus.Plug(b);
+  bus.Unplug(a.get());
+  bus.Plug(a);
+  for (const auto& [h, seat] : {std::pair{a, "virtual-1"}, std::pair{b, "virtual-2"}}) {
+    auto d = testsupport::OpenFlashDevice(bus, 0, h->InterfacePath(), 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->m_pHandleInfo->location, seat);
+  }
+}
+
 TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {
   testsupport::VirtualStation s;
   ASSERT_NE(s.device, nullptr);

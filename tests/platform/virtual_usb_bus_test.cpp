@@ -123,15 +123,10 @@ TEST(VirtualUsbBus, SeatsAreNumberedByFirstPlugAndKeptOverAReplug) {
   VirtualUsbBus bus(testsupport::FastClock());
   auto a = Handset(HandsetKind::kPlatform, "5&aa&0&1");
   auto b = Handset(HandsetKind::kPlatform, "5&bb&0&2");
-  bus.Plug(a);
-  bus.Plug(b);
-  bus.Unplug(a.get());
-  bus.Plug(a);
-  for (const auto& [h, seat] : {std::pair{a, "virtual-1"}, std::pair{b, "virtual-2"}}) {
-    auto d = testsupport::OpenFlashDevice(bus, 0, h->InterfacePath(), 0);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->m_pHandleInfo->location, seat);
-  }
+  for (const auto& step : {a, b, a}) bus.Unplug(step.get()), bus.Plug(step);
+  for (const auto& [h, seat] : {std::pair{a, "virtual-1"}, std::pair{b, "virtual-2"}})
+    EXPECT_EQ(testsupport::OpenFlashDevice(bus, 0, h->InterfacePath(), 0)->m_pHandleInfo->location,
+              seat);
 }
 
 TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {

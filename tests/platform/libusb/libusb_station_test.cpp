@@ -86,30 +86,39 @@ class StretchedClock final : public platform::Clock {
   }
 };
 
+// The window's side: arrivals opened one after the other, each under the table's lock.
 TEST_F(LibusbTest, HandsetSilentOnItsStringsHoldsUpNoOtherHandsetsOpen) {
   StretchedClock stretched;
   LibusbHost slowHost{stretched};
   usb::CWinUSBDeviceManager table(slowHost);
   std::atomic<const VirtualUsbPeer*> silent{nullptr};
   std::atomic<int> opened{0};  // 1 while the silent handset's strings still hung, else 2
-  platform::notify::LibusbNotifications notifications(slowHost);
-  // Each arrival is opened as it is reported, under the table's lock.
-  ASSERT_NE(notifications.Register(HandsetIdentities()[0].interfaceClass,
-                                   [&](const DeviceInterfaceEvent& e) {
-                                     if (e.event != platform::notify::DBT_DEVICEARRIVAL) return;
-                                     std::lock_guard lock(table.TableLock());
-                                     const auto channel = int32_t(table.Devices().size());
-                                     if (table.OpenDevice(e.name, channel, 0) == 0 &&
-                                         e.name == PathAt(0, {1, {2}}))
-                                       opened = bed.StringsPending(silent) ? 1 : 2;
-                                   }),
-            0);
-  silent = Plug({}, {1, {1}}, [](testsupport::MockHandset& m) { m.silentStrings = true; }).get();
-  ASSERT_TRUE(WaitFor([&] { return bed.StringsPending(silent); }));
-  Plug({}, {1, {2}});
-  EXPECT_TRUE(WaitFor([&] { return opened != 0; }));
-  EXPECT_EQ(opened, 1);
-  bed.Unplug(silent);  // ends the hung read
+  std::atomic<bool> stop{false};
+  EventLog log;
+  std::thread window([&] {
+    for (size_t seen = 0; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+      for (const auto events = log.Events(); seen < events.size(); ++seen) {
+        std::lock_guard lock(table.TableLock());
+        if (events[seen].event == platform::notify::DBT_DEVICEARRIVAL &&
+            table.OpenDevice(events[seen].name, static_cast<int32_t>(seen), 0) == 0 &&
+            events[seen].name == PathAt(0, {1, {2}}))
+          opened = bed.StringsPending(silent) ? 1 : 2;
+      }
+  });
+  {
+    platform::notify::LibusbNotifications notifications(slowHost);
+    EXPECT_NE(notifications.Register(HandsetIdentities()[0].interfaceClass,
+                                     [&](auto& e) { log.Add(e); }),
+              0);
+    silent = Plug({}, {1, {1}}, [](testsupport::MockHandset& m) { m.silentStrings = true; }).get();
+    EXPECT_TRUE(WaitFor([&] { return bed.StringsPending(silent); }));
+    Plug({}, {1, {2}});
+    EXPECT_TRUE(WaitFor([&] { return opened != 0; }));
+    EXPECT_EQ(opened, 1);
+    bed.Unplug(silent);  // ends the hung read
+  }
+  stop = true;
+  window.join();
 }
 
 TEST_F(LibusbTest, RemovalFailsTheTransferInFlightAndEveryLaterOne) {

@@ -17,6 +17,7 @@ ChannelStartInfo StartInfo(const usb::CWinUSBFlashDevice& device) {
   info.channel = device.m_nChannel;
   if (device.m_pHandleInfo) {
     info.port = device.m_pHandleInfo->portNumber;
+    info.location = device.m_pHandleInfo->location;
     info.interfacePath = device.m_pHandleInfo->interfacePath;
   }
   info.model = device.m_strModelName;

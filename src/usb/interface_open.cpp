@@ -90,6 +90,7 @@ int32_t Walk(platform::usb::UsbHost& host, platform::usb::Handle set, const std:
     record->open = 1;
     held.info.open = 0;  // the record owns them now
     record->portNumber = PortNumberFromPath(path);
+    record->location = host.LocationOf(winusb);
     device->m_pHandleInfo = std::move(record);
     device->m_pHandleInfo->friendlyName = friendlyName;
     device->m_pHandleInfo->interfacePath = reported;

@@ -20,6 +20,8 @@ struct DeviceHandleInfo {
   uint8_t inPipe = 0;
   uint8_t outPipe = 0;
   std::string friendlyName;  // at most 259 characters
+  // The physical seat as the platform names it ("1-1.4.2"); empty when it cannot say.
+  std::string location;
 };
 
 // Port number of an interface path: the decimal digits after the last '&' that stands

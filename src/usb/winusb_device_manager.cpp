@@ -56,10 +56,13 @@ int32_t CWinUSBDeviceManager::RemoveDevice(const std::string& path) {
   auto it = m_mapDevices.find(PathKey(path));
   if (it == m_mapDevices.end()) return -1;
   const int32_t channel = it->second->m_nChannel;
-  const int32_t port = it->second->m_pHandleInfo ? it->second->m_pHandleInfo->portNumber : 0;
+  const DeviceHandleInfo* info = it->second->m_pHandleInfo.get();
+  const int32_t port = info ? info->portNumber : 0;
+  const std::string location = info ? info->location : std::string();
   it->second->MarkRemoved();
-  auto name = std::find_if(m_listNames.begin(), m_listNames.end(),
-                           [&](const DeviceNameId& n) { return n.portNumber == port; });
+  auto name = std::find_if(m_listNames.begin(), m_listNames.end(), [&](const DeviceNameId& n) {
+    return n.portNumber == port && n.location == location;
+  });
   if (name != m_listNames.end()) m_listNames.erase(name);
   m_mapDevices.erase(it);
   return channel;
@@ -118,7 +121,8 @@ int32_t CWinUSBDeviceManager::OpenDevice(const std::string& path, int32_t channe
     // The name entry is made before the device enters the table, so nothing after the
     // insertion can fail half-way.
     std::list<DeviceNameId> entry;
-    entry.push_back({device->m_pHandleInfo->portNumber, device->m_pHandleInfo->friendlyName});
+    const DeviceHandleInfo& info = *device->m_pHandleInfo;
+    entry.push_back({info.portNumber, info.location, info.friendlyName});
     if (!AddDevice(device->m_pHandleInfo->interfacePath, device)) {
       device->MarkRemoved();
       return false;

@@ -25,8 +25,11 @@ inline int32_t HresultFromWin32(uint32_t error) {
 inline constexpr int32_t E_OUT_OF_MEMORY_RESULT = static_cast<int32_t>(0x8007000Eu);
 inline constexpr uint32_t PIPE_TIMEOUT_AFTER_OPEN_MS = 5000;
 
+// A name entry is keyed by the seat: the whole location with the port number, since
+// handsets behind two hubs can share the last port.
 struct DeviceNameId {
   int32_t portNumber = 0;
+  std::string location;
   std::string name;
 };
 

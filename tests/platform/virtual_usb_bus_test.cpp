@@ -118,6 +118,17 @@ TEST(VirtualUsbBus, ListenersHearArrivalsAndRemovalsUntilRemoved) {
                                     VirtualHandset::InterfaceClass(HandsetKind::kVendor));
 }
 
+// A seat belongs to an interface path: the handset plugged again keeps its own.
+TEST(VirtualUsbBus, SeatsAreNumberedByFirstPlugAndKeptOverAReplug) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  auto a = Handset(HandsetKind::kPlatform, "5&aa&0&1");
+  auto b = Handset(HandsetKind::kPlatform, "5&bb&0&2");
+  for (const auto& step : {a, b, a}) bus.Unplug(step.get()), bus.Plug(step);
+  for (const auto& [h, seat] : {std::pair{a, "virtual-1"}, std::pair{b, "virtual-2"}})
+    EXPECT_EQ(testsupport::OpenFlashDevice(bus, 0, h->InterfacePath(), 0)->m_pHandleInfo->location,
+              seat);
+}
+
 TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {
   testsupport::VirtualStation s;
   ASSERT_NE(s.device, nullptr);

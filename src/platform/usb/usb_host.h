@@ -17,6 +17,7 @@ inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorFileNotFound = 2;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorInvalidData = 13;
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorSemTimeout = 121;
@@ -83,6 +84,11 @@ class UsbHost {
 
   // Bus and device address of an initialised interface, for captures.
   virtual UsbAddress AddressOf(Handle /*winusb*/) { return {}; }
+
+  // The physical seat of an initialised interface: the port chain in the kernel's form
+  // ("1-1.4.2") on a real bus, a name of the backend's own that stays the same for the
+  // same seat on a virtual one; empty when the backend cannot say.
+  virtual std::string LocationOf(Handle /*winusb*/) { return {}; }
 };
 
 }  // namespace platform::usb

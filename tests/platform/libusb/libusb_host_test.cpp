@@ -5,6 +5,8 @@
 
 #include <libusb-1.0/libusb.h>
 
+#include <map>
+
 #include "engine/channel_worker.h"
 #include "image/image_loader.h"
 #include "image/model_table.h"
@@ -106,6 +108,7 @@ TEST_F(LibusbTest, OpenIdentifiesTheHandsetAndNamesItFromItsStrings) {
     m.product.reset();
     m.manufacturer.reset();
   });
+  Plug({}, {1, {7}}, [](testsupport::MockHandset& m) { m.product = "KX4\x1b[2J\r\n"; });
   usb::CWinUSBDeviceManager table(host);
   // The broadcast's upper-case hardware id still finds the lower-case reported path.
   ASSERT_EQ(table.OpenDevice(PathAt(0, {1, {3}}), 0, 0), 0);
@@ -114,19 +117,41 @@ TEST_F(LibusbTest, OpenIdentifiesTheHandsetAndNamesItFromItsStrings) {
   EXPECT_EQ(table.m_nSecurityMode, usb::SECURITY_MODE_SECURE);
   ASSERT_EQ(table.OpenDevice(PathAt(0, {1, {5}}), 1, 0), 0);
   ASSERT_EQ(table.OpenDevice(PathAt(0, {1, {6}}), 2, 0), 0);
+  ASSERT_EQ(table.OpenDevice(PathAt(0, {1, {7}}), 3, 0), 0);
   std::vector<std::pair<int32_t, std::string>> names;
   for (const auto& n : table.m_listNames) names.emplace_back(n.portNumber, n.name);
-  EXPECT_EQ(names, (std::vector<std::pair<int32_t, std::string>>{
-                       {3, "KX4 Download Device"}, {5, "Dravnik USB Device"}, {6, "Unknown"}}));
+  // A handset's text is untrusted: control bytes never reach a log or a terminal.
+  EXPECT_EQ(names, (std::vector<std::pair<int32_t, std::string>>{{3, "KX4 Download Device"},
+                                                                 {5, "Dravnik USB Device"},
+                                                                 {6, "Unknown"},
+                                                                 {7, "KX4\\x1B[2J\\x0D\\x0A"}}));
   auto devices = table.Devices();
-  ASSERT_EQ(devices.size(), 3u);
+  ASSERT_EQ(devices.size(), 4u);
   for (const auto& d : devices) {
     EXPECT_EQ(d->m_pHandleInfo->inPipe, 0x81);
     EXPECT_EQ(d->m_pHandleInfo->outPipe, 0x01);
   }
   // Not present, already open: both 1.
-  EXPECT_EQ(table.OpenDevice(PathAt(0, {1, {7}}), 3, 0), 1);
-  EXPECT_EQ(table.OpenDevice(PathAt(0, {1, {3}}), 3, 0), 1);
+  EXPECT_EQ(table.OpenDevice(PathAt(0, {1, {8}}), 4, 0), 1);
+  EXPECT_EQ(table.OpenDevice(PathAt(0, {1, {3}}), 4, 0), 1);
+}
+
+// Behind two hubs, two handsets share the last port: only the whole chain tells the
+// seats, and the name entries, apart.
+TEST_F(LibusbTest, HandsetsBehindTwoHubsHaveSeatsAndNameEntriesOfTheirOwn) {
+  Plug({}, {1, {1, 2}});
+  Plug({}, {1, {3, 2}});
+  usb::CWinUSBDeviceManager table(host);
+  ASSERT_EQ(table.OpenDevice(PathAt(0, {1, {1, 2}}), 0, 0), 0);
+  ASSERT_EQ(table.OpenDevice(PathAt(0, {1, {3, 2}}), 1, 0), 0);
+  std::map<int, std::pair<int32_t, std::string>> seats;
+  for (const auto& d : table.Devices())
+    seats[d->m_nChannel] = {d->m_pHandleInfo->portNumber, d->m_pHandleInfo->location};
+  EXPECT_EQ(seats, (std::map<int, std::pair<int32_t, std::string>>{{0, {2, "1-1.2"}},
+                                                                   {1, {2, "1-3.2"}}}));
+  EXPECT_EQ(table.RemoveDevice(PathAt(0, {1, {3, 2}})), 1);
+  ASSERT_EQ(table.m_listNames.size(), 1u);
+  EXPECT_EQ(table.m_listNames.front().location, "1-1.2");
 }
 
 TEST_F(LibusbTest, ClaimRefusedOrNoPermissionLeavesTheHandsetUnopenedWithItsReason) {
@@ -136,7 +161,10 @@ TEST_F(LibusbTest, ClaimRefusedOrNoPermissionLeavesTheHandsetUnopenedWithItsReas
   host.SetNoticeSink([&](const std::string& line) { notices.push_back(line); });
   usb::CWinUSBDeviceManager table(host);
   EXPECT_EQ(table.OpenDevice(PathAt(0, {1, {2}}), 0, 0), usb::HresultFromWin32(kErrorBusy));
-  EXPECT_TRUE(notices.empty());
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].rfind("[USB] The handset at 1-2 is held by another program", 0), 0u)
+      << notices[0];
+  notices.clear();
 
   // As root the node would open anyway: this thread drops its file-system identity.
   const bool root = ::geteuid() == 0;
@@ -147,7 +175,8 @@ TEST_F(LibusbTest, ClaimRefusedOrNoPermissionLeavesTheHandsetUnopenedWithItsReas
   EXPECT_EQ(first, usb::HresultFromWin32(kErrorAccessDenied));
   EXPECT_EQ(second, first);
   ASSERT_EQ(notices.size(), 1u);  // once per handset
-  EXPECT_NE(notices[0].find("packaging/udev/60-ostrevane.rules"), std::string::npos);
+  for (const char* says : {"packaging/udev/60-ostrevane.rules", "uaccess", "plugdev"})
+    EXPECT_NE(notices[0].find(says), std::string::npos) << says;
   EXPECT_EQ(notices[0].substr(notices[0].size() - 2), "\r\n");
   EXPECT_TRUE(table.Devices().empty());
 }

@@ -75,6 +75,52 @@ TEST_F(LibusbTest, HotplugReportsArrivalAndRemovalButNotWhatWasAlreadyAttached) 
   EXPECT_EQ(events[1].name, events[0].name);
 }
 
+// A clock on which the string reads' 100 ms last a minute of real time: a read that
+// hangs stays hung for as long as the test looks.
+class StretchedClock final : public platform::Clock {
+ public:
+  uint32_t TickCount() override { return 0; }
+  void Sleep(uint32_t) override {}
+  std::chrono::nanoseconds RealDuration(uint32_t ms) override {
+    return std::chrono::milliseconds(ms) * 600;
+  }
+};
+
+// The window's side: arrivals opened one after the other, each under the table's lock.
+TEST_F(LibusbTest, HandsetSilentOnItsStringsHoldsUpNoOtherHandsetsOpen) {
+  StretchedClock stretched;
+  LibusbHost slowHost{stretched};
+  usb::CWinUSBDeviceManager table(slowHost);
+  std::atomic<const VirtualUsbPeer*> silent{nullptr};
+  std::atomic<int> opened{0};  // 1 while the silent handset's strings still hung, else 2
+  std::atomic<bool> stop{false};
+  EventLog log;
+  std::thread window([&] {
+    for (size_t seen = 0; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(2)))
+      for (const auto events = log.Events(); seen < events.size(); ++seen) {
+        std::lock_guard lock(table.TableLock());
+        if (events[seen].event == platform::notify::DBT_DEVICEARRIVAL &&
+            table.OpenDevice(events[seen].name, static_cast<int32_t>(seen), 0) == 0 &&
+            events[seen].name == PathAt(0, {1, {2}}))
+          opened = bed.StringsPending(silent) ? 1 : 2;
+      }
+  });
+  {
+    platform::notify::LibusbNotifications notifications(slowHost);
+    EXPECT_NE(notifications.Register(HandsetIdentities()[0].interfaceClass,
+                                     [&](auto& e) { log.Add(e); }),
+              0);
+    silent = Plug({}, {1, {1}}, [](testsupport::MockHandset& m) { m.silentStrings = true; }).get();
+    EXPECT_TRUE(WaitFor([&] { return bed.StringsPending(silent); }));
+    Plug({}, {1, {2}});
+    EXPECT_TRUE(WaitFor([&] { return opened != 0; }));
+    EXPECT_EQ(opened, 1);
+    bed.Unplug(silent);  // ends the hung read
+  }
+  stop = true;
+  window.join();
+}
+
 TEST_F(LibusbTest, RemovalFailsTheTransferInFlightAndEveryLaterOne) {
   handset::HandsetConfig silent;
   silent.faults.answerNothing = true;
@@ -171,6 +217,29 @@ TEST_F(LibusbTest, CaptureOverLibusbRecordsTheExchangeForTshark) {
   EXPECT_EQ(lines, 6u) << output;
   EXPECT_EQ(output.rfind("1\t2\t", 0), 0u) << output;
   EXPECT_NE(output.find("0x81"), std::string::npos) << output;
+}
+
+TEST_F(LibusbTest, InstanceListServesTheSnapshotTakenAtCount) {
+  platform::registry::MemoryRegistry settings;
+  platform::registry::InstanceListRegistry registry(host, settings);
+  auto read = [&](const std::string& name, size_t room) {
+    return registry.ReadString(Root::kLocalMachine, WINUSB_ENUM_KEY, name, room);
+  };
+  Plug({}, {1, {5}});
+  ASSERT_TRUE(WaitFor([&] { return host.AttachedHandsets().size() == 1; }));
+  ASSERT_EQ(registry.ReadDword(Root::kLocalMachine, WINUSB_ENUM_KEY, "Count"), 1u);
+  // Plugged mid-scan, at a seat that sorts first: the indexes read next do not move.
+  Plug({}, {1, {2}});
+  ASSERT_TRUE(WaitFor([&] { return host.AttachedHandsets().size() == 2; }));
+  const std::string id = "USB\\VID_45D0&PID_1E07\\1&5&0&5";
+  EXPECT_EQ(read("0", 200), id);
+  EXPECT_EQ(read("1", 200), std::nullopt);
+  // The value's data is its UTF-16 units and the terminator: one byte short is unread.
+  const size_t exact = 2 * (id.size() + 1);
+  for (const auto& [room, fits] : std::vector<std::pair<size_t, bool>>{
+           {exact - 2, false}, {exact - 1, false}, {exact, true}, {exact + 1, true}})
+    EXPECT_EQ(read("0", room).has_value(), fits) << room;
+  EXPECT_EQ(registry.ReadDword(Root::kLocalMachine, WINUSB_ENUM_KEY, "Count"), 2u);
 }
 
 // The whole station: the headless window, discovery on hotplug, the run from Start.

@@ -129,6 +129,7 @@ struct UsbTestBed::Device {
   std::deque<std::shared_ptr<Urb>> queued;
   std::shared_ptr<Urb> current;
   std::deque<std::shared_ptr<Urb>> completed;
+  std::deque<std::shared_ptr<Urb>> unanswered;  // string requests of a silent handset
   std::vector<uint8_t> stalled;
   bool gone = false;
   bool stopping = false;
@@ -146,6 +147,7 @@ struct UsbTestBed::Device {
     uint8_t* setup = u->buffer ? static_cast<uint8_t*>(u->buffer->data) : nullptr;
     const int room = u->urb()->buffer_length - 8;
     if (!setup || room < 0 || setup[1] != 6 || setup[3] != 3) return Finish(u, -EPIPE, 0);
+    if (handset.silentStrings) return unanswered.push_back(u);
     std::vector<uint8_t> d;
     if (setup[2] == 0) {
       d = {4, 3, 0x09, 0x04};
@@ -262,6 +264,13 @@ struct UsbTestBed::Device {
           (*it)->discarded = true;
           Finish(*it, -ENOENT, 0);
           queued.erase(it);
+          umockdev_ioctl_client_complete(client, 0, 0);
+          return TRUE;
+        }
+        for (auto it = unanswered.begin(); it != unanswered.end(); ++it) {
+          if (!match(*it)) continue;
+          Finish(*it, -ENOENT, 0);
+          unanswered.erase(it);
           umockdev_ioctl_client_complete(client, 0, 0);
           return TRUE;
         }
@@ -419,9 +428,9 @@ void UsbTestBed::UnplugDevice(Device& d) {
     std::lock_guard lock(d.mutex);
     d.gone = true;
     d.removed = true;
-    while (!d.queued.empty()) {
-      d.Finish(d.queued.front(), -ENODEV, 0);
-      d.queued.pop_front();
+    for (auto* pending : {&d.queued, &d.unanswered}) {
+      for (auto& u : *pending) d.Finish(u, -ENODEV, 0);
+      pending->clear();
     }
   }
   d.handset.peer->Detached();
@@ -440,6 +449,14 @@ bool UsbTestBed::InFlight(const platform::usb::VirtualUsbPeer* peer) {
   if (!d) return false;
   std::lock_guard dl(d->mutex);
   return d->current != nullptr;
+}
+
+bool UsbTestBed::StringsPending(const platform::usb::VirtualUsbPeer* peer) {
+  std::lock_guard lock(mutex_);
+  Device* d = Find(peer);
+  if (!d) return false;
+  std::lock_guard dl(d->mutex);
+  return !d->unanswered.empty();
 }
 
 void UsbTestBed::Stall(const platform::usb::VirtualUsbPeer* peer, uint8_t endpoint) {

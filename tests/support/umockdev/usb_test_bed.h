@@ -24,6 +24,8 @@ struct MockHandset {
   int claimErrno = 0;
   // Only a privileged user may open the device node (it answers no ioctl at all).
   bool restricted = false;
+  // String descriptor requests are never answered (a discard or an unplug ends them).
+  bool silentStrings = false;
 };
 
 // Create the bed before anything asks whether it runs under umockdev (libusb included):
@@ -44,6 +46,8 @@ class UsbTestBed {
   void Unplug(const platform::usb::VirtualUsbPeer* peer);
   // True while one of the handset's bulk URBs is being served.
   bool InFlight(const platform::usb::VirtualUsbPeer* peer);
+  // True while a string descriptor request of the handset waits for an answer.
+  bool StringsPending(const platform::usb::VirtualUsbPeer* peer);
   // Bulk transfers on the handset's endpoint answer a stall from now on.
   void Stall(const platform::usb::VirtualUsbPeer* peer, uint8_t endpoint);
 

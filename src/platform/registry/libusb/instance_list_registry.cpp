@@ -1,5 +1,6 @@
-// Each read lists the bus again: the list is what is attached at the moment of asking,
-// as the driver's own list would be.
+// The list is taken from the bus when "Count" is read and served from that snapshot
+// until the next "Count": a handset plugged during a scan cannot shift the indexes the
+// scan reads after it.
 #include "platform/registry/libusb/instance_list_registry.h"
 
 #include "platform/text/utf16.h"
@@ -13,11 +14,26 @@ bool InstanceListRegistry::IsInstanceList(Root root, const std::string& key) {
   return root == Root::kLocalMachine && key == WINUSB_ENUM_KEY;
 }
 
-std::vector<std::string> InstanceListRegistry::Instances() {
+std::vector<std::string> InstanceListRegistry::TakeSnapshot() {
   std::vector<std::string> ids;
-  for (const auto& h : host_.AttachedHandsets())
+  std::vector<std::string> paths;
+  for (const auto& h : host_.AttachedHandsets()) {
     ids.push_back(platform::usb::InstanceId(*h.identity, h.location));
+    paths.push_back(platform::usb::ReportedPath(*h.identity, h.location));
+  }
+  // The scan opens these next, under the device table's lock: their names are read now.
+  host_.ReadNamesAhead(paths);
+  std::lock_guard lock(mutex_);
+  snapshot_ = ids;
   return ids;
+}
+
+std::vector<std::string> InstanceListRegistry::Snapshot() {
+  {
+    std::lock_guard lock(mutex_);
+    if (snapshot_) return *snapshot_;
+  }
+  return TakeSnapshot();  // an index read before any "Count"
 }
 
 bool InstanceListRegistry::KeyExists(Root root, const std::string& key) {
@@ -28,7 +44,7 @@ std::optional<uint32_t> InstanceListRegistry::ReadDword(Root root, const std::st
                                                         const std::string& name) {
   if (!IsInstanceList(root, key)) return rest_.ReadDword(root, key, name);
   if (name != "Count") return std::nullopt;
-  return static_cast<uint32_t>(Instances().size());
+  return static_cast<uint32_t>(TakeSnapshot().size());
 }
 
 std::optional<std::string> InstanceListRegistry::ReadString(Root root, const std::string& key,
@@ -37,7 +53,7 @@ std::optional<std::string> InstanceListRegistry::ReadString(Root root, const std
   if (!IsInstanceList(root, key)) return rest_.ReadString(root, key, name, maxBytes);
   if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos || name.size() > 9)
     return std::nullopt;
-  const std::vector<std::string> ids = Instances();
+  const std::vector<std::string> ids = Snapshot();
   const size_t index = std::stoul(name);
   if (index >= ids.size()) return std::nullopt;
   // The value's size as the platform stores it: UTF-16 units and the terminator.

@@ -1,7 +1,10 @@
-// The WinUSB driver's instance list served from the handsets attached now: "Count",
-// then "0", "1", ... in bus and port-chain order, each "hardware id\instance part".
-// Every other key and every write goes to the registry it wraps.
+// The WinUSB driver's instance list served from the attached handsets: "Count" takes a
+// snapshot of them, "0", "1", ... are read from it, in bus and port-chain order, each
+// "hardware id\instance part". Every other key and every write goes to the registry
+// it wraps.
 #pragma once
+
+#include <mutex>
 
 #include "platform/registry/registry.h"
 #include "platform/usb/libusb/libusb_host.h"
@@ -29,10 +32,13 @@ class InstanceListRegistry final : public Registry {
 
  private:
   static bool IsInstanceList(Root root, const std::string& key);
-  std::vector<std::string> Instances();
+  std::vector<std::string> TakeSnapshot();
+  std::vector<std::string> Snapshot();
 
   platform::usb::LibusbHost& host_;
   Registry& rest_;
+  std::mutex mutex_;
+  std::optional<std::vector<std::string>> snapshot_;
 };
 
 }  // namespace platform::registry

@@ -31,12 +31,26 @@ const HandsetIdentity* IdentityOfIds(uint16_t vendorId, uint16_t productId) {
   return nullptr;
 }
 
-std::string InstancePart(const UsbLocation& location) {
+namespace {
+
+std::string PortChain(const UsbLocation& location) {
   std::string chain;
   for (size_t i = 0; i < location.ports.size(); ++i) {
     if (i) chain += '.';
     chain += std::to_string(location.ports[i]);
   }
+  return chain;
+}
+
+}  // namespace
+
+std::string KernelName(const UsbLocation& location) {
+  if (location.ports.empty()) return "usb" + std::to_string(location.bus);
+  return std::to_string(location.bus) + "-" + PortChain(location);
+}
+
+std::string InstancePart(const UsbLocation& location) {
+  const std::string chain = PortChain(location);
   const int last = location.ports.empty() ? 0 : location.ports.back();
   return std::to_string(location.bus) + "&" + chain + "&0&" + std::to_string(last);
 }

@@ -37,6 +37,9 @@ struct UsbLocation {
 // so the same physical port gives the same text after a re-plug and the text after
 // the last "&" is the port number.
 std::string InstancePart(const UsbLocation& location);
+// The kernel's name of the device at a location: bus, '-', the port chain joined by '.'
+// ("1-1.4.2"), as under /sys/bus/usb/devices; "usb<bus>" for the root hub itself.
+std::string KernelName(const UsbLocation& location);
 // The interface path as an arrival broadcast names it (hardware id part upper case).
 std::string BroadcastPath(const HandsetIdentity& identity, const UsbLocation& location);
 // The interface path as the device set reports it: the broadcast path in lower case.

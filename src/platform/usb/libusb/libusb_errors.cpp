@@ -1,4 +1,5 @@
-// The mapping keeps the errors the operator can act on apart (gone, busy, no access).
+// The mapping keeps the errors the operator can act on apart (gone, busy, no access);
+// each libusb error is listed by name, so a new one shows up here as a decision to make.
 #include "platform/usb/libusb/libusb_errors.h"
 
 #include <libusb-1.0/libusb.h>
@@ -25,8 +26,37 @@ uint32_t Win32ErrorFromLibusb(int libusbError) {
       return kErrorNotEnoughMemory;
     case LIBUSB_ERROR_INVALID_PARAM:
       return kErrorInvalidParameter;
-    default:  // PIPE, OVERFLOW, IO and the rest
+    case LIBUSB_ERROR_IO:
+    case LIBUSB_ERROR_PIPE:
+    case LIBUSB_ERROR_OVERFLOW:
+    case LIBUSB_ERROR_INTERRUPTED:
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+    case LIBUSB_ERROR_OTHER:
       return kErrorGenFailure;
+    default:  // not a libusb error at all
+      return kErrorGenFailure;
+  }
+}
+
+std::string LibusbErrorName(int libusbError) {
+  switch (libusbError) {
+    case LIBUSB_SUCCESS:
+    case LIBUSB_ERROR_IO:
+    case LIBUSB_ERROR_INVALID_PARAM:
+    case LIBUSB_ERROR_ACCESS:
+    case LIBUSB_ERROR_NO_DEVICE:
+    case LIBUSB_ERROR_NOT_FOUND:
+    case LIBUSB_ERROR_BUSY:
+    case LIBUSB_ERROR_TIMEOUT:
+    case LIBUSB_ERROR_OVERFLOW:
+    case LIBUSB_ERROR_PIPE:
+    case LIBUSB_ERROR_INTERRUPTED:
+    case LIBUSB_ERROR_NO_MEM:
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+    case LIBUSB_ERROR_OTHER:
+      return libusb_error_name(libusbError);
+    default:
+      return "libusb error " + std::to_string(libusbError);
   }
 }
 

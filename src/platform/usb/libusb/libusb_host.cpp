@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <system_error>
+#include <thread>
 
 #include "platform/text/ascii.h"
+#include "platform/text/escaped_text.h"
+#include "platform/text/utf16.h"
 #include "platform/usb/libusb/libusb_errors.h"
 
 namespace platform::usb {
@@ -15,7 +19,9 @@ namespace {
 thread_local uint32_t t_lastError = kErrorSuccess;
 
 constexpr uint8_t kVendorSpecificClass = 0xFF;
-constexpr int kStringBytes = 256;
+constexpr int kStringBytes = 255;  // the longest descriptor bLength can announce
+// A descriptor holds at most 126 UTF-16 units; the escaped name is kept to that.
+constexpr size_t kMaxNameLength = 126;
 
 struct ConfigFree {
   void operator()(libusb_config_descriptor* c) const { libusb_free_config_descriptor(c); }
@@ -50,6 +56,43 @@ bool HasVendorBulkInterface(libusb_device* device) {
 bool Fail(uint32_t error) {
   t_lastError = error;
   return false;
+}
+
+// One string descriptor's UTF-16 units; nullopt when the handset did not give it.
+// `silent` is set when it did not answer within the timeout.
+std::optional<std::u16string> StringDescriptor(libusb_device_handle* handle, uint8_t index,
+                                               uint16_t language, unsigned timeoutMs,
+                                               bool& silent) {
+  unsigned char d[kStringBytes] = {};
+  const int n = libusb_control_transfer(
+      handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+      static_cast<uint16_t>((LIBUSB_DT_STRING << 8) | index), language, d, sizeof d, timeoutMs);
+  if (n == LIBUSB_ERROR_TIMEOUT) silent = true;
+  if (n < 2 || d[1] != LIBUSB_DT_STRING) return std::nullopt;
+  const int length = std::min<int>(n, d[0]);
+  std::u16string units;
+  for (int i = 2; i + 1 < length; i += 2)
+    units.push_back(static_cast<char16_t>(d[i] | (d[i + 1] << 8)));
+  return units;
+}
+
+// The handset's texts are untrusted: escaped before anything stores or shows them. The
+// first answer that does not come in time ends the reading of this handset.
+void ReadTexts(libusb_device_handle* handle, const libusb_device_descriptor& d,
+               unsigned timeoutMs, std::optional<std::string>& product,
+               std::optional<std::string>& manufacturer) {
+  bool silent = false;
+  const auto languages = StringDescriptor(handle, 0, 0, timeoutMs, silent);
+  if (!languages || languages->empty()) return;
+  const uint16_t language = (*languages)[0];
+  auto text = [&](uint8_t index) -> std::optional<std::string> {
+    if (index == 0 || silent) return std::nullopt;
+    const auto units = StringDescriptor(handle, index, language, timeoutMs, silent);
+    if (!units || units->empty()) return std::nullopt;
+    return EscapedText(Utf16ToUtf8(*units), kMaxNameLength);
+  };
+  product = text(d.iProduct);
+  manufacturer = text(d.iManufacturer);
 }
 
 }  // namespace
@@ -88,7 +131,16 @@ void LibusbHost::SetNoticeSink(NoticeSink sink) {
   noticeSink_ = std::move(sink);
 }
 
-UsbLocation LibusbHost::LocationOf(libusb_device* device) {
+void LibusbHost::Notice(const std::string& line) {
+  NoticeSink sink;
+  {
+    std::lock_guard lock(mutex_);
+    sink = noticeSink_;
+  }
+  if (sink) sink(line);
+}
+
+UsbLocation LibusbHost::DeviceLocation(libusb_device* device) {
   UsbLocation location;
   location.bus = libusb_get_bus_number(device);
   uint8_t ports[8] = {};
@@ -110,7 +162,7 @@ std::vector<LibusbHost::Element> LibusbHost::ListDevices(const HandsetIdentity* 
     Element e;
     e.device = std::shared_ptr<libusb_device>(libusb_ref_device(list[i]), libusb_unref_device);
     e.identity = identity;
-    e.location = LocationOf(list[i]);
+    e.location = DeviceLocation(list[i]);
     e.path = ReportedPath(*identity, e.location);
     out.push_back(std::move(e));
   }
@@ -160,22 +212,29 @@ bool LibusbHost::EnumDeviceInterface(Handle set, uint32_t index) {
   return SetElement(set, index) ? true : Fail(kErrorNoMoreItems);
 }
 
-void LibusbHost::ReportOpenFailure(const Element& element, int libusbError) {
-  if (libusbError != LIBUSB_ERROR_ACCESS) return;
-  NoticeSink sink;
+void LibusbHost::ReportOpenFailure(libusb_device* device, int libusbError) {
+  const std::string seat = KernelName(DeviceLocation(device));
+  std::string line;
+  if (libusbError == LIBUSB_ERROR_ACCESS)
+    line = "[USB] The handset at " + seat +
+           " cannot be opened: no permission. Install the udev rule "
+           "packaging/udev/60-ostrevane.rules (lib/udev/rules.d), reload the rules and plug "
+           "the handset again. The rule's uaccess tag gives the handset only to the person "
+           "logged in at this PC's own seat; a service or an SSH user must be in the group "
+           "plugdev.\r\n";
+  else if (libusbError == LIBUSB_ERROR_BUSY)
+    line = "[USB] The handset at " + seat +
+           " is held by another program (a modem manager, or a second station): close it, "
+           "or unplug the handset and plug it in again.\r\n";
+  else
+    return;
   {
     std::lock_guard lock(mutex_);
-    const std::string key =
-        element.path + "@" + std::to_string(libusb_get_device_address(element.device.get()));
-    if (!permissionReported_.insert(key).second) return;  // once per handset
-    sink = noticeSink_;
+    const std::string key = std::to_string(libusbError) + " " + seat + "@" +
+                            std::to_string(libusb_get_device_address(device));
+    if (!reported_.insert(key).second) return;  // once per handset
   }
-  if (sink)
-    sink("[USB] The handset at bus " + std::to_string(element.location.bus) + " port " +
-         InstancePart(element.location) +
-         " cannot be opened: no permission. Install the udev rule "
-         "packaging/udev/60-ostrevane.rules (lib/udev/rules.d), reload the rules and "
-         "plug the handset again.\r\n");
+  Notice(line);
 }
 
 std::optional<LibusbHost::Strings> LibusbHost::ReadStrings(const Element& element) {
@@ -185,27 +244,55 @@ std::optional<LibusbHost::Strings> LibusbHost::ReadStrings(const Element& elemen
     std::lock_guard lock(mutex_);
     auto it = strings_.find(key);
     if (it != strings_.end()) return it->second;
+    // Being read elsewhere: the caller (an open walking past this handset under the
+    // table's lock) does not wait for it.
+    if (!reading_.insert(key).second) return std::nullopt;
   }
+  struct Done {
+    LibusbHost& host;
+    const std::string& key;
+    ~Done() {
+      std::lock_guard lock(host.mutex_);
+      host.reading_.erase(key);
+    }
+  } done{*this, key};
   libusb_device_descriptor d{};
   if (libusb_get_device_descriptor(element.device.get(), &d) != 0) return std::nullopt;
   libusb_device_handle* handle = nullptr;
   const int r = libusb_open(element.device.get(), &handle);
   if (r != 0) {
-    ReportOpenFailure(element, r);
+    ReportOpenFailure(element.device.get(), r);
     return std::nullopt;
   }
-  auto read = [&](uint8_t index) -> std::optional<std::string> {
-    if (index == 0) return std::nullopt;
-    unsigned char text[kStringBytes] = {};
-    const int n = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text);
-    if (n <= 0) return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n));
-  };
-  Strings s{read(d.iProduct), read(d.iManufacturer)};
+  // A fast test clock does not make the wait shorter than a handset needs to answer.
+  const unsigned timeout = std::max(RealTimeoutMs(kStringTimeoutMs), unsigned{kStringTimeoutMs});
+  Strings s;
+  ReadTexts(handle, d, timeout, s.product, s.manufacturer);
   libusb_close(handle);
+  // A handset that did not answer is remembered too: the open does not ask it again.
   std::lock_guard lock(mutex_);
   strings_[key] = s;
   return s;
+}
+
+void LibusbHost::ReadNamesAhead(const std::vector<std::string>& reportedPaths) {
+  std::vector<Element> wanted;
+  for (Element& e : ListDevices(nullptr))
+    if (std::find(reportedPaths.begin(), reportedPaths.end(), e.path) != reportedPaths.end())
+      wanted.push_back(std::move(e));
+  std::vector<std::thread> readers;
+  for (const Element& e : wanted) {
+    if (&e == &wanted.back()) {
+      (void)ReadStrings(e);  // the last one on this thread
+      break;
+    }
+    try {
+      readers.emplace_back([this, &e] { (void)ReadStrings(e); });
+    } catch (const std::system_error&) {
+      (void)ReadStrings(e);  // no thread to spare: read in turn
+    }
+  }
+  for (std::thread& t : readers) t.join();
 }
 
 std::optional<std::string> LibusbHost::GetDeviceProperty(Handle set, uint32_t index,
@@ -225,7 +312,7 @@ std::optional<std::string> LibusbHost::GetDeviceProperty(Handle set, uint32_t in
   if (strings && property == DeviceProperty::kFriendlyName) value = strings->product;
   if (strings && property == DeviceProperty::kDeviceDescription && strings->manufacturer)
     value = *strings->manufacturer + " USB Device";
-  if (!value) Fail(13);  // ERROR_INVALID_DATA: the property is not set
+  if (!value) Fail(kErrorInvalidData);  // the property is not set
   return value;
 }
 
@@ -257,7 +344,7 @@ Handle LibusbHost::OpenInterface(const std::string& path) {
     const int r = libusb_open(e.device.get(), &open->handle);
     if (r != 0) {
       open->handle = nullptr;
-      ReportOpenFailure(e, r);
+      ReportOpenFailure(e.device.get(), r);
       Fail(Win32ErrorFromLibusb(r));
       return kInvalidHandle;
     }
@@ -297,6 +384,7 @@ Handle LibusbHost::Initialize(Handle file) {
   libusb_set_auto_detach_kernel_driver(open->handle, 1);
   const int r = libusb_claim_interface(open->handle, 0);
   if (r != 0) {
+    ReportOpenFailure(open->device.get(), r);
     Fail(Win32ErrorFromLibusb(r));
     return kInvalidHandle;
   }
@@ -409,6 +497,11 @@ UsbAddress LibusbHost::AddressOf(Handle winusb) {
   std::shared_ptr<Open> open = Find(interfaces_, winusb);
   if (!open) return {};
   return {libusb_get_bus_number(open->device.get()), libusb_get_device_address(open->device.get())};
+}
+
+std::string LibusbHost::LocationOf(Handle winusb) {
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  return open ? KernelName(DeviceLocation(open->device.get())) : std::string();
 }
 
 uint32_t LibusbHost::LastError() {

@@ -25,6 +25,9 @@ class LibusbHost final : public UsbHost {
   // Pipes start with this timeout: never unbounded, so a silent handset cannot hold
   // the device open (and the table lock) for ever.
   static constexpr uint32_t kDefaultPipeTimeoutMs = 5000;
+  // Each string descriptor read waits this long on the station's clock (never less in
+  // real time): a handset that does not answer its strings costs one such wait.
+  static constexpr uint32_t kStringTimeoutMs = 100;
 
   // One library context for the process. Pipe timeouts are waited on `clock`.
   explicit LibusbHost(Clock& clock);
@@ -42,7 +45,13 @@ class LibusbHost final : public UsbHost {
   };
   // Handsets of both identities attached now, ordered by bus, then port chain.
   std::vector<AttachedHandset> AttachedHandsets();
-  static UsbLocation LocationOf(libusb_device* device);
+  static UsbLocation DeviceLocation(libusb_device* device);
+
+  // Reads the names (product and manufacturer strings) of the attached handsets with
+  // these reported paths, each handset on a thread of its own, and returns when all are
+  // read or have timed out. Called before the device table is locked, so that its open
+  // finds the names ready and never waits for a handset's strings.
+  void ReadNamesAhead(const std::vector<std::string>& reportedPaths);
 
   // The device left the bus: its open interfaces fail every transfer from now on.
   void DeviceLeft(libusb_device* device);
@@ -51,6 +60,7 @@ class LibusbHost final : public UsbHost {
   // cannot be opened for lack of permission). Each line carries its "\r\n".
   using NoticeSink = std::function<void(const std::string&)>;
   void SetNoticeSink(NoticeSink sink);
+  void Notice(const std::string& line);
 
   // UsbHost.
   Handle GetClassDevs(const std::string& interfaceClass) override;
@@ -74,6 +84,7 @@ class LibusbHost final : public UsbHost {
                 uint32_t* transferred) override;
   uint32_t LastError() override;
   UsbAddress AddressOf(Handle winusb) override;
+  std::string LocationOf(Handle winusb) override;
 
  private:
   struct Element {
@@ -92,7 +103,9 @@ class LibusbHost final : public UsbHost {
   std::shared_ptr<Open> Find(const std::map<Handle, std::shared_ptr<Open>>& table, Handle h);
   const Element* SetElement(Handle set, uint32_t index);
   std::optional<Strings> ReadStrings(const Element& element);
-  void ReportOpenFailure(const Element& element, int libusbError);
+  // The operator's notice for an open or claim refused for a reason they can act on
+  // (no permission, another program holds the handset), once per handset and reason.
+  void ReportOpenFailure(libusb_device* device, int libusbError);
   unsigned RealTimeoutMs(uint32_t milliseconds);
   bool Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint32_t length,
                 uint32_t* transferred, bool in);
@@ -105,7 +118,8 @@ class LibusbHost final : public UsbHost {
   std::map<Handle, std::shared_ptr<Open>> files_;
   std::map<Handle, std::shared_ptr<Open>> interfaces_;
   std::map<std::string, Strings> strings_;  // by path and device address
-  std::set<std::string> permissionReported_;
+  std::set<std::string> reading_;            // names being read now, by the same key
+  std::set<std::string> reported_;  // reason, kernel name and address
   NoticeSink noticeSink_;
 };
 

@@ -54,6 +54,8 @@ void VirtualUsbBus::Plug(std::shared_ptr<VirtualUsbPeer> peer) {
   a.present = std::make_shared<std::atomic<bool>>(true);
   {
     std::lock_guard lock(mutex_);
+    a.seat = seats_.emplace(Lower(a.identity.interfacePath), static_cast<int>(seats_.size()) + 1)
+                 .first->second;
     a.address = nextAddress_;
     nextAddress_ = static_cast<uint8_t>(nextAddress_ % 127 + 1);
     attached_.push_back(a);
@@ -109,6 +111,12 @@ UsbAddress VirtualUsbBus::AddressOf(Handle winusb) {
   std::lock_guard lock(mutex_);
   auto it = interfaces_.find(winusb);
   return it == interfaces_.end() ? UsbAddress{} : UsbAddress{1, it->second.device.address};
+}
+
+std::string VirtualUsbBus::LocationOf(Handle winusb) {
+  std::lock_guard lock(mutex_);
+  auto it = interfaces_.find(winusb);
+  return it == interfaces_.end() ? std::string() : "virtual-" + std::to_string(it->second.device.seat);
 }
 
 Handle VirtualUsbBus::GetClassDevs(const std::string& interfaceClass) {

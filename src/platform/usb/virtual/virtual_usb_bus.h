@@ -69,12 +69,16 @@ class VirtualUsbBus final : public UsbHost {
                 uint32_t* transferred) override;
   uint32_t LastError() override;
   UsbAddress AddressOf(Handle winusb) override;
+  // "virtual-<n>": n counts the interface paths in the order first plugged, so a
+  // handset plugged again with the same path keeps its seat for the bus's lifetime.
+  std::string LocationOf(Handle winusb) override;
 
  private:
   struct Attached {
     std::shared_ptr<VirtualUsbPeer> peer;
     PeerIdentity identity;
     uint8_t address = 0;
+    int seat = 0;
     std::shared_ptr<std::atomic<bool>> present;
   };
   struct DeviceSet {
@@ -102,6 +106,7 @@ class VirtualUsbBus final : public UsbHost {
   std::map<Handle, OpenFile> files_;
   std::map<Handle, WinUsbInterface> interfaces_;
   std::map<int, Listener> listeners_;
+  std::map<std::string, int> seats_;  // by lower-case interface path
   Handle nextHandle_ = 0x100;
   int nextListener_ = 1;
   uint8_t nextAddress_ = 1;

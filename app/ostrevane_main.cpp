@@ -44,6 +44,7 @@ constexpr const char* kHelp =
     "  --virtual-handsets N  put N virtual handsets (0..32) on the virtual bus instead of\n"
     "                        real handsets through libusb\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
+    "  --capture-snaplen N   bytes of each payload the capture keeps (64; 0: all)\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n";
 
@@ -56,6 +57,7 @@ struct Arguments {
   std::vector<std::string> station;  // what the station sees as its command line
   int virtualHandsets = -1;          // -1: real handsets through libusb
   std::string capturePath;
+  uint32_t captureSnaplen = platform::usb::CapturingUsbHost::kDefaultSnapLength;
   bool help = false;
   bool version = false;
 };
@@ -77,6 +79,12 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
+    } else if (arg == "--capture-snaplen") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n < 0 || n > (1L << 24)) return false;
+      out->captureSnaplen = static_cast<uint32_t>(n);
     } else {
       out->station.push_back(arg);
     }
@@ -138,7 +146,7 @@ int main(int argc, char** argv) {
   platform::notify::VirtualBusNotifications notifications{bus};
   platform::usb::UsbHost& usb = real ? static_cast<platform::usb::UsbHost&>(*real) : bus;
   platform::usb::CapturingUsbHost capture{usb};
-  if (!args.capturePath.empty() && !capture.StartCapture(args.capturePath)) {
+  if (!args.capturePath.empty() && !capture.StartCapture(args.capturePath, args.captureSnaplen)) {
     std::fprintf(stderr, "ostrevane: cannot write the capture file %s\n", args.capturePath.c_str());
     return 2;
   }
@@ -213,5 +221,6 @@ int main(int argc, char** argv) {
   signalWatch.join();
   if (plugger.joinable()) plugger.join();
   for (const auto& h : handsets) bus.Unplug(h.get());
+  if (!args.capturePath.empty()) std::fprintf(stderr, "%s\n", capture.StopCapture().c_str());
   return 0;
 }

@@ -26,9 +26,10 @@ class StationBackend {
   virtual platform::usb::UsbHost& Usb() = 0;
   virtual platform::notify::DeviceNotifications& Notifications() = 0;
   virtual platform::registry::Registry& Registry() = 0;
-  // The USB traffic into a pcap file from now on; false when it cannot be written.
-  [[nodiscard]] virtual bool StartCapture(const std::string& path) = 0;
-  virtual void StopCapture() = 0;
+  // The USB traffic into a pcap file from now on, `snapLength` bytes of each payload
+  // (0: all); false when it cannot be written. The stop returns the capture's summary line.
+  [[nodiscard]] virtual bool StartCapture(const std::string& path, uint32_t snapLength) = 0;
+  virtual std::string StopCapture() = 0;
   // Where the platform's own explanations go (a handset that cannot be opened, say).
   virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }
 };
@@ -46,10 +47,10 @@ class VirtualLine final : public StationBackend {
   platform::usb::UsbHost& Usb() override { return capture_; }
   platform::notify::DeviceNotifications& Notifications() override { return notifications_; }
   platform::registry::Registry& Registry() override { return registry_; }
-  [[nodiscard]] bool StartCapture(const std::string& path) override {
-    return capture_.StartCapture(path);
+  [[nodiscard]] bool StartCapture(const std::string& path, uint32_t snapLength) override {
+    return capture_.StartCapture(path, snapLength);
   }
-  void StopCapture() override { capture_.StopCapture(); }
+  std::string StopCapture() override { return capture_.StopCapture(); }
 
   const std::vector<std::shared_ptr<handset::VirtualHandset>>& Handsets() const {
     return handsets_;

@@ -15,8 +15,12 @@ constexpr uint32_t kMinInKept = 80;   // the answer's header, status and name
 // transfer the station makes is well inside it.
 constexpr uint32_t kWholePayloadLimit = 8u << 20;
 
+// 0, and anything past the bound, asks for whole payloads.
+uint32_t SnapOf(uint32_t asked) {
+  return asked == 0 ? kWholePayloadLimit : std::min(asked, kWholePayloadLimit);
+}
+
 uint32_t Kept(uint32_t snapLength, uint32_t least, uint32_t length) {
-  if (snapLength == 0) return std::min(length, kWholePayloadLimit);
   return std::min(length, std::max(snapLength, least));
 }
 
@@ -26,9 +30,8 @@ struct CapturingUsbHost::Capture {
   Capture(std::unique_ptr<CaptureSink> sink, std::string captureName, uint32_t snap,
           CaptureLimits limits, Clock& clock)
       : name(std::move(captureName)),
-        snapLength(snap),
-        writer(std::move(sink), snap == 0 ? kWholePayloadLimit : std::max(snap, kMinInKept), limits,
-               clock) {}
+        snapLength(SnapOf(snap)),
+        writer(std::move(sink), std::max(snapLength, kMinInKept), limits, clock) {}
 
   const std::string name;
   const uint32_t snapLength;

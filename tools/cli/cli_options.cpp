@@ -44,9 +44,8 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.add_option("--capture", o.capturePath, "Capture the USB traffic into a pcap file")
       ->option_text("FILE.pcap");
   app.add_option("--capture-snaplen", o.captureSnaplen,
-                 "Bytes of each payload the capture keeps (0: whole payloads)")
-      ->option_text("N")
-      ->capture_default_str();
+                 "Bytes of each payload the capture keeps (64; 0: whole payloads)")
+      ->option_text("N");
   app.add_option("--dump-dir", o.dumpDir,
                  "After the run: each virtual handset's eMMC, files and state in DIR/handset<N>/")
       ->option_text("DIR");

@@ -46,6 +46,7 @@ constexpr const char* kHelp =
     "                        virtual handsets from a JSON array, one object of fields per\n"
     "                        handset (1 to 10), as ostrevane-cli takes it\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
+    "  --capture-snaplen N   bytes of each payload the capture keeps (64; 0: all)\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n"
     "\n";
@@ -60,6 +61,7 @@ struct Arguments {
   int virtualHandsets = -1;          // -1: none asked for
   std::string handsetConfig;
   std::string capturePath;
+  uint32_t captureSnaplen = platform::usb::CapturingUsbHost::kDefaultSnapLength;
   bool help = false;
   bool version = false;
 };
@@ -84,6 +86,12 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
+    } else if (arg == "--capture-snaplen") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n < 0 || n > (1L << 24)) return false;
+      out->captureSnaplen = static_cast<uint32_t>(n);
     } else {
       out->station.push_back(arg);
     }
@@ -141,7 +149,7 @@ int main(int argc, char** argv) {
   // (the WinUSB driver's instance list) are the backend's.
   platform::registry::FileRegistry settings(platform::registry::FileRegistry::DefaultPath(),
                                             &backend->Registry());
-  if (!args.capturePath.empty() && !backend->StartCapture(args.capturePath)) {
+  if (!args.capturePath.empty() && !backend->StartCapture(args.capturePath, args.captureSnaplen)) {
     std::fprintf(stderr, "ostrevane: cannot write the capture file %s\n", args.capturePath.c_str());
     return 2;
   }
@@ -181,5 +189,6 @@ int main(int argc, char** argv) {
   signalWatch.join();
   if (windowLine) windowLine->Stop();
   if (line) line->UnplugAll();
+  if (!args.capturePath.empty()) std::fprintf(stderr, "%s\n", backend->StopCapture().c_str());
   return 0;
 }

@@ -47,6 +47,15 @@ BenchImages PrepareImages(uint32_t megabytes) {
   return images;
 }
 
+handset::HandsetConfig BenchHandset(const std::string& instancePart, uint64_t linkBytesPerSecond) {
+  handset::HandsetConfig cfg;
+  cfg.instancePart = instancePart;
+  cfg.storage = handset::Emmc::Mode::kDigestOnly;
+  cfg.keepRequestLog = false;
+  cfg.faults.linkBytesPerSecond = linkBytesPerSecond;
+  return cfg;
+}
+
 FlashResult FlashAtOnce(const BenchImages& images, int handsets, uint64_t linkBytesPerSecond) {
   platform::SystemClock clock;
   platform::usb::VirtualUsbBus bus{clock};
@@ -63,12 +72,8 @@ FlashResult FlashAtOnce(const BenchImages& images, int handsets, uint64_t linkBy
   std::vector<std::shared_ptr<handset::VirtualHandset>> phones;
   std::vector<engine::ChannelContext> contexts(handsets);
   for (int c = 0; c < handsets; ++c) {
-    handset::HandsetConfig cfg;
-    cfg.instancePart = "5&bench&0&" + std::to_string(c);
-    cfg.storage = handset::Emmc::Mode::kDigestOnly;
-    cfg.keepRequestLog = false;
-    cfg.faults.linkBytesPerSecond = linkBytesPerSecond;
-    auto phone = std::make_shared<handset::VirtualHandset>(cfg, clock);
+    auto phone = std::make_shared<handset::VirtualHandset>(
+        BenchHandset("5&bench&0&" + std::to_string(c), linkBytesPerSecond), clock);
     bus.Plug(phone);
     // A handset that did not open would leave nothing to measure on its channel.
     if (table.OpenDevice(phone->InterfacePath(), c, 0) != 0)

@@ -31,6 +31,10 @@ struct BenchImages {
 };
 BenchImages PrepareImages(uint32_t megabytes);
 
+// A benchmark's handset: it keeps digests of what it stores and no request log, and its
+// link is limited to `linkBytesPerSecond` (0 = unlimited).
+handset::HandsetConfig BenchHandset(const std::string& instancePart, uint64_t linkBytesPerSecond);
+
 // Flashes `handsets` handsets at once with the link limited to `linkBytesPerSecond`
 // (0 = unlimited), on the real clock.
 FlashResult FlashAtOnce(const BenchImages& images, int handsets, uint64_t linkBytesPerSecond);

@@ -1,15 +1,10 @@
 // The virtual bus as the device open and discovery see it: interface sets per class,
 // the two-step path query, platform errors, arrival and removal events, transfers.
 #include "platform/usb/virtual/virtual_usb_bus.h"
-#include "platform/usb/capture/pcap_writer.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "handset/virtual_handset.h"
-#include "platform/bytes/little_endian.h"
 #include "support/test_env.h"
 #include "support/virtual_station.h"
 
@@ -152,36 +147,6 @@ TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {
   EXPECT_EQ(s.bus.LastError(), kErrorDeviceNotConnected);
   EXPECT_FALSE(s.bus.ReadPipe(winusb, 0x81, buffer, 64, &n));
   EXPECT_EQ(s.bus.LastError(), kErrorDeviceNotConnected);
-}
-
-TEST(PcapWriter, SnapLengthKeepsTheRequestHeaderAndTheAnswerStatus) {
-  const std::string path = testsupport::ScratchDir("pcap_snap") + "/snap.pcap";
-  {
-    PcapWriter writer(path, 8);
-    ASSERT_TRUE(writer.ok());
-    std::vector<uint8_t> out(0x10000, 0xAB), in(512, 0xCD);
-    writer.RecordTransfer(1, 4, 0x01, out.data(), 0x10000, 0x10000, 0);
-    writer.RecordTransfer(1, 4, 0x81, in.data(), 0x10000, 512, 0);
-    writer.RecordTransfer(1, 4, 0x81, in.data(), 0x10000, 0, -110);
-  }
-  std::ifstream file(path, std::ios::binary);
-  std::vector<uint8_t> b((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  using platform::Le32;
-  ASSERT_GE(b.size(), 24u);
-  EXPECT_EQ(Le32(&b[20]), 220u);
-  const uint32_t snap = Le32(&b[16]);
-  std::vector<std::pair<char, uint32_t>> shape;  // type, bytes kept
-  size_t at = 24;
-  while (at + 80 <= b.size()) {
-    const uint32_t incl = Le32(&b[at + 8]);
-    EXPECT_LE(incl, snap);
-    shape.emplace_back(static_cast<char>(b[at + 16 + 8]), Le32(&b[at + 16 + 36]));
-    at += 16 + incl;
-  }
-  EXPECT_EQ(at, b.size());
-  const std::vector<std::pair<char, uint32_t>> expected = {{'S', 24}, {'C', 0}, {'S', 0},
-                                                           {'C', 80}, {'S', 0}, {'C', 0}};
-  EXPECT_EQ(shape, expected);
 }
 
 }  // namespace

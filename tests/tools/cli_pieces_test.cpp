@@ -30,9 +30,9 @@ cli::ParsedCommandLine Parse(const std::vector<std::string>& args, std::string* 
 }
 
 TEST(CliCommandLine, TakesTheAutomaticStartAndItsOptions) {
-  auto p =
-      Parse({"--virtual-handsets", "3", "--link-mbps", "320", "--verify", "--recover", "--results",
-             "r.jsonl", "--capture", "c.pcap", "--dump-dir", "d", "AUTO_DLOAD", "a.kx4", "b.csc"});
+  auto p = Parse({"--virtual-handsets", "3", "--link-mbps", "320", "--verify", "--recover",
+                  "--results", "r.jsonl", "--capture", "c.pcap", "--capture-snaplen", "0",
+                  "--dump-dir", "d", "AUTO_DLOAD", "a.kx4", "b.csc"});
   ASSERT_TRUE(p.options);
   EXPECT_EQ(p.options->osPath, "a.kx4");
   EXPECT_EQ(p.options->cscPath, "b.csc");
@@ -41,9 +41,11 @@ TEST(CliCommandLine, TakesTheAutomaticStartAndItsOptions) {
   EXPECT_TRUE(p.options->verify && p.options->recover);
   EXPECT_EQ(p.options->resultsPath, "r.jsonl");
   EXPECT_EQ(p.options->capturePath, "c.pcap");
+  EXPECT_EQ(p.options->captureSnaplen, 0u);
   EXPECT_EQ(p.options->dumpDir, "d");
   p = Parse({"AUTO_DLOAD", "a.kx4", "b.csc"});
   ASSERT_TRUE(p.options);
+  EXPECT_EQ(p.options->captureSnaplen, 64u);
   EXPECT_FALSE(p.options->VirtualBackend());
 }
 

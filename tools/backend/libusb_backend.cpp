@@ -22,10 +22,10 @@ class LibusbBackend final : public StationBackend {
   platform::usb::UsbHost& Usb() override { return capture_; }
   platform::notify::DeviceNotifications& Notifications() override { return notifications_; }
   platform::registry::Registry& Registry() override { return instanceList_; }
-  [[nodiscard]] bool StartCapture(const std::string& path) override {
-    return capture_.StartCapture(path);
+  [[nodiscard]] bool StartCapture(const std::string& path, uint32_t snapLength) override {
+    return capture_.StartCapture(path, snapLength);
   }
-  void StopCapture() override { capture_.StopCapture(); }
+  std::string StopCapture() override { return capture_.StopCapture(); }
   void SetNoticeSink(std::function<void(const std::string&)> sink) override {
     host_.SetNoticeSink(std::move(sink));
   }

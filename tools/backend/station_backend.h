@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <cstdint>
 #include <string>
 
 #include "platform/notify/device_notifications.h"
@@ -24,8 +25,11 @@ class StationBackend {
   // in front (FileRegistry(path, &Registry())).
   virtual platform::registry::Registry& Registry() = 0;
   // The USB traffic into a pcap file from now on; false when it cannot be written.
-  [[nodiscard]] virtual bool StartCapture(const std::string& path) = 0;
-  virtual void StopCapture() = 0;
+  // The USB traffic into a pcap file from now on, `snapLength` bytes of each payload kept
+  // (0: all); false when it cannot be written.
+  [[nodiscard]] virtual bool StartCapture(const std::string& path, uint32_t snapLength) = 0;
+  // Ends the capture; its summary line, "" when none ran.
+  virtual std::string StopCapture() = 0;
   // Where the platform's own explanations go (a handset that cannot be opened, say);
   // an empty sink ends them. The sink is called on the platform's threads.
   virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }

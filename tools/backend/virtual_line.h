@@ -33,10 +33,10 @@ class VirtualLine final : public StationBackend {
   platform::usb::UsbHost& Usb() override { return capture_; }
   platform::notify::DeviceNotifications& Notifications() override { return notifications_; }
   platform::registry::Registry& Registry() override { return registry_; }
-  [[nodiscard]] bool StartCapture(const std::string& path) override {
-    return capture_.StartCapture(path);
+  [[nodiscard]] bool StartCapture(const std::string& path, uint32_t snapLength) override {
+    return capture_.StartCapture(path, snapLength);
   }
-  void StopCapture() override { capture_.StopCapture(); }
+  std::string StopCapture() override { return capture_.StopCapture(); }
 
   // Any thread: a handset made from `config` is plugged, like a cable, and the instance
   // list names it after the ones before.

@@ -45,6 +45,9 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
       ->check(CLI::Range(uint64_t{0}, uint64_t{100000}));
   app.add_option("--capture", o.capturePath, "Capture the USB traffic into a pcap file")
       ->option_text("FILE.pcap");
+  app.add_option("--capture-snaplen", o.captureSnaplen,
+                 "Bytes of each payload the capture keeps (64; 0: whole payloads)")
+      ->option_text("N");
   app.add_option("--dump-dir", o.dumpDir,
                  "After the run: each virtual handset's eMMC, files and state in DIR/handset<N>/")
       ->option_text("DIR");

@@ -24,6 +24,7 @@ struct CliOptions {
   std::string handsetConfig;  // JSON file, one object per handset
   uint64_t linkMbps = 0;      // 0 = unlimited
   std::string capturePath;
+  uint32_t captureSnaplen = 64;  // bytes of each payload the capture keeps, 0 = all
   std::string dumpDir;
   bool verify = false;
   std::string resultsPath;  // "-": standard output, and the person's output to standard error

@@ -140,7 +140,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     std::filesystem::create_directories(o.dumpDir, ec);
     if (ec) return Refuse(err, "cannot create the dump folder " + o.dumpDir + ": " + ec.message());
   }
-  if (!o.capturePath.empty() && !backend->StartCapture(o.capturePath))
+  if (!o.capturePath.empty() && !backend->StartCapture(o.capturePath, o.captureSnaplen))
     return Refuse(err, "cannot write the capture file " + o.capturePath);
 
   LiveView view(out, err, terminal, environment.columns);
@@ -242,7 +242,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   }
   refresh();
   view.Finish();
-  backend->StopCapture();
+  const std::string captureSummary = backend->StopCapture();
   if (recoverRefused) err << "ostrevane-cli: \"Recover\" could not be chosen for these images\n";
 
   int status = kExitDone;
@@ -290,7 +290,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   results.DiscardIfUnused();
   if (!o.resultsPath.empty())
     out << "Results: " << (o.ResultsToStdout() ? "standard output" : o.resultsPath) << "\n";
-  if (!o.capturePath.empty()) out << "USB capture: " << o.capturePath << "\n";
+  if (!o.capturePath.empty()) out << captureSummary << "\n";
 
   if (line && !o.dumpDir.empty()) {
     const auto& handsets = line->Handsets();

@@ -21,6 +21,12 @@ std::chrono::nanoseconds SystemClock::RealDuration(uint32_t milliseconds) {
   return std::chrono::milliseconds(milliseconds);
 }
 
+uint64_t SystemClock::MicrosecondCount() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::steady_clock::now() - start_)
+                                   .count());
+}
+
 ScaledClock::ScaledClock(uint32_t factor)
     : factor_(factor == 0 ? 1 : factor), start_(std::chrono::steady_clock::now()) {}
 
@@ -36,6 +42,12 @@ void ScaledClock::Sleep(uint32_t milliseconds) {
 
 std::chrono::nanoseconds ScaledClock::RealDuration(uint32_t milliseconds) {
   return std::chrono::nanoseconds(static_cast<int64_t>(milliseconds) * 1'000'000 / factor_);
+}
+
+uint64_t ScaledClock::MicrosecondCount() {
+  auto elapsed = std::chrono::steady_clock::now() - start_;
+  auto us = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+  return static_cast<uint64_t>(us) * factor_;
 }
 
 }  // namespace platform

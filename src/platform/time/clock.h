@@ -15,6 +15,9 @@ class Clock {
   virtual void Sleep(uint32_t milliseconds) = 0;
   // Real time that a wait of `milliseconds` on this clock takes; used for pipe timeouts.
   virtual std::chrono::nanoseconds RealDuration(uint32_t milliseconds) = 0;
+  // Microseconds since the same start as TickCount, for time stamps finer than a tick;
+  // a clock that has nothing finer gives its ticks.
+  virtual uint64_t MicrosecondCount() { return uint64_t{TickCount()} * 1000; }
 };
 
 // Real time.
@@ -24,6 +27,7 @@ class SystemClock final : public Clock {
   uint32_t TickCount() override;
   void Sleep(uint32_t milliseconds) override;
   std::chrono::nanoseconds RealDuration(uint32_t milliseconds) override;
+  uint64_t MicrosecondCount() override;
 
  private:
   std::chrono::steady_clock::time_point start_;
@@ -38,6 +42,7 @@ class ScaledClock final : public Clock {
   uint32_t TickCount() override;
   void Sleep(uint32_t milliseconds) override;
   std::chrono::nanoseconds RealDuration(uint32_t milliseconds) override;
+  uint64_t MicrosecondCount() override;
 
  private:
   uint32_t factor_;

@@ -47,6 +47,8 @@ class ForwardingUsbHost : public UsbHost {
     return inner_.ReadPipe(h, pipe, buffer, length, transferred);
   }
   uint32_t LastError() override { return inner_.LastError(); }
+  TransferError LastErrorReason() override { return inner_.LastErrorReason(); }
+  std::string LocationOf(Handle winusb) override { return inner_.LocationOf(winusb); }
   void TraceLine(const std::string& line) override { inner_.TraceLine(line); }
   UsbAddress AddressOf(Handle winusb) override { return inner_.AddressOf(winusb); }
 

@@ -28,6 +28,24 @@ inline constexpr uint32_t kErrorAccessDenied = 5;
 
 inline constexpr uint8_t kPipeTypeBulk = 2;
 
+// Why a transfer failed, finer than its Win32 code (a stall, an overflow and any other
+// I/O fault are all a general failure there): a capture records it as usbmon would.
+enum class TransferError : uint8_t { kNone, kStall, kTimeout, kNoDevice, kOverflow, kIo };
+
+// What a Win32 error says by itself: a general failure may have been any I/O fault.
+inline TransferError TransferErrorOf(uint32_t win32Error) {
+  switch (win32Error) {
+    case kErrorSuccess:
+      return TransferError::kNone;
+    case kErrorSemTimeout:
+      return TransferError::kTimeout;
+    case kErrorDeviceNotConnected:
+      return TransferError::kNoDevice;
+    default:
+      return TransferError::kIo;
+  }
+}
+
 // Registry properties of a device element.
 enum class DeviceProperty : uint32_t { kDeviceDescription = 0, kFriendlyName = 12 };
 
@@ -77,6 +95,8 @@ class UsbHost {
 
   // Error code of the calling thread's last failed call.
   virtual uint32_t LastError() = 0;
+  // Why that call failed. A backend that knows more than the code overrides this.
+  virtual TransferError LastErrorReason() { return TransferErrorOf(LastError()); }
 
   // The driver layer's trace lines (the OUT pipe found by a pipe query) go to standard
   // output, never to the operator's log; a backend may send them elsewhere.

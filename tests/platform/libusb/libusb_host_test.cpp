@@ -248,18 +248,26 @@ TEST_F(TransferFaultTest, StalledPipeAndSilentHandsetFailWithTheirCodes) {
   // Waits the pipe's 5000 ms on the test clock, then fails as a timeout.
   EXPECT_EQ(Exchange(*d, handset::wire::kGetModelName), 0);
   EXPECT_EQ(host.LastError(), kErrorSemTimeout);
+  EXPECT_EQ(host.LastErrorReason(), TransferError::kTimeout);
   bed.Stall(handset.get(), 0x01);
   EXPECT_EQ(Exchange(*d, handset::wire::kGetModelName), -1);
   EXPECT_EQ(host.LastError(), kErrorGenFailure);
+  EXPECT_EQ(host.LastErrorReason(), TransferError::kStall);
 }
 
 TEST_F(TransferFaultTest, ZeroLengthWriteIsItsOwnPacket) {
-  auto d = Open({});
+  // The handset counts the transfers that reach it, and this one loses its cable after
+  // the first: a second zero-length write fails only if the first reached it.
+  handset::HandsetConfig c;
+  c.faults.disconnectAfterTransfers = 1;
+  auto d = Open(c);
   ASSERT_NE(d, nullptr);
   const uint8_t none = 0;
   uint32_t written = 7;
   EXPECT_TRUE(host.WritePipe(d->m_pHandleInfo->winusb, 0x01, &none, 0, &written));
   EXPECT_EQ(written, 0u);
+  EXPECT_FALSE(host.WritePipe(d->m_pHandleInfo->winusb, 0x01, &none, 0, &written));
+  EXPECT_EQ(host.LastError(), kErrorDeviceNotConnected);
   // A read on the OUT pipe, or on a pipe the interface lacks, is refused.
   uint8_t buffer[16];
   EXPECT_FALSE(host.ReadPipe(d->m_pHandleInfo->winusb, 0x01, buffer, 16, &written));

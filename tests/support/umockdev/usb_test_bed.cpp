@@ -209,6 +209,12 @@ struct UsbTestBed::Device {
         case TransferStatus::kStall:
           result = -EPIPE;
           break;
+        case TransferStatus::kOverflow:
+          result = -EOVERFLOW;
+          break;
+        case TransferStatus::kIoError:
+          result = -EPROTO;
+          break;
       }
       if (u->discarded && result == 0) result = -ENOENT, actual = 0;
       Finish(u, result, static_cast<int>(actual));

@@ -1,38 +1,36 @@
-// Writes bulk transfers to a pcap file as Linux usbmon records
-// (LINKTYPE_USB_LINUX_MMAPPED), so Wireshark and tshark can open the capture.
+// The bytes of a pcap file of Linux usbmon events (LINKTYPE_USB_LINUX_MMAPPED), so that
+// Wireshark and tshark open the capture: the file header and one record per event.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <mutex>
-#include <string>
+#include <vector>
+
+#include "platform/usb/usb_host.h"
 
 namespace platform::usb {
 
-class PcapWriter {
- public:
-  // snapLength: bytes of transfer data kept per record (at least the request header
-  // for OUT and the answer's first 80 bytes for IN are always kept).
-  PcapWriter(const std::string& path, uint32_t snapLength);
-  bool ok() const { return file_ != nullptr; }
-
-  // One transfer: a submission and a completion record.
-  void RecordTransfer(uint8_t busNumber, uint8_t deviceNumber, uint8_t endpoint,
-                      const uint8_t* data, uint32_t requested, uint32_t actual, int status);
-
- private:
-  void WriteRecord(char type, uint64_t id, uint8_t busNumber, uint8_t deviceNumber,
-                   uint8_t endpoint, int status, uint32_t urbLength, const uint8_t* data,
-                   uint32_t captured, bool dataPresent);
-
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::mutex mutex_;
-  std::unique_ptr<std::FILE, FileCloser> file_;
-  uint32_t snapLength_;
-  uint64_t nextId_ = 1;
+// One usbmon event: a transfer's submission ('S') or its completion ('C').
+struct UsbmonEvent {
+  char type = 'S';
+  uint64_t id = 0;  // the same on a submission and its completion
+  uint8_t bus = 0;
+  uint8_t device = 0;
+  uint8_t endpoint = 0;       // bit 7 set for IN
+  int32_t status = 0;         // -EINPROGRESS on a submission, 0 or -errno on a completion
+  uint32_t length = 0;        // asked for on a submission, done on a completion
+  uint64_t stampUs = 0;       // microseconds since the Unix epoch
+  bool carriesData = false;   // the event that moves the data: OUT submission, IN completion
+  std::vector<uint8_t> data;  // the bytes kept of it (fewer than `length` when cut)
 };
+
+inline constexpr int32_t kUsbmonInProgress = -115;  // -EINPROGRESS
+
+// The completion status usbmon shows for a transfer that ended this way (0 or -errno).
+int32_t UsbmonStatus(TransferError reason);
+
+// The file header; `maxData` is the most data bytes any record keeps.
+std::vector<uint8_t> PcapFileHeader(uint32_t maxData);
+// Appends the event's record (pcap record header, usbmon header, kept data) to `out`.
+void AppendPcapRecord(const UsbmonEvent& event, std::vector<uint8_t>* out);
 
 }  // namespace platform::usb

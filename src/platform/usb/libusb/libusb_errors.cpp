@@ -60,4 +60,21 @@ std::string LibusbErrorName(int libusbError) {
   }
 }
 
+TransferError TransferErrorFromLibusb(int libusbError) {
+  switch (libusbError) {
+    case LIBUSB_SUCCESS:
+      return TransferError::kNone;
+    case LIBUSB_ERROR_PIPE:
+      return TransferError::kStall;
+    case LIBUSB_ERROR_TIMEOUT:
+      return TransferError::kTimeout;
+    case LIBUSB_ERROR_NO_DEVICE:
+      return TransferError::kNoDevice;
+    case LIBUSB_ERROR_OVERFLOW:
+      return TransferError::kOverflow;
+    default:
+      return TransferError::kIo;
+  }
+}
+
 }  // namespace platform::usb

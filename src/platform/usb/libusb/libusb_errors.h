@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/usb/usb_host.h"
+
 namespace platform::usb {
 
 inline constexpr uint32_t kErrorBusy = 170;  // ERROR_BUSY
@@ -15,5 +17,8 @@ uint32_t Win32ErrorFromLibusb(int libusbError);
 
 // "LIBUSB_ERROR_IO" and so on; a value that is no libusb error is named by its number.
 std::string LibusbErrorName(int libusbError);
+
+// Why a transfer that ended with this libusb_error value failed (kNone for 0).
+TransferError TransferErrorFromLibusb(int libusbError);
 
 }  // namespace platform::usb

@@ -17,6 +17,7 @@ namespace platform::usb {
 namespace {
 
 thread_local uint32_t t_lastError = kErrorSuccess;
+thread_local TransferError t_lastReason = TransferError::kNone;
 
 constexpr uint8_t kVendorSpecificClass = 0xFF;
 constexpr int kStringBytes = 255;  // the longest descriptor bLength can announce
@@ -55,6 +56,14 @@ bool HasVendorBulkInterface(libusb_device* device) {
 
 bool Fail(uint32_t error) {
   t_lastError = error;
+  t_lastReason = TransferErrorOf(error);
+  return false;
+}
+
+// A transfer's libusb error: its Win32 code, and beside it what the code cannot tell.
+bool FailTransfer(int libusbError) {
+  Fail(Win32ErrorFromLibusb(libusbError));
+  t_lastReason = TransferErrorFromLibusb(libusbError);
   return false;
 }
 
@@ -470,26 +479,15 @@ bool LibusbHost::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint32_t
   }
   if (open->gone) return Fail(kErrorDeviceNotConnected);
   const unsigned timeout = RealTimeoutMs(timeoutMs);
-  uint32_t done = 0;
-  int r = 0;
-  if (in || length == 0) {
-    // A read takes one transfer; a zero-length write is an explicit zero-length packet.
-    int n = 0;
-    r = libusb_bulk_transfer(open->handle, pipeId, data, static_cast<int>(length), &n, timeout);
-    done = static_cast<uint32_t>(std::max(n, 0));
-  } else {
-    while (done < length && r == 0) {
-      int n = 0;
-      r = libusb_bulk_transfer(open->handle, pipeId, data + done, static_cast<int>(length - done),
-                               &n, timeout);
-      done += static_cast<uint32_t>(std::max(n, 0));
-      if (r == 0 && n == 0) r = LIBUSB_ERROR_IO;  // no progress: the device takes nothing
-    }
-  }
-  if (transferred) *transferred = done;
+  // One call in either direction: libusb returns from a long write only when all of it
+  // went or the transfer failed, and a zero-length write goes as a zero-length packet.
+  int n = 0;
+  const int r =
+      libusb_bulk_transfer(open->handle, pipeId, data, static_cast<int>(length), &n, timeout);
+  if (transferred) *transferred = static_cast<uint32_t>(std::max(n, 0));
   // A removal that raced the transfer still fails it.
   if (open->gone) return Fail(kErrorDeviceNotConnected);
-  if (r != 0) return Fail(Win32ErrorFromLibusb(r));
+  if (r != 0) return FailTransfer(r);
   return true;
 }
 
@@ -506,6 +504,10 @@ std::string LibusbHost::LocationOf(Handle winusb) {
 
 uint32_t LibusbHost::LastError() {
   return t_lastError;
+}
+
+TransferError LibusbHost::LastErrorReason() {
+  return t_lastReason;
 }
 
 }  // namespace platform::usb

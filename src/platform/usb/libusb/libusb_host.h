@@ -83,6 +83,7 @@ class LibusbHost final : public UsbHost {
   bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
   uint32_t LastError() override;
+  TransferError LastErrorReason() override;
   UsbAddress AddressOf(Handle winusb) override;
   std::string LocationOf(Handle winusb) override;
 

@@ -9,6 +9,7 @@ namespace platform::usb {
 namespace {
 
 thread_local uint32_t t_lastError = kErrorSuccess;
+thread_local TransferError t_lastReason = TransferError::kNone;
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -38,12 +39,21 @@ size_t VirtualUsbBus::OpenHandleCount() const {
 }
 
 bool VirtualUsbBus::Fail(uint32_t error) {
+  return Fail(error, TransferErrorOf(error));
+}
+
+bool VirtualUsbBus::Fail(uint32_t error, TransferError reason) {
   t_lastError = error;
+  t_lastReason = reason;
   return false;
 }
 
 uint32_t VirtualUsbBus::LastError() {
   return t_lastError;
+}
+
+TransferError VirtualUsbBus::LastErrorReason() {
+  return t_lastReason;
 }
 
 void VirtualUsbBus::Plug(std::shared_ptr<VirtualUsbPeer> peer) {
@@ -318,7 +328,11 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
     case TransferStatus::kTimeout:
       return Fail(kErrorSemTimeout);
     case TransferStatus::kStall:
-      return Fail(kErrorGenFailure);
+      return Fail(kErrorGenFailure, TransferError::kStall);
+    case TransferStatus::kOverflow:
+      return Fail(kErrorGenFailure, TransferError::kOverflow);
+    case TransferStatus::kIoError:
+      return Fail(kErrorGenFailure, TransferError::kIo);
     case TransferStatus::kDisconnected:
       return Fail(kErrorDeviceNotConnected);
   }

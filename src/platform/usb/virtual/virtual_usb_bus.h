@@ -68,6 +68,7 @@ class VirtualUsbBus final : public UsbHost {
   bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
   uint32_t LastError() override;
+  TransferError LastErrorReason() override;
   UsbAddress AddressOf(Handle winusb) override;
   // "virtual-<n>": n counts the interface paths in the order first plugged, so a
   // handset plugged again with the same path keeps its seat for the bus's lifetime.
@@ -93,6 +94,7 @@ class VirtualUsbBus final : public UsbHost {
   };
 
   bool Fail(uint32_t error);
+  bool Fail(uint32_t error, TransferError reason);
   const Attached* SetElement(Handle set, uint32_t index);
   bool Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint32_t length,
                 uint32_t* transferred, bool in);

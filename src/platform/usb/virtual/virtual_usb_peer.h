@@ -38,7 +38,9 @@ struct PeerIdentity {
   OpenFaults faults;
 };
 
-enum class TransferStatus { kOk, kTimeout, kDisconnected, kStall };
+// kOverflow: the device sent more than the read asked for; kIoError: any other fault
+// on the wire (a CRC error, a babble).
+enum class TransferStatus { kOk, kTimeout, kDisconnected, kStall, kOverflow, kIoError };
 
 class VirtualUsbPeer {
  public:

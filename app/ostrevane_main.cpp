@@ -1,12 +1,15 @@
 // ostrevane: the station with its Qt window, on real handsets through libusb, or on the
 // virtual bus with "--virtual-handsets N"; "--capture FILE" records every bulk transfer.
-// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N] [--capture FILE]
+// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N] [--handset-storage KIND]
+//                  [--dump-dir DIR] [--capture FILE]
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +36,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N] [--capture FILE]\n";
+    "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N]\n"
+    "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -43,6 +47,10 @@ constexpr const char* kHelp =
     "                        now, open both images and start a run\n"
     "  --virtual-handsets N  put N virtual handsets (0..32) on the virtual bus instead of\n"
     "                        real handsets through libusb\n"
+    "  --handset-storage K   where each virtual handset keeps its eMMC: memory, file or\n"
+    "                        digest; default memory for an OS image under 64 MiB, from\n"
+    "                        64 MiB digest (file with --dump-dir)\n"
+    "  --dump-dir DIR        file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n";
@@ -56,6 +64,8 @@ struct Arguments {
   std::vector<std::string> station;  // what the station sees as its command line
   int virtualHandsets = -1;          // -1: real handsets through libusb
   std::string capturePath;
+  std::optional<handset::StorageKind> storage;  // unset: by the OS image's size
+  std::string dumpDir;
   bool help = false;
   bool version = false;
 };
@@ -74,6 +84,13 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
       const long n = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || n < 0 || n > 32) return false;
       out->virtualHandsets = static_cast<int>(n);
+    } else if (arg == "--handset-storage") {
+      if (i + 1 >= argc) return false;
+      out->storage = handset::StorageKindNamed(argv[++i]);
+      if (!out->storage) return false;
+    } else if (arg == "--dump-dir") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->dumpDir = argv[++i];
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
@@ -81,7 +98,8 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
       out->station.push_back(arg);
     }
   }
-  return true;
+  // File storage needs a folder to keep its files in.
+  return out->storage != handset::StorageKind::kFile || !out->dumpDir.empty();
 }
 
 }  // namespace
@@ -149,10 +167,24 @@ int main(int argc, char** argv) {
     std::string error;
     os = demo::ReadImageFile(autoStart->osPath, &error);
   }
+  const handset::StorageKind storage =
+      args.storage.value_or(handset::StorageForImage(os ? os->fileSize : 0, !args.dumpDir.empty()));
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
-  for (int i = 0; i < args.virtualHandsets; ++i)
-    handsets.push_back(std::make_shared<handset::VirtualHandset>(
-        demo::HandsetFor(os ? &*os : nullptr, i, 0), clock));
+  for (int i = 0; i < args.virtualHandsets; ++i) {
+    handset::HandsetConfig config = demo::HandsetFor(os ? &*os : nullptr, i, 0);
+    config.storage = storage;
+    if (!args.dumpDir.empty()) {
+      const auto folder = std::filesystem::path(args.dumpDir) / ("handset" + std::to_string(i));
+      std::error_code ec;
+      std::filesystem::create_directories(folder, ec);
+      config.storageFile = (folder / "emmc.img").string();
+    }
+    handsets.push_back(std::make_shared<handset::VirtualHandset>(config, clock));
+    if (!handsets.back()->emmc().Error().empty()) {
+      std::fprintf(stderr, "ostrevane: %s\n", handsets.back()->emmc().Error().c_str());
+      return 2;
+    }
+  }
 
   // An automatic start binds the handsets that are attached when it begins: they are
   // plugged first and named by the WinUSB driver's list, as on a line PC.

@@ -65,7 +65,7 @@ FlashResult FlashAtOnce(const BenchImages& images, int handsets, uint64_t linkBy
   for (int c = 0; c < handsets; ++c) {
     handset::HandsetConfig cfg;
     cfg.instancePart = "5&bench&0&" + std::to_string(c);
-    cfg.storage = handset::Emmc::Mode::kDigestOnly;
+    cfg.storage = handset::StorageKind::kDigest;
     cfg.keepRequestLog = false;
     cfg.faults.linkBytesPerSecond = linkBytesPerSecond;
     auto phone = std::make_shared<handset::VirtualHandset>(cfg, clock);

@@ -24,6 +24,7 @@ struct CliOptions {
   uint64_t linkMbps = 0;      // 0 = unlimited
   std::string capturePath;
   std::string dumpDir;
+  std::string handsetStorage;  // memory, file or digest; empty: by the OS image's size
   bool verify = false;
   std::string resultsPath;
 

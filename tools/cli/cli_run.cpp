@@ -46,11 +46,23 @@ int Refuse(std::ostream& err, const std::string& message) {
   return kExitRefused;
 }
 
+std::string HandsetFolder(const std::string& dumpDir, size_t i) {
+  return (std::filesystem::path(dumpDir) / ("handset" + std::to_string(i))).string();
+}
+
 // The handsets of the virtual line, or nullopt with `error` set.
 std::optional<std::vector<handset::HandsetConfig>> LineConfigs(const CliOptions& o,
                                                                const demo::ImageFile& os,
                                                                std::string* error) {
-  auto suited = [&](int i) { return demo::HandsetFor(&os, i, o.linkMbps); };
+  const handset::StorageKind storage =
+      o.handsetStorage.empty() ? handset::StorageForImage(os.fileSize, !o.dumpDir.empty())
+                               : handset::StorageKindNamed(o.handsetStorage).value();
+  auto suited = [&](int i) {
+    handset::HandsetConfig c = demo::HandsetFor(&os, i, o.linkMbps);
+    c.storage = storage;
+    if (!o.dumpDir.empty()) c.storageFile = HandsetFolder(o.dumpDir, i) + "/emmc.img";
+    return c;
+  };
   if (o.handsetConfig.empty()) {
     std::vector<handset::HandsetConfig> configs;
     for (int i = 0; i < o.virtualHandsets; ++i) configs.push_back(suited(i));
@@ -119,7 +131,17 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
     if (!os || !csc) return Refuse(err, error);
     auto configs = LineConfigs(o, *os, &error);
     if (!configs) return Refuse(err, error);
+    for (size_t i = 0; i < configs->size(); ++i) {
+      const handset::HandsetConfig& c = (*configs)[i];
+      if (c.storage != handset::StorageKind::kFile) continue;
+      if (c.storageFile.empty())
+        return Refuse(err, "handset " + std::to_string(i) + ": storage \"file\" needs --dump-dir");
+      std::error_code ec;
+      std::filesystem::create_directories(std::filesystem::path(c.storageFile).parent_path(), ec);
+    }
     auto virtualLine = std::make_unique<VirtualLine>(*configs, clock);
+    for (const auto& h : virtualLine->Handsets())
+      if (!h->emmc().Error().empty()) return Refuse(err, h->emmc().Error());
     line = virtualLine.get();
     backend = std::move(virtualLine);
   } else {
@@ -247,15 +269,14 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
   if (line && !o.dumpDir.empty()) {
     const auto& handsets = line->Handsets();
     for (size_t i = 0; i < handsets.size(); ++i) {
-      const std::string folder =
-          (std::filesystem::path(o.dumpDir) / ("handset" + std::to_string(i))).string();
+      const std::string folder = HandsetFolder(o.dumpDir, i);
       if (!handsets[i]->DumpTo(folder)) {
         err << "ostrevane-cli: cannot dump handset " << i << " to " << folder << "\n";
         if (status == kExitDone) status = kExitFailed;
       }
     }
     out << "Handsets dumped to " << o.dumpDir
-        << "/handset<N> (emmc.img is sparse, files/, state.txt)\n";
+        << "/handset<N> (emmc.img is sparse, none for digest storage; files/, state.txt)\n";
   }
 
   // Handsets still attached (failed ones) leave before the window goes; the keeper goes

@@ -24,7 +24,7 @@ struct CliOutcome {
   std::string err;
 };
 
-CliOutcome Run(const std::vector<std::string>& args) {
+CliOutcome RunCommandLine(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, out, err);
   testsupport::RecordingThreadService threads;
@@ -69,7 +69,7 @@ TEST(ImageBoundary, FourGibMinusOneIsConfirmedWrittenAndVerified) {
   const std::string os = BuildLargest(dir);
   ASSERT_EQ(std::filesystem::file_size(os), kLargest);
   const std::string csc = testsupport::BuildCscImage({}, "boundary.csc");
-  const CliOutcome run = Run({"--virtual-handsets", "1", "--handset-storage", "digest", "--verify",
+  const CliOutcome run = RunCommandLine({"--virtual-handsets", "1", "--handset-storage", "digest", "--verify",
                               "AUTO_DLOAD", os, csc});
   std::filesystem::remove(os);
   EXPECT_EQ(run.status, cli::kExitDone) << run.out << run.err;
@@ -84,7 +84,7 @@ TEST(ImageBoundary, FourGibIsRefusedAtOpenAndTheLogSaysWhy) {
   std::filesystem::copy_file(small, os, std::filesystem::copy_options::overwrite_existing);
   std::filesystem::resize_file(os, kLargest + 1);
   const std::string csc = testsupport::BuildCscImage({}, "boundary.csc");
-  const CliOutcome run = Run({"--virtual-handsets", "1", "AUTO_DLOAD", os, csc});
+  const CliOutcome run = RunCommandLine({"--virtual-handsets", "1", "AUTO_DLOAD", os, csc});
   std::filesystem::remove(os);
   EXPECT_EQ(run.status, cli::kExitRefused) << run.out << run.err;
   EXPECT_NE(run.out.find(os + " is 4 GiB or more: the image format's file length is 32 bits."),

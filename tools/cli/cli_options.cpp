@@ -52,7 +52,7 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
       ->option_text("memory|file|digest")
       ->check(CLI::IsMember({"memory", "file", "digest"}));
   app.add_flag("--verify", o.verify,
-               "After the run: compare each virtual handset with the images byte for byte");
+               "After the run: compare each virtual handset with the images (by digests on digest storage)");
   app.add_option("--results", o.resultsPath,
                  "JSON Lines file made anew: one record per started channel, as it ends")
       ->option_text("FILE");

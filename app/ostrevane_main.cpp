@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,7 +33,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N | --handset-config "
     "FILE.json]\n"
-    "                 [--capture FILE]\n";
+    "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -45,6 +46,10 @@ constexpr const char* kHelp =
     "  --handset-config FILE.json\n"
     "                        virtual handsets from a JSON array, one object of fields per\n"
     "                        handset (1 to 10), as ostrevane-cli takes it\n"
+    "  --handset-storage K   where each virtual handset keeps its eMMC: memory, file or\n"
+    "                        digest; default memory for an OS image under 64 MiB, from\n"
+    "                        64 MiB digest (file with --dump-dir)\n"
+    "  --dump-dir DIR        file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
     "  --capture-snaplen N   bytes of each payload the capture keeps (64; 0: all)\n"
     "  --help                print this text and exit\n"
@@ -62,6 +67,8 @@ struct Arguments {
   std::string handsetConfig;
   std::string capturePath;
   uint32_t captureSnaplen = platform::usb::CapturingUsbHost::kDefaultSnapLength;
+  std::optional<handset::StorageKind> storage;  // unset: by the OS image's size
+  std::string dumpDir;
   bool help = false;
   bool version = false;
 };
@@ -83,6 +90,13 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
     } else if (arg == "--handset-config") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->handsetConfig = argv[++i];
+    } else if (arg == "--handset-storage") {
+      if (i + 1 >= argc) return false;
+      out->storage = handset::StorageKindNamed(argv[++i]);
+      if (!out->storage) return false;
+    } else if (arg == "--dump-dir") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->dumpDir = argv[++i];
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
@@ -96,7 +110,9 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
       out->station.push_back(arg);
     }
   }
-  return out->virtualHandsets < 0 || out->handsetConfig.empty();  // one or the other
+  // One or the other; file storage needs a folder to keep its files in.
+  return (out->virtualHandsets < 0 || out->handsetConfig.empty()) &&
+         (out->storage != handset::StorageKind::kFile || !out->dumpDir.empty());
 }
 
 }  // namespace
@@ -128,7 +144,8 @@ int main(int argc, char** argv) {
   }
   const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
   // A file the line cannot be made from is refused before the window opens.
-  demo::LineSpec spec{std::max(args.virtualHandsets, 0), args.handsetConfig, "", 0};
+  demo::LineSpec spec{std::max(args.virtualHandsets, 0), args.handsetConfig, "", 0, args.storage,
+                      args.dumpDir};
   std::string error;
   if (!demo::ReadLineConfig(&spec, &error)) {
     std::fprintf(stderr, "ostrevane: %s\n", error.c_str());

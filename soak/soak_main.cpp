@@ -2,7 +2,8 @@
 // way a factory day goes, each handset given a seeded random fault with probability 0.4.
 // After every run no channel may show done while its handset lacks the image; every run
 // must end within a bound; memory, descriptors and threads must stay flat.
-// Usage: ostrevane_soak [RUNS] [--seed N] [--run K]   (RUNS default 200; --run replays one)
+// Usage: ostrevane_soak [RUNS] [--seed N] [--run K] [--handset-storage memory|file|digest]
+//   RUNS default 200; --run replays one; the storage is that of the unfaulted handsets.
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
@@ -115,7 +116,8 @@ Images BuildImages() {
 // One station for the whole soak, as on the line; handsets are new each run.
 class Station {
  public:
-  explicit Station(platform::Clock& clock) : clock_(clock) {
+  Station(platform::Clock& clock, handset::StorageKind storage, std::string fileDir)
+      : clock_(clock), storage_(storage), fileDir_(std::move(fileDir)) {
     auto headless = std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate());
     window_ = headless.get();
     station_ = std::make_unique<console::Station>(
@@ -141,7 +143,10 @@ class Station {
       cfg.faults.onCommand = faults[c];
       // Faulted handsets keep their eMMC to be judged part by part, the others a digest.
       const bool keep = !faults[c].empty() || (keepFirst && c == 0);
-      if (!keep) cfg.storage = handset::Emmc::Mode::kDigestOnly;
+      if (!keep) {
+        cfg.storage = storage_;
+        cfg.storageFile = fileDir_ + "/" + cfg.instancePart + ".img";
+      }
       cfg.keepRequestLog = keepFirst && c == 0;
       handsets.push_back(std::make_shared<handset::VirtualHandset>(cfg, clock_));
       const int bound = dlg().Run.BoundDeviceCount;
@@ -178,6 +183,10 @@ class Station {
     window_->PumpUntil([&] { return dlg().Run.BoundDeviceCount == 0; }, std::chrono::seconds(10));
     handsets.clear();
     channelOf.clear();
+    // File storage's files go with their handsets, so a long soak does not fill the disk.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(fileDir_, ec))
+      if (entry.path().extension() == ".img") std::filesystem::remove(entry.path(), ec);
   }
 
   console::COstrevaneDlg& dlg() { return station_->dlg(); }
@@ -188,6 +197,8 @@ class Station {
 
  private:
   platform::Clock& clock_;
+  handset::StorageKind storage_;
+  std::string fileDir_;
   platform::usb::VirtualUsbBus bus_{clock_};
   platform::notify::VirtualBusNotifications notifications_{bus_};
   platform::registry::MemoryRegistry registry_;
@@ -290,26 +301,32 @@ int main(int argc, char** argv) {
   uint64_t seed =
       static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   int only = -1;
+  handset::StorageKind storage = handset::StorageKind::kDigest;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--seed" && i + 1 < argc)
       seed = std::stoull(argv[++i]);
     else if (a == "--run" && i + 1 < argc)
       only = std::stoi(argv[++i]);
+    else if (a == "--handset-storage" && i + 1 < argc && handset::StorageKindNamed(argv[i + 1]))
+      storage = *handset::StorageKindNamed(argv[++i]);
     else if (!a.empty() && a[0] != '-')
       runs = std::stoi(a);
     else {
-      std::fprintf(stderr, "usage: ostrevane_soak [RUNS] [--seed N] [--run K]\n");
+      std::fprintf(stderr,
+                   "usage: ostrevane_soak [RUNS] [--seed N] [--run K] "
+                   "[--handset-storage memory|file|digest]\n");
       return 2;
     }
   }
   // The pipe query reports each OUT endpoint on stdout; the soak's own report goes to stderr.
   if (!std::freopen("/dev/null", "w", stdout)) return 3;
-  std::fprintf(stderr, "soak: %d runs, seed %llu\n", runs, static_cast<unsigned long long>(seed));
+  std::fprintf(stderr, "soak: %d runs, seed %llu, %s storage\n", runs,
+               static_cast<unsigned long long>(seed), handset::StorageKindName(storage));
 
   static platform::ScaledClock clock(250);  // outlives every thread of the station
   const Images im = BuildImages();
-  Station station(clock);
+  Station station(clock, storage, im.dir);
   if (!station.Load(im)) {
     std::fprintf(stderr, "the images were refused\n");
     return 3;

@@ -50,7 +50,7 @@ BenchImages PrepareImages(uint32_t megabytes) {
 handset::HandsetConfig BenchHandset(const std::string& instancePart, uint64_t linkBytesPerSecond) {
   handset::HandsetConfig cfg;
   cfg.instancePart = instancePart;
-  cfg.storage = handset::Emmc::Mode::kDigestOnly;
+  cfg.storage = handset::StorageKind::kDigest;
   cfg.keepRequestLog = false;
   cfg.faults.linkBytesPerSecond = linkBytesPerSecond;
   return cfg;

@@ -183,6 +183,11 @@ bool ImageOpener::Confirm(ImageKind kind, const std::string& path) {
     abort = confirm.m_bAbort;
     if (onConfirmClosed) onConfirmClosed(confirm);
   });
+  // The red verdict alone would not say why a file this large can never pass.
+  std::error_code ec;
+  if (!stopped && abort != 0 && std::filesystem::file_size(path, ec) > 0xFFFFFFFFull && !ec)
+    m_dlg.AppendLog("%s is 4 GiB or more: the image format's file length is 32 bits.\r\n",
+                    path.c_str());
   // A close stopped it: not confirmed, whatever the worker got to.
   return !stopped && abort == 0 && !m_dlg.CloseRequested();
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "handset/command_fault.h"
-#include "handset/emmc.h"
+#include "handset/storage_kind.h"
 #include "handset/gpt_table.h"
 #include "platform/usb/virtual/virtual_usb_peer.h"
 
@@ -56,7 +56,8 @@ struct HandsetConfig {
   // Storage: the partition table written on the eMMC at power-on.
   std::vector<GptPartition> partitions;
   uint64_t emmcSectors = 16ull * 1024 * 1024;  // 8 GiB
-  Emmc::Mode storage = Emmc::Mode::kStore;
+  StorageKind storage = StorageKind::kMemory;
+  std::string storageFile;  // where file storage keeps the eMMC (the dump's emmc.img)
   bool keepRequestLog = true;
 
   HandsetFaults faults;

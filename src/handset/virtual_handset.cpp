@@ -51,10 +51,12 @@ std::string Upper(std::string s) {
 }  // namespace
 
 VirtualHandset::VirtualHandset(HandsetConfig config, platform::Clock& clock)
-    : config_(std::move(config)), clock_(clock), emmc_(config_.emmcSectors, config_.storage) {
-  if (!config_.partitions.empty() && config_.storage == Emmc::Mode::kStore) {
+    : config_(std::move(config)),
+      clock_(clock),
+      emmc_(MakeEmmc(config_.storage, config_.emmcSectors, config_.storageFile)) {
+  if (!config_.partitions.empty()) {
     auto gpt = BuildGpt(config_.partitions, config_.emmcSectors);
-    emmc_.Write(0, gpt.data(), gpt.size());
+    emmc_->Write(0, gpt.data(), gpt.size());
   }
 }
 
@@ -323,11 +325,11 @@ std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, ui
       return ack(!config_.writeProtected);
     case wire::kCheckPartitionInfo: {
       if (payloadRoom < kPartitionInfoSize) return kNak;
-      auto mine = emmc_.Read(1, kPartitionInfoSize / 512);
+      auto mine = emmc_->Read(1, kPartitionInfoSize / 512);
       return ack(std::memcmp(mine.data(), payload, kPartitionInfoSize) == 0);
     }
     case wire::kRecoverQuery: {
-      auto parts = ParseGpt(emmc_.Read(0, kGptSectors));
+      auto parts = ParseGpt(emmc_->Read(0, kGptSectors));
       bool hasData = std::any_of(parts.begin(), parts.end(),
                                  [](const GptPartition& p) { return p.name == "Data"; });
       if (!hasData || config_.refuseRecover) return kNak;
@@ -342,12 +344,12 @@ std::string VirtualHandset::Execute(uint32_t command, const uint8_t* request, ui
       return ack(config_.highSpeed);
     case wire::kErasePartition: {
       std::string name = platform::Utf16LeText(payload, std::min<uint32_t>(payloadRoom / 2, 36));
-      for (const auto& p : ParseGpt(emmc_.Read(0, kGptSectors)))
-        if (p.name == name) return ack(emmc_.Erase(p.firstSector, p.sectorCount));
+      for (const auto& p : ParseGpt(emmc_->Read(0, kGptSectors)))
+        if (p.name == name) return ack(emmc_->Erase(p.firstSector, p.sectorCount));
       return kNak;
     }
     case wire::kEraseRange:
-      return ack(emmc_.Erase(param1, param2));
+      return ack(emmc_->Erase(param1, param2));
     case wire::kCscBegin:
       return ack(!config_.refuseCsc);
     case wire::kFileSelect: {
@@ -408,7 +410,7 @@ std::string VirtualHandset::WriteData(const uint8_t* request, uint32_t length) {
     return kAck;
   }
   if (param2 > room) return kNak;
-  if (!emmc_.Write(param1, request + kHeaderSize, param2)) return kNak;
+  if (!emmc_->Write(param1, request + kHeaderSize, param2)) return kNak;
   if (signaturePending_) {
     signatureBlocks_.back().beforeSector = param1;
     signaturePending_ = false;
@@ -460,7 +462,9 @@ bool VirtualHandset::DumpTo(const std::string& folder) const {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::create_directories(folder, ec);
-  if (ec || !emmc_.Dump((fs::path(folder) / "emmc.img").string())) return false;
+  if (ec) return false;
+  const bool bytesKept = config_.storage != StorageKind::kDigest;
+  if (bytesKept && !emmc_->Dump((fs::path(folder) / "emmc.img").string())) return false;
   std::lock_guard lock(mutex_);
   for (const auto& [path, content] : files_) {
     fs::path target = fs::path(folder) / "files" / DumpName(path);
@@ -472,7 +476,8 @@ bool VirtualHandset::DumpTo(const std::string& folder) const {
   }
   std::ofstream state(fs::path(folder) / "state.txt");
   state << "download_flag " << downloadFlag_ << "\nchecksum_passed " << checksumPassed_
-        << "\nresets " << resetCount_ << "\nsignature_blocks " << signatureBlocks_.size() << "\n";
+        << "\nresets " << resetCount_ << "\nsignature_blocks " << signatureBlocks_.size()
+        << "\nemmc_storage " << StorageKindName(config_.storage) << "\n";
   return static_cast<bool>(state);
 }
 

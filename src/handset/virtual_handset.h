@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -96,8 +97,8 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   bool WantsDetach() override;
 
   // What the handset holds.
-  const Emmc& emmc() const { return emmc_; }
-  Emmc& emmc() { return emmc_; }
+  const Emmc& emmc() const { return *emmc_; }
+  Emmc& emmc() { return *emmc_; }
   std::map<std::string, std::vector<uint8_t>> Files() const;  // path -> content
   bool DownloadFlag() const;
   bool ChecksumPassed() const;
@@ -109,7 +110,8 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   std::vector<SignatureBlock> SignatureBlocks() const;
   const HandsetConfig& config() const { return config_; }
 
-  // Writes eMMC.img (sparse, device size), the file store under files/, and state.txt.
+  // Writes emmc.img (sparse, device size; file storage's own file is already it, digest
+  // storage has none), the file store under files/, and state.txt.
   bool DumpTo(const std::string& folder) const;
 
  private:
@@ -140,7 +142,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
 
   HandsetConfig config_;
   platform::Clock& clock_;
-  Emmc emmc_;
+  std::unique_ptr<Emmc> emmc_;
 
   mutable std::mutex mutex_;
   std::condition_variable answerReady_;

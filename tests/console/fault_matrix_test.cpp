@@ -190,7 +190,7 @@ class TenHandsetRun {
       cfg.partitions = MatrixImages().gpt;
       cfg.securityAnswer = "SEC_MODE";
       if (c != faulted) {
-        cfg.storage = handset::Emmc::Mode::kDigestOnly;
+        cfg.storage = handset::StorageKind::kDigest;
         cfg.keepRequestLog = false;
       } else {
         cfg.faults.onCommand = faults;

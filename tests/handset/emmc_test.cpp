@@ -1,9 +1,10 @@
-// The handset's sparse eMMC and the partition table codec it keeps on it.
+// The handset's eMMC in each storage, and the partition table codec it keeps on it.
 #include "handset/emmc.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@ namespace {
 
 using handset::Emmc;
 using handset::kSectorSize;
+using handset::StorageKind;
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
@@ -22,14 +24,25 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   return v;
 }
 
-TEST(Emmc, WriteReadEraseKeepsOnlyWrittenSectors) {
-  Emmc emmc(1 << 20);
-  auto data = Pattern(3 * kSectorSize + 100, 1);  // a partial last sector
-  ASSERT_TRUE(emmc.Write(1000, data.data(), data.size()));
-  EXPECT_EQ(emmc.WrittenSectorCount(), 4u);
-  EXPECT_EQ(emmc.WrittenSectors(), (std::vector<uint64_t>{1000, 1001, 1002, 1003}));
+std::unique_ptr<Emmc> Make(StorageKind kind, uint64_t sectors) {
+  const std::string file =
+      testsupport::ScratchDir(std::string("emmc_") + handset::StorageKindName(kind)) + "/emmc.img";
+  return handset::MakeEmmc(kind, sectors, file);
+}
 
-  auto back = emmc.Read(999, 6);
+class StorageKeepingBytes : public ::testing::TestWithParam<StorageKind> {};
+INSTANTIATE_TEST_SUITE_P(Kinds, StorageKeepingBytes,
+                         ::testing::Values(StorageKind::kMemory, StorageKind::kFile));
+
+TEST_P(StorageKeepingBytes, WriteReadEraseKeepsOnlyWrittenSectors) {
+  auto emmc = Make(GetParam(), 1 << 20);
+  ASSERT_EQ(emmc->Error(), "");
+  auto data = Pattern(3 * kSectorSize + 100, 1);  // a partial last sector
+  ASSERT_TRUE(emmc->Write(1000, data.data(), data.size()));
+  EXPECT_EQ(emmc->WrittenSectorCount(), 4u);
+  EXPECT_EQ(emmc->WrittenSectors(), (std::vector<uint64_t>{1000, 1001, 1002, 1003}));
+
+  auto back = emmc->Read(999, 6);
   EXPECT_TRUE(
       std::all_of(back.begin(), back.begin() + kSectorSize, [](uint8_t b) { return b == 0; }));
   EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin() + kSectorSize));
@@ -39,39 +52,29 @@ TEST(Emmc, WriteReadEraseKeepsOnlyWrittenSectors) {
 
   // Overwrite a partial sector that held data: the old tail does not survive.
   auto ff = std::vector<uint8_t>(kSectorSize, 0xFF);
-  ASSERT_TRUE(emmc.Write(2000, ff.data(), ff.size()));
+  ASSERT_TRUE(emmc->Write(2000, ff.data(), ff.size()));
   uint8_t two[2] = {1, 2};
-  ASSERT_TRUE(emmc.Write(2000, two, 2));
-  auto s = emmc.Read(2000, 1);
+  ASSERT_TRUE(emmc->Write(2000, two, 2));
+  auto s = emmc->Read(2000, 1);
   EXPECT_EQ(s[0], 1);
   EXPECT_EQ(s[2], 0);
 
-  ASSERT_TRUE(emmc.Erase(1001, 2));
-  EXPECT_EQ(emmc.WrittenSectors(), (std::vector<uint64_t>{1000, 1003, 2000}));
-  EXPECT_EQ(emmc.Read(1001, 1), std::vector<uint8_t>(kSectorSize, 0));
-  ASSERT_TRUE(emmc.Erase(0, 1 << 20));
-  EXPECT_EQ(emmc.WrittenSectorCount(), 0u);
+  ASSERT_TRUE(emmc->Erase(1001, 2));
+  EXPECT_EQ(emmc->WrittenSectors(), (std::vector<uint64_t>{1000, 1003, 2000}));
+  EXPECT_EQ(emmc->Read(1001, 1), std::vector<uint8_t>(kSectorSize, 0));
+  ASSERT_TRUE(emmc->Erase(0, 1 << 20));
+  EXPECT_EQ(emmc->WrittenSectorCount(), 0u);
+  EXPECT_EQ(emmc->Read(1000, 1), std::vector<uint8_t>(kSectorSize, 0));
 }
 
-TEST(Emmc, RefusesWritesAndErasesPastItsEnd) {
-  Emmc emmc(100);
-  auto data = Pattern(2 * kSectorSize, 2);
-  EXPECT_TRUE(emmc.Write(98, data.data(), data.size()));
-  EXPECT_FALSE(emmc.Write(99, data.data(), data.size()));
-  EXPECT_FALSE(emmc.Write(0xFFFFFFFFFFFFFFFFull, data.data(), data.size()));
-  EXPECT_FALSE(emmc.Erase(99, 2));
-  EXPECT_FALSE(emmc.Erase(1, 0xFFFFFFFFFFFFFFFFull));
-  EXPECT_EQ(emmc.WrittenSectors(), (std::vector<uint64_t>{98, 99}));
-}
-
-TEST(Emmc, DumpIsASparseFileOfTheDeviceSize) {
+TEST_P(StorageKeepingBytes, DumpIsASparseFileOfTheDeviceSize) {
   const uint64_t sectors = 256ull * 1024;  // 128 MiB
-  Emmc emmc(sectors);
+  auto emmc = Make(GetParam(), sectors);
   auto a = Pattern(kSectorSize, 3), b = Pattern(5 * kSectorSize, 4);
-  emmc.Write(7, a.data(), a.size());
-  emmc.Write(sectors - 5, b.data(), b.size());
+  emmc->Write(7, a.data(), a.size());
+  emmc->Write(sectors - 5, b.data(), b.size());
   const std::string path = testsupport::ScratchDir("emmc_dump") + "/emmc.img";
-  ASSERT_TRUE(emmc.Dump(path));
+  ASSERT_TRUE(emmc->Dump(path));
 
   EXPECT_EQ(std::filesystem::file_size(path), sectors * kSectorSize);
   std::ifstream in(path, std::ios::binary);
@@ -92,19 +95,40 @@ TEST(Emmc, DumpIsASparseFileOfTheDeviceSize) {
   EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, sectors * kSectorSize / 16);
 }
 
-TEST(Emmc, DigestModeKeepsNoSectors) {
-  Emmc emmc(1000, Emmc::Mode::kDigestOnly);
-  Emmc other(1000, Emmc::Mode::kDigestOnly);
-  auto data = Pattern(4096, 5);
-  emmc.Write(10, data.data(), data.size());
-  other.Write(10, data.data(), data.size());
-  EXPECT_EQ(emmc.WrittenSectorCount(), 0u);
-  EXPECT_EQ(emmc.BytesWritten(), 4096u);
-  EXPECT_EQ(emmc.Digest(), other.Digest());
-  data[4095] ^= 1;
-  other.Write(10, data.data(), data.size());
-  emmc.Write(10, Pattern(4096, 5).data(), 4096);
-  EXPECT_NE(emmc.Digest(), other.Digest());
+TEST(Emmc, EveryStorageRefusesWritesAndErasesPastItsEnd) {
+  for (StorageKind kind : {StorageKind::kMemory, StorageKind::kFile, StorageKind::kDigest}) {
+    SCOPED_TRACE(handset::StorageKindName(kind));
+    auto emmc = Make(kind, 100);
+    auto data = Pattern(2 * kSectorSize, 2);
+    EXPECT_TRUE(emmc->Write(98, data.data(), data.size()));
+    EXPECT_FALSE(emmc->Write(99, data.data(), data.size()));
+    EXPECT_FALSE(emmc->Write(0xFFFFFFFFFFFFFFFFull, data.data(), data.size()));
+    EXPECT_FALSE(emmc->Erase(99, 2));
+    EXPECT_FALSE(emmc->Erase(1, 0xFFFFFFFFFFFFFFFFull));
+    EXPECT_EQ(emmc->WrittenSectors(), (std::vector<uint64_t>{98, 99}));
+  }
+}
+
+TEST(Emmc, FileStorageThatCannotMakeItsFileSaysSoAndRefusesWrites) {
+  auto emmc = handset::MakeEmmc(StorageKind::kFile, 100, "/nonexistent-folder/emmc.img");
+  EXPECT_NE(emmc->Error().find("/nonexistent-folder/emmc.img"), std::string::npos);
+  uint8_t sector[kSectorSize] = {};
+  EXPECT_FALSE(emmc->Write(0, sector, sizeof sector));
+}
+
+// Digest storage keeps the partition table's sectors, which the firmware reads back,
+// and nothing else.
+TEST(Emmc, DigestStorageKeepsOnlyThePartitionTable) {
+  auto emmc = Make(StorageKind::kDigest, 1000);
+  auto data = Pattern(40 * kSectorSize, 5);
+  ASSERT_TRUE(emmc->Write(0, data.data(), data.size()));
+  const auto table = emmc->Read(0, 40);
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + handset::kGptSectors * kSectorSize,
+                         table.begin()));
+  EXPECT_TRUE(std::all_of(table.begin() + handset::kGptSectors * kSectorSize, table.end(),
+                          [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(emmc->WrittenSectorCount(), 40u);
+  EXPECT_FALSE(emmc->Dump(testsupport::ScratchDir("emmc_digest_dump") + "/emmc.img"));
 }
 
 TEST(GptTable, RoundTripsAndRejectsGarbage) {

@@ -51,8 +51,13 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.add_option("--dump-dir", o.dumpDir,
                  "After the run: each virtual handset's eMMC, files and state in DIR/handset<N>/")
       ->option_text("DIR");
+  app.add_option("--handset-storage", o.handsetStorage,
+                 "Where each virtual handset keeps its eMMC; default: memory for an OS image\n"
+                 "under 64 MiB, from 64 MiB digest (file with --dump-dir). file needs --dump-dir")
+      ->option_text("memory|file|digest")
+      ->check(CLI::IsMember({"memory", "file", "digest"}));
   app.add_flag("--verify", o.verify,
-               "After the run: compare each virtual handset with the images byte for byte");
+               "After the run: compare each virtual handset with the images (by digests on digest storage)");
   app.add_option("--results", o.resultsPath,
                  "Append JSON Lines to FILE (- standard output): a record per started channel\n"
                  "as it starts and again as it ends")
@@ -77,11 +82,13 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   o.osPath = command[1];
   o.cscPath = command[2];
   if (!o.VirtualBackend()) {
-    for (const char* name : {"--link-mbps", "--dump-dir", "--verify"})
+    for (const char* name : {"--link-mbps", "--dump-dir", "--verify", "--handset-storage"})
       if (app.count(name) > 0)
         return refuse(std::string(name) +
                       " works on virtual handsets: add --virtual-handsets or --handset-config");
   }
+  if (o.handsetStorage == "file" && o.dumpDir.empty())
+    return refuse("--handset-storage file keeps each eMMC in DIR/handset<N>/emmc.img: add --dump-dir");
   return ParsedCommandLine{o, kExitDone};
 }
 

@@ -26,6 +26,7 @@ struct CliOptions {
   std::string capturePath;
   uint32_t captureSnaplen = 64;  // bytes of each payload the capture keeps, 0 = all
   std::string dumpDir;
+  std::string handsetStorage;  // memory, file or digest; empty: by the OS image's size
   bool verify = false;
   std::string resultsPath;  // "-": standard output, and the person's output to standard error
   bool verbose = false;     // the USB layer's trace lines too

@@ -119,7 +119,9 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     os = demo::ReadImageFile(o.osPath, &error);
     if (os) csc = demo::ReadImageFile(o.cscPath, &error);
     if (!os || !csc) return Refuse(err, error);
-    demo::LineSpec spec{o.virtualHandsets, o.handsetConfig, "", o.linkMbps};
+    demo::LineSpec spec{o.virtualHandsets, o.handsetConfig, "", o.linkMbps, std::nullopt,
+                        o.dumpDir};
+    if (!o.handsetStorage.empty()) spec.storage = handset::StorageKindNamed(o.handsetStorage);
     if (demo::ReadLineConfig(&spec, &error)) configs = demo::LineConfigs(spec, &*os, &error);
     if (!configs) return Refuse(err, error);
   }
@@ -129,6 +131,9 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   if (!backend) return Refuse(err, error);
   if (line)
     for (const auto& config : *configs) line->Plug(config);
+  if (line)
+    for (const auto& h : line->Handsets())
+      if (!h->emmc().Error().empty()) return Refuse(err, h->emmc().Error());
 
   ResultsFile results;
   if (!o.resultsPath.empty()) {
@@ -295,15 +300,14 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   if (line && !o.dumpDir.empty()) {
     const auto& handsets = line->Handsets();
     for (size_t i = 0; i < handsets.size(); ++i) {
-      const std::string folder =
-          (std::filesystem::path(o.dumpDir) / ("handset" + std::to_string(i))).string();
+      const std::string folder = demo::HandsetFolder(o.dumpDir, i);
       if (!handsets[i]->DumpTo(folder)) {
         err << "ostrevane-cli: cannot dump handset " << i << " to " << folder << "\n";
         if (status == kExitDone) status = kExitFailed;
       }
     }
     out << "Handsets dumped to " << o.dumpDir
-        << "/handset<N> (emmc.img is sparse, files/, state.txt)\n";
+        << "/handset<N> (emmc.img is sparse, none for digest storage; files/, state.txt)\n";
   }
   if (stopsServed > 0) status = kExitInterrupted;
 

@@ -1,5 +1,5 @@
-// Compares in slices of a few hundred sectors, so images of any size are checked
-// without holding a whole partition in memory twice.
+// The handset's storage answers whether a run holds the image's bytes, reading them as
+// it needs, so images of any size are checked on any storage in bounded memory.
 #include "cli/handset_check.h"
 
 #include <algorithm>
@@ -14,31 +14,64 @@ namespace {
 
 using demo::ReadFileRange;
 
-constexpr uint64_t kSliceSectors = 2048;
+// A run of image data: `bytes` bytes from `fileOffset` of the file, at `sector` on.
+struct DataRun {
+  uint64_t sector = 0;
+  uint64_t fileOffset = 0;
+  uint64_t bytes = 0;
+};
 
-// The run of `bytes` from the file at `fileOffset` lies at `sector` and onwards, each
-// of its sectors written. Empty when it does.
-std::optional<std::string> CompareRun(const handset::VirtualHandset& h,
-                                      const demo::ImageFile& image, uint64_t sector,
-                                      uint64_t fileOffset, uint64_t bytes) {
-  const uint64_t sectors = (bytes + handset::kSectorSize - 1) / handset::kSectorSize;
-  for (uint64_t done = 0; done < sectors; done += kSliceSectors) {
-    const uint64_t n = std::min(kSliceSectors, sectors - done);
-    const uint64_t offset = done * handset::kSectorSize;
-    const uint64_t length = std::min<uint64_t>(n * handset::kSectorSize, bytes - offset);
-    auto want = ReadFileRange(image.path, fileOffset + offset, length);
-    if (want.size() != length) return "the image file ends inside it";
-    want.resize(n * handset::kSectorSize, 0);  // the last sector is padded with zeros
-    auto have = h.emmc().Read(sector + done, n);
-    for (uint64_t s = 0; s < n; ++s) {
-      const uint64_t at = sector + done + s;
-      if (!h.emmc().IsWritten(at)) return "sector " + std::to_string(at) + " was never written";
-      if (std::memcmp(have.data() + s * handset::kSectorSize,
-                      want.data() + s * handset::kSectorSize, handset::kSectorSize) != 0)
-        return "sector " + std::to_string(at) + " differs from the image";
-    }
+// The runs an entry writes (one, or one per record of a discrete part's map); nullopt
+// when the image file ends inside the map.
+std::optional<std::vector<DataRun>> DataRuns(const demo::ImageFile& image,
+                                             const image::PartitionEntry& entry) {
+  if (!entry.discrete()) return std::vector<DataRun>{{entry.startSector, entry.fileOffset, entry.length}};
+  auto map = ReadFileRange(image.path, entry.fileOffset, image::DISCRETE_MAP_SIZE);
+  if (map.size() != image::DISCRETE_MAP_SIZE) return std::nullopt;
+  const uint32_t runs = std::min(platform::Le32(map.data() + 8), image::DISCRETE_MAP_MAX_RUNS);
+  std::vector<DataRun> out;
+  uint64_t data = uint64_t{entry.fileOffset} + image::DISCRETE_MAP_SIZE;
+  for (uint32_t r = 0; r < runs; ++r) {
+    const uint8_t* record = map.data() + image::DISCRETE_MAP_RECORDS_OFFSET + 8 * r;
+    const uint64_t bytes = uint64_t{platform::Le32(record + 4)} * handset::kSectorSize;
+    out.push_back({uint64_t{entry.startSector} + platform::Le32(record), data, bytes});
+    data += bytes;
   }
-  return std::nullopt;
+  return out;
+}
+
+// Asked of the handset's storage, whichever it is: it reads the image's bytes as it needs.
+std::optional<std::string> CompareRun(const handset::VirtualHandset& h,
+                                      const demo::ImageFile& image, const DataRun& run) {
+  const handset::RunVerdict verdict = h.emmc().CompareRun(
+      run.sector, run.bytes, [&](uint64_t offset, uint64_t length, uint8_t* out) {
+        const auto bytes = ReadFileRange(image.path, run.fileOffset + offset, length);
+        if (bytes.size() != length) return false;
+        std::memcpy(out, bytes.data(), bytes.size());
+        return true;
+      });
+  if (verdict.ok()) return std::nullopt;
+  return handset::DescribeRunVerdict(verdict);
+}
+
+// Writes where the image has no data (past a partition's data, or in no partition at
+// all); the handset's own partition table is not the station's write.
+std::vector<std::string> WritesWithoutData(const handset::VirtualHandset& h,
+                                           const demo::ImageFile& os) {
+  std::vector<handset::SectorRun> data = {{0, handset::kGptSectors}};
+  for (const image::PartitionEntry& e : os.entries)
+    for (const DataRun& r : DataRuns(os, e).value_or(std::vector<DataRun>{}))
+      data.push_back({r.sector, (r.bytes + handset::kSectorSize - 1) / handset::kSectorSize});
+  std::vector<std::string> out;
+  for (const handset::SectorRun& w : handset::WrittenOutside(h.emmc(), data)) {
+    std::string where = "outside every partition";
+    for (const image::PartitionEntry& e : os.entries)
+      if (w.first >= e.startSector && w.first < uint64_t{e.startSector} + e.sectorCount)
+        where = e.name;
+    out.push_back(where + ": " + handset::DescribeSectors(w) +
+                  " written where the image has no data");
+  }
+  return out;
 }
 
 bool FileHolds(const handset::VirtualHandset& h, const std::string& suffix,
@@ -67,20 +100,11 @@ std::vector<std::string> PartitionsOfFullDownload(image::ModelFamily family) {
 std::optional<std::string> CompareWithImage(const handset::VirtualHandset& h,
                                             const demo::ImageFile& image,
                                             const image::PartitionEntry& entry) {
-  if (!entry.discrete())
-    return CompareRun(h, image, entry.startSector, entry.fileOffset, entry.length);
-  auto map = ReadFileRange(image.path, entry.fileOffset, image::DISCRETE_MAP_SIZE);
-  if (map.size() != image::DISCRETE_MAP_SIZE) return "the image file ends inside its map";
-  const uint32_t runs = std::min(platform::Le32(map.data() + 8), image::DISCRETE_MAP_MAX_RUNS);
-  uint64_t data = uint64_t{entry.fileOffset} + image::DISCRETE_MAP_SIZE;
-  for (uint32_t r = 0; r < runs; ++r) {
-    const uint8_t* record = map.data() + image::DISCRETE_MAP_RECORDS_OFFSET + 8 * r;
-    const uint64_t first = uint64_t{entry.startSector} + platform::Le32(record);
-    const uint64_t bytes = uint64_t{platform::Le32(record + 4)} * handset::kSectorSize;
-    if (auto error = CompareRun(h, image, first, data, bytes))
-      return "run " + std::to_string(r) + ": " + *error;
-    data += bytes;
-  }
+  const auto runs = DataRuns(image, entry);
+  if (!runs) return "the image file ends inside its map";
+  for (size_t r = 0; r < runs->size(); ++r)
+    if (auto error = CompareRun(h, image, (*runs)[r]))
+      return entry.discrete() ? "run " + std::to_string(r) + ": " + *error : *error;
   return std::nullopt;
 }
 
@@ -118,6 +142,7 @@ HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageF
     else
       ++v.partitionsMatching;
   }
+  for (std::string& extra : WritesWithoutData(h, os)) v.mismatches.push_back(std::move(extra));
   v.cscPackage = csc.cscPackageLength > 0 &&
                  FileHolds(h, "\\CSC.mbn",
                            ReadFileRange(csc.path, csc.cscPackageOffset, csc.cscPackageLength));

@@ -1,5 +1,6 @@
 // Judges a written virtual handset against the images it was given: every partition a
-// full download writes, byte for byte at its sectors, and the CSC files.
+// full download writes, at its sectors on whichever storage the handset keeps, nothing
+// written where the image has no data, and the CSC files.
 #pragma once
 
 #include <optional>
@@ -34,7 +35,8 @@ DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
 struct HandsetVerdict {
   int partitionsChecked = 0;
   int partitionsMatching = 0;
-  std::vector<std::string> mismatches;  // one line per partition that differs
+  // One line per partition that differs, and per write where the image has no data.
+  std::vector<std::string> mismatches;
   bool cscPackageExpected = true;
   bool cscPackage = false;  // CSC.mbn holds the CSC image's package
   std::string salesCodeExpected;

@@ -117,6 +117,12 @@ void SetEndpoints(HandsetConfig& c, const json& v) {
   c.endpoints = std::move(endpoints);
 }
 
+void SetStorage(HandsetConfig& c, const json& v) {
+  const auto kind = handset::StorageKindNamed(Convert<std::string>(v));
+  if (!kind) throw WrongType{};
+  c.storage = *kind;
+}
+
 const std::map<std::string, Setter>& HandsetSetters() {
   using H = HandsetConfig;
   static const std::map<std::string, Setter> setters = {
@@ -138,6 +144,7 @@ const std::map<std::string, Setter>& HandsetSetters() {
       {"refuseFileSelect", Field(Whole, &H::refuseFileSelect)},
       {"refuseRecover", Field(Whole, &H::refuseRecover)},
       {"emmcSectors", Field(Whole, &H::emmcSectors)},
+      {"storage", SetStorage},
       {"keepRequestLog", Field(Whole, &H::keepRequestLog)},
       {"faults", [](H& c, const json& v) { ApplyObject(v, FaultSetters(), c, "faults"); }},
       {"openFaults",

@@ -1,6 +1,7 @@
 // Handset identities follow the platform's instance-id form, one USB port per handset.
 #include "demo/line_handsets.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -37,17 +38,43 @@ bool ReadLineConfig(LineSpec* spec, std::string* error) {
   return LineConfigs(*spec, nullptr, error).has_value();
 }
 
+std::string HandsetFolder(const std::string& dumpDir, size_t index) {
+  return (std::filesystem::path(dumpDir) / ("handset" + std::to_string(index))).string();
+}
+
 std::optional<std::vector<handset::HandsetConfig>> LineConfigs(const LineSpec& spec,
                                                                const ImageFile* os,
                                                                std::string* error) {
-  auto suited = [&](int i) { return HandsetFor(os, i, spec.linkMbps); };
+  const handset::StorageKind storage = spec.storage.value_or(
+      handset::StorageForImage(os ? os->fileSize : 0, !spec.dumpDir.empty()));
+  auto suited = [&](int i) {
+    handset::HandsetConfig c = HandsetFor(os, i, spec.linkMbps);
+    c.storage = storage;
+    if (!spec.dumpDir.empty())
+      c.storageFile = HandsetFolder(spec.dumpDir, static_cast<size_t>(i)) + "/emmc.img";
+    return c;
+  };
+  std::optional<std::vector<handset::HandsetConfig>> configs;
   if (spec.configPath.empty()) {
-    std::vector<handset::HandsetConfig> configs;
-    for (int i = 0; i < spec.count; ++i) configs.push_back(suited(i));
-    return configs;
+    configs.emplace();
+    for (int i = 0; i < spec.count; ++i) configs->push_back(suited(i));
+  } else {
+    configs = ParseHandsetConfigs(spec.configText, suited, error);
+    if (!configs) {
+      *error = spec.configPath + ": " + *error;
+      return configs;
+    }
   }
-  auto configs = ParseHandsetConfigs(spec.configText, suited, error);
-  if (!configs) *error = spec.configPath + ": " + *error;
+  for (size_t i = 0; i < configs->size(); ++i) {
+    const handset::HandsetConfig& c = (*configs)[i];
+    if (c.storage != handset::StorageKind::kFile) continue;
+    if (c.storageFile.empty()) {
+      *error = "handset " + std::to_string(i) + ": storage \"file\" needs --dump-dir";
+      return std::nullopt;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(c.storageFile).parent_path(), ec);
+  }
   return configs;
 }
 

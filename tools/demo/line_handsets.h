@@ -21,6 +21,9 @@ struct LineSpec {
   std::string configPath;  // the --handset-config file; empty: none
   std::string configText;  // its text, as ReadLineConfig found it
   uint64_t linkMbps = 0;   // every HandsetFor link, 0 unlimited
+  // Where each handset keeps its eMMC; unset: by the OS image's size.
+  std::optional<handset::StorageKind> storage;
+  std::string dumpDir;  // file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img
 
   bool Virtual() const { return count > 0 || !configPath.empty(); }
 };
@@ -29,8 +32,11 @@ struct LineSpec {
 // bad file is refused before anything starts. false with `error` set (naming the file).
 [[nodiscard]] bool ReadLineConfig(LineSpec* spec, std::string* error);
 
+// The folder of handset `index`'s files under a dump folder.
+std::string HandsetFolder(const std::string& dumpDir, size_t index);
+
 // The line's handsets for `os` (null: no OS image is known). nullopt with `error` set
-// when the file does not describe handsets.
+// when the file does not describe handsets, or a handset's storage cannot be kept.
 std::optional<std::vector<handset::HandsetConfig>> LineConfigs(const LineSpec& spec,
                                                                const ImageFile* os,
                                                                std::string* error);

@@ -6,12 +6,15 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "cli/results_commands.h"
 #include "platform/terminal/terminal.h"
 #include "platform/thread/posix/posix_thread_service.h"
 #include "platform/time/clock.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && cli::IsResultsCommand(args[0]))
+    return cli::RunResultsCommand(args, std::cout, std::cerr);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

@@ -77,13 +77,14 @@ Connector PostgresConnector(std::string target) {
 }
 
 bool InsertRecords(platform::DbConnection& db, const std::vector<Record>& batch,
-                   std::string* error) {
+                   std::string* error, std::string* sqlState) {
   // One statement may not touch a row twice: the batch holds each key once.
   nlohmann::json rows = nlohmann::json::array();
   for (const Record& r : Fold(batch)) rows.push_back(Row(r));
   const platform::DbResult result = db.Execute(
       kInsert, {rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
   if (!result.ok) *error = result.error;
+  if (sqlState) *sqlState = result.sqlState;
   return result.ok;
 }
 
@@ -106,7 +107,7 @@ bool PgSink::Open(std::string* error) {
   return true;
 }
 
-bool PgSink::Insert(const std::vector<Record>& batch, std::string* error) {
+Sink::Outcome PgSink::Insert(const std::vector<Record>& batch, std::string* error) {
   platform::DbConnection* db = nullptr;
   {
     std::lock_guard lock(mutex_);
@@ -114,12 +115,16 @@ bool PgSink::Insert(const std::vector<Record>& batch, std::string* error) {
   }
   if (!db) {
     *error = "not connected";
-    return false;
+    return Outcome::LinkFailed;
   }
-  if (InsertRecords(*db, batch, error)) return true;
+  std::string state;
+  if (InsertRecords(*db, batch, error, &state)) return Outcome::Stored;
+  // Classes 22 and 23: a value or a constraint the server will refuse however often asked.
+  if (db->Alive() && (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0))
+    return Outcome::Refused;
   std::lock_guard lock(mutex_);
   db_.reset();
-  return false;
+  return Outcome::LinkFailed;
 }
 
 void PgSink::Cancel() {

@@ -17,15 +17,16 @@ using Connector = std::function<std::unique_ptr<platform::DbConnection>(std::str
 // A connector to `target` (postgresql:// URL or key/value string) through libpq.
 Connector PostgresConnector(std::string target);
 
-// Stores a batch with one statement; the caller's connection, already migrated.
+// Stores a batch with one statement; the caller's connection, already migrated. false with
+// `error` set, and `sqlState` when the server gave one.
 [[nodiscard]] bool InsertRecords(platform::DbConnection& db, const std::vector<Record>& batch,
-                                 std::string* error);
+                                 std::string* error, std::string* sqlState = nullptr);
 
 class PgSink final : public Sink {
  public:
   explicit PgSink(Connector connect) : connect_(std::move(connect)) {}
   bool Open(std::string* error) override;
-  bool Insert(const std::vector<Record>& batch, std::string* error) override;
+  Outcome Insert(const std::vector<Record>& batch, std::string* error) override;
   void Cancel() override;
 
  private:

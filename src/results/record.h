@@ -41,6 +41,7 @@ struct Record {
   std::vector<std::string> log;
   std::optional<bool> verifyOk;
   std::vector<std::string> verifyMismatches;
+  uint64_t line = 0;  // in the file it was read from
 
   bool Final() const { return result != "running"; }
   // runId and channel: what makes a record unique.

@@ -29,7 +29,7 @@ ParsedLines ParseLines(const std::string& file, const std::string& bytes, uint64
         out.issues.push_back({file, line, cut ? "the last line is cut short; skipped"
                                               : "not JSON; skipped"});
       else if (auto record = ParseRecord(j, &why))
-        out.records.push_back(std::move(*record));
+        record->line = line, out.records.push_back(std::move(*record));
       else
         out.issues.push_back({file, line, why + "; skipped"});
     }

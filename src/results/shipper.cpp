@@ -131,7 +131,7 @@ Shipper::Step Shipper::ShipOnce(std::string* error) {
     if (parsed.consumed > 0 || bytes.size() < max) break;
   }
   if (parsed.consumed == 0) return Step::Idle;
-  if (!parsed.records.empty() && !sink_.Insert(parsed.records, error)) return Step::Failed;
+  if (!parsed.records.empty() && !Store(parsed.records, error)) return Step::Failed;
   for (const LineIssue& issue : parsed.issues) report_("results: " + issue.Text());
   place_.offset += parsed.consumed;
   place_.line += parsed.lines;
@@ -139,6 +139,20 @@ Shipper::Step Shipper::ShipOnce(std::string* error) {
   std::lock_guard lock(mutex_);
   shipped_ += parsed.records.size();
   return Step::Sent;
+}
+
+bool Shipper::Store(const std::vector<Record>& batch, std::string* error) {
+  const Sink::Outcome whole = sink_.Insert(batch, error);
+  if (whole != Sink::Outcome::Refused) return whole == Sink::Outcome::Stored;
+  // A record the server will never take must not hold back every record after it.
+  for (const Record& r : batch) {
+    const Sink::Outcome one = sink_.Insert({r}, error);
+    if (one == Sink::Outcome::LinkFailed) return false;
+    if (one == Sink::Outcome::Refused)
+      report_("results: " + LineIssue{path_, r.line, "the results database refused it (" +
+                                                         *error + "); skipped"}.Text());
+  }
+  return true;
 }
 
 uint64_t Shipper::CountWaiting() {

@@ -60,6 +60,9 @@ class Shipper {
 
   void Run();
   Step ShipOnce(std::string* error);
+  // Stores `batch`, one record at a time once the sink refuses it whole, skipping (and
+  // naming) the records it refuses alone. false when the link failed.
+  bool Store(const std::vector<Record>& batch, std::string* error);
   void LoadPlace();
   void SavePlace();
   uint64_t CountWaiting();

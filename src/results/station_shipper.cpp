@@ -16,11 +16,11 @@ struct StationShipper::Services {
 };
 
 StationShipper::StationShipper(std::string recordsPath, std::string target,
-                               Shipper::Report report)
+                               Shipper::Report report, ShipperOptions options)
     : services_(std::make_unique<Services>(std::move(target))),
       shipper_(std::make_unique<Shipper>(std::move(recordsPath), services_->sink,
                                          services_->files, services_->clock,
-                                         services_->threads, std::move(report))) {
+                                         services_->threads, std::move(report), options)) {
   shipper_->Start();
 }
 

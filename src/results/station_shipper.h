@@ -13,7 +13,8 @@ class StationShipper {
  public:
   // Starts at once. `target`: a postgresql:// URL or a libpq key/value string. `report`
   // gets the shipper's state line when it changes (from the shipper's thread).
-  StationShipper(std::string recordsPath, std::string target, Shipper::Report report);
+  StationShipper(std::string recordsPath, std::string target, Shipper::Report report,
+                 ShipperOptions options = {});
   ~StationShipper();  // stops without waiting for the database
 
   // After a record is appended: send it now rather than at the next poll.

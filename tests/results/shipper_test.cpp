@@ -37,20 +37,22 @@ class WaitRecordingClock final : public platform::Clock {
   std::vector<uint32_t> waits;
 };
 
+// Refuses whatever holds channel 13, as a server refuses a value it cannot store.
 class FakeSink final : public results::Sink {
  public:
   int failOpens = 0;
   bool Open(std::string* error) override {
     std::lock_guard lock(mutex_);
-    if (failOpens == 0) return true;
-    --failOpens;
     *error = "connection refused";
-    return false;
+    return failOpens == 0 || --failOpens < 0;
   }
-  bool Insert(const std::vector<results::Record>& batch, std::string*) override {
+  Outcome Insert(const std::vector<results::Record>& batch, std::string* error) override {
     std::lock_guard lock(mutex_);
+    *error = "bad value";
+    for (const results::Record& r : batch)
+      if (r.channel == 13) return Outcome::Refused;
     for (const results::Record& r : batch) channels.push_back(r.channel);
-    return true;
+    return Outcome::Stored;
   }
   void Cancel() override {}
   std::vector<int> Channels() {
@@ -95,12 +97,13 @@ struct Rig {
   }
 };
 
-TEST(Shipper, SendsCompleteLinesInOrderAndAfterARestartOnlyWhatIsNew) {
+TEST(Shipper, SendsCompleteLinesInOrderPastBadOnesAndAfterARestartOnlyWhatIsNew) {
   const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
-  Append(path, Record(0) + "\n{oops\n" + Record(1) + "\n" + Record(2).substr(0, 30));
+  Append(path, Record(0) + "\n{oops\n" + Record(13) + "\n" + Record(1) + "\n" + Record(2).substr(0, 30));
   Rig first;
   EXPECT_EQ(first.Ship(path, 2), (std::vector<int>{0, 1}));
-  EXPECT_EQ(std::count(first.lines.begin(), first.lines.end(), "results: " + path + ":2: not JSON; skipped"), 1);
+  for (const std::string issue : {":2: not JSON; skipped", ":3: the results database refused it (bad value); skipped"})
+    EXPECT_EQ(std::count(first.lines.begin(), first.lines.end(), "results: " + path + issue), 1) << issue;
   Append(path, Record(2).substr(30) + "\n" + Record(3) + "\n");
   Rig second;
   EXPECT_EQ(second.Ship(path, 2), (std::vector<int>{2, 3}));

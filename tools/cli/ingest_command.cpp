@@ -26,6 +26,20 @@ int RunResultsCommand(const std::vector<std::string>& args, std::ostream& out, s
   return args.at(0) == "ingest" ? RunIngest(rest, out, err) : RunReport(rest, out, err);
 }
 
+std::optional<std::vector<results::Record>> ReadForCommand(const std::string& command,
+                                                           const std::string& path,
+                                                           std::ostream& err, int* status) {
+  platform::PosixFileStore store;
+  results::RecordsFile file = results::ReadRecordsFile(store, path);
+  if (!file.readable) {
+    err << "ostrevane-cli " << command << ": " << file.error << "\n";
+    return std::nullopt;
+  }
+  for (const results::LineIssue& issue : file.parsed.issues) err << issue.Text() << "\n";
+  if (!file.parsed.issues.empty()) *status = kCommandLinesSkipped;
+  return std::move(file.parsed.records);
+}
+
 int RunIngest(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   CLI::App app{"Sends records files to the results database; records already there are not "
                "stored again.\nExit status: 0 every line sent, 1 bad lines skipped (named on "
@@ -51,17 +65,11 @@ int RunIngest(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "ostrevane-cli ingest: " << error << "\n";
     return kCommandRefused;
   }
-  platform::PosixFileStore store;
   int status = kCommandDone;
   for (const std::string& path : files) {
-    results::RecordsFile file = results::ReadRecordsFile(store, path);
-    if (!file.readable) {
-      err << "ostrevane-cli ingest: " << file.error << "\n";
-      return kCommandRefused;
-    }
-    for (const results::LineIssue& issue : file.parsed.issues) err << issue.Text() << "\n";
-    if (!file.parsed.issues.empty()) status = kCommandLinesSkipped;
-    const std::vector<results::Record>& records = file.parsed.records;
+    const std::optional<std::vector<results::Record>> read = ReadForCommand("ingest", path, err, &status);
+    if (!read) return kCommandRefused;
+    const std::vector<results::Record>& records = *read;
     for (size_t at = 0; at < records.size(); at += kBatch) {
       const std::vector<results::Record> batch(
           records.begin() + static_cast<std::ptrdiff_t>(at),
@@ -71,8 +79,7 @@ int RunIngest(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return kCommandRefused;
       }
     }
-    out << path << ": " << records.size() << " records sent, " << file.parsed.issues.size()
-        << " lines skipped\n";
+    out << path << ": " << records.size() << " records sent\n";
   }
   return status;
 }

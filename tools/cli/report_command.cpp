@@ -5,9 +5,7 @@
 
 #include "cli/results_commands.h"
 #include "platform/database/libpq/libpq_connection.h"
-#include "platform/storage/posix/posix_file_store.h"
 #include "results/iso_time.h"
-#include "results/records_reader.h"
 #include "results/report.h"
 #include "results/schema.h"
 
@@ -62,17 +60,11 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
   results::Report report;
   int status = kCommandDone;
   if (!files.empty()) {
-    platform::PosixFileStore store;
     std::vector<results::Record> records;
     for (const std::string& path : files) {
-      results::RecordsFile file = results::ReadRecordsFile(store, path);
-      if (!file.readable) {
-        err << "ostrevane-cli report: " << file.error << "\n";
-        return kCommandRefused;
-      }
-      for (const results::LineIssue& issue : file.parsed.issues) err << issue.Text() << "\n";
-      if (!file.parsed.issues.empty()) status = kCommandLinesSkipped;
-      std::move(file.parsed.records.begin(), file.parsed.records.end(), std::back_inserter(records));
+      std::optional<std::vector<results::Record>> read = ReadForCommand("report", path, err, &status);
+      if (!read) return kCommandRefused;
+      std::move(read->begin(), read->end(), std::back_inserter(records));
     }
     report = results::BuildReport(std::move(records), filter);
   } else {

@@ -91,9 +91,12 @@ TEST(ResultsLoad, FiftyStationsShipEveryRecordOnce) {
 TEST(ResultsLoad, HardStopKilledStationAndCutLineLoseNothing) {
   TESTDB_FRESH(target);
   Line line{target, testsupport::ScratchDir("faults"), {}, {}};
-  // Paced so that the faults fall in the middle of the load (about 3 s long).
+  // Paced so that the load lasts about 3 s; the faults come once a tenth of it is in.
   line.Start(30000, 3);
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  auto db = testdb::Connect(target);
+  for (int i = 0; i < 600 && testdb::Scalar(*db, "SELECT count(*) FROM channel_result") < 5000; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  db.reset();
   ASSERT_TRUE(testdb::Server("stop-hard"));
   kill(line.pids[7], SIGKILL);
   EXPECT_EQ(Wait(line.pids[7]), 128 + SIGKILL);

@@ -38,9 +38,12 @@ int main(int argc, char** argv) {
   const std::string path = argv[1], station = argv[2], target = argv[5];
   const int runs = std::stoi(argv[3]);
   const int paceUs = std::stoi(argv[4]);
+  // A short back-off cap: the fault test's server is back within a second or two.
+  results::ShipperOptions options;
+  options.maxRetryMs = 2000;
   results::StationShipper shipper(path, target, [](const std::string& line) {
     std::cerr << line << "\n";
-  });
+  }, options);
   FILE* file = std::fopen(path.c_str(), "ab");
   if (!file) return 2;
   std::mt19937_64 random(std::random_device{}());

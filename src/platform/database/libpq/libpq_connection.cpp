@@ -11,9 +11,18 @@ namespace platform {
 
 namespace {
 
+// libpq's messages span lines (a hint on a tab-indented second line); the operator's
+// log gets them as one.
 std::string Trimmed(const char* text) {
-  std::string out = text ? text : "";
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  std::string out;
+  for (const char* c = text ? text : ""; *c; ++c) {
+    const bool space = *c == '\n' || *c == '\t';
+    if (!space)
+      out += *c;
+    else if (!out.empty() && out.back() != ' ')
+      out += ' ';
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
 

@@ -27,12 +27,6 @@ class WaitRecordingClock final : public platform::Clock {
     waits.push_back(ms);
     return std::chrono::microseconds(200);
   }
-  std::vector<uint32_t> Waits() {
-    std::lock_guard lock(mutex_);
-    return waits;
-  }
-
- private:
   std::mutex mutex_;
   std::vector<uint32_t> waits;
 };
@@ -131,7 +125,7 @@ TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
   options.pollMs = 7;
   ASSERT_EQ(rig.Ship(path, 2, options).size(), 2u);
   std::vector<uint32_t> retries;
-  for (uint32_t ms : rig.clock.Waits())
+  for (uint32_t ms : rig.clock.waits)
     if (ms != options.pollMs) retries.push_back(ms);
   EXPECT_EQ(retries, (std::vector<uint32_t>{500, 1000, 2000, 3000, 3000}));
   EXPECT_EQ(rig.lines, (std::vector<std::string>{

@@ -92,8 +92,10 @@ TEST(ResultsLoad, HardStopKilledStationAndCutLineLoseNothing) {
   TESTDB_FRESH(target);
   Line line{target, testsupport::ScratchDir("faults"), {}, {}};
   // Paced so that the load lasts about 3 s; the faults come once a tenth of it is in.
-  line.Start(30000, 3);
   auto db = testdb::Connect(target);
+  std::string error;
+  ASSERT_TRUE(results::Migrate(*db, &error)) << error;
+  line.Start(30000, 3);
   for (int i = 0; i < 600 && testdb::Scalar(*db, "SELECT count(*) FROM channel_result") < 5000; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   db.reset();

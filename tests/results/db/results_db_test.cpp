@@ -83,10 +83,10 @@ TEST(ResultsDb, ServerAndFilesGiveTheSameReport) {
   const char* results[] = {"done", "done", "failed", "interrupted", "running"};
   for (int c = 0; c < 60; ++c) records.push_back(Channel(c, results[c % 5], c % 5 ? "bar " + std::to_string(c % 4) : ""));
   ASSERT_TRUE(results::InsertRecords(*db, records, &error)) << error;
-  results::ReportFilter filter;
-  filter.sinceMs = records[5].startMs;
-  filter.model = "QMR-100";
-  for (const results::ReportFilter& f : {results::ReportFilter{}, filter}) {
+  // The window is half open: channel 5 counts, channel 41 does not.
+  const results::ReportFilter filter{records[5].startMs, records[41].startMs, "", "QMR-100"};
+  const results::ReportFilter station{std::nullopt, std::nullopt, "st1", ""};
+  for (const results::ReportFilter& f : {results::ReportFilter{}, filter, station}) {
     results::Report fromServer;
     ASSERT_TRUE(results::QueryReport(*db, f, &fromServer, &error)) << error;
     EXPECT_EQ(results::FormatReport(fromServer), results::FormatReport(results::BuildReport(records, f)));

@@ -7,7 +7,7 @@ PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
   clang libclang-rt-14-dev tshark umockdev libumockdev-dev
-  dpkg-dev file lintian)
+  dpkg-dev file lintian postgresql libpq-dev)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

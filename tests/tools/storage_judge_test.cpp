@@ -9,7 +9,7 @@
 
 #include "cli/handset_check.h"
 #include "demo/image_file.h"
-#include "demo/virtual_line.h"
+#include "demo/line_handsets.h"
 #include "engine/download_mode.h"
 #include "smdtool/image_builder.h"
 #include "support/test_env.h"

@@ -6,6 +6,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "cli/results_commands.h"
 #include "platform/signal/stop_signals.h"
 #include "platform/terminal/terminal.h"
 #include "platform/thread/posix/posix_thread_service.h"
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
   // From the start: a signal while the images are read is served once the station runs.
   platform::StopSignals stops;
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && cli::IsResultsCommand(args[0]))
+    return cli::RunResultsCommand(args, std::cout, std::cerr);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

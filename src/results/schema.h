@@ -1,0 +1,22 @@
+// The results database's tables, created and upgraded by numbered migrations at connect.
+// A station that finds a newer schema than it knows refuses to write.
+#pragma once
+
+#include <string>
+
+#include "platform/database/database.h"
+
+namespace results {
+
+// The newest schema version this station knows.
+int LatestSchemaVersion();
+
+// Brings the database up to `upTo` (the latest by default) in one transaction under a
+// lock, so that fifty stations connecting at once migrate it once. false with
+// `error` set when a step fails or the database is newer than this station.
+[[nodiscard]] bool Migrate(platform::DbConnection& db, std::string* error, int upTo = 0);
+
+// The version the database is at (0 when it has no schema yet); -1 with `error` on failure.
+int SchemaVersion(platform::DbConnection& db, std::string* error);
+
+}  // namespace results

@@ -1,0 +1,51 @@
+// Databases are dropped and made again per case, so a case never sees another's rows.
+#include "results/db/test_db.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/database/libpq/libpq_connection.h"
+
+namespace testdb {
+
+std::string FreshDatabase() {
+  const char* base = std::getenv("OSTREVANE_TEST_DB");
+  if (!base || !*base) {
+    if (std::getenv("OSTREVANE_TEST_DB_REQUIRED")) {
+      ADD_FAILURE() << "no test database server: OSTREVANE_TEST_DB is not set";
+      return "";
+    }
+    return "";
+  }
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string("t_") + test->test_suite_name() + "_" + test->name();
+  for (char& c : name)
+    c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+  name = name.substr(0, 60);
+  auto admin = Connect(base);
+  if (!admin) return "";
+  EXPECT_TRUE(admin->Execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)").ok);
+  EXPECT_TRUE(admin->Execute("CREATE DATABASE " + name).ok);
+  return std::string(base) + " dbname=" + name;
+}
+
+std::unique_ptr<platform::DbConnection> Connect(const std::string& target) {
+  std::string error;
+  auto db = platform::ConnectPostgres(target, &error);
+  EXPECT_TRUE(db) << error;
+  return db;
+}
+
+long long Scalar(platform::DbConnection& db, const std::string& sql) {
+  const platform::DbResult r = db.Execute(sql);
+  EXPECT_TRUE(r.ok) << sql << ": " << r.error;
+  return r.ok && !r.rows.empty() && r.rows[0][0] ? std::stoll(*r.rows[0][0]) : -1;
+}
+
+bool Server(const std::string& action) {
+  const char* ctl = std::getenv("OSTREVANE_TEST_DB_CTL");
+  return ctl && std::system((std::string(ctl) + " " + action).c_str()) == 0;
+}
+
+}  // namespace testdb

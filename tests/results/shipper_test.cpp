@@ -1,0 +1,137 @@
+// The shipper against a stand-in sink: order, its place kept across a restart, lines
+// still being written, a replaced file, and its back-off and state lines.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "platform/storage/posix/posix_file_store.h"
+#include "platform/thread/posix/posix_thread_service.h"
+#include "results/shipper.h"
+#include "support/test_env.h"
+
+namespace {
+
+// The test's drain at a stop: the one wait given real time.
+constexpr uint32_t kDrainMs = 60000;
+
+// Other waits take (almost) no real time; the clock keeps what each asked for.
+class WaitRecordingClock final : public platform::Clock {
+ public:
+  uint32_t TickCount() override { return 0; }
+  void Sleep(uint32_t) override {}
+  std::chrono::nanoseconds RealDuration(uint32_t ms) override {
+    if (ms == kDrainMs) return std::chrono::seconds(10);
+    std::lock_guard lock(mutex_);
+    waits.push_back(ms);
+    return std::chrono::microseconds(200);
+  }
+  std::mutex mutex_;
+  std::vector<uint32_t> waits;
+};
+
+// Refuses whatever holds channel 13, as a server refuses a value it cannot store.
+class FakeSink final : public results::Sink {
+ public:
+  int failOpens = 0;
+  bool Open(std::string* error) override {
+    std::lock_guard lock(mutex_);
+    *error = "connection refused";
+    return failOpens == 0 || --failOpens < 0;
+  }
+  Outcome Insert(const std::vector<results::Record>& batch, std::string* error) override {
+    std::lock_guard lock(mutex_);
+    *error = "bad value";
+    for (const results::Record& r : batch)
+      if (r.channel == 13) return Outcome::Refused;
+    for (const results::Record& r : batch) channels.push_back(r.channel);
+    return Outcome::Stored;
+  }
+  void Cancel() override {}
+  std::vector<int> Channels() {
+    std::lock_guard lock(mutex_);
+    return channels;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<int> channels;
+};
+
+std::string Record(int channel) {
+  return R"({"runId":"0f8fad5b-d9cb-469f-a165-70867728950e","channel":)" + std::to_string(channel) +
+         R"(,"station":"s","location":"l","model":"m","result":"running",)"
+         R"("start":"2026-12-09T10:00:00Z","os":{"md5":"a"},"csc":{"md5":"b"}})";
+}
+
+void Append(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::app | std::ios::binary) << text;
+}
+
+struct Rig {
+  WaitRecordingClock clock;
+  platform::PosixThreadService threads;
+  platform::PosixFileStore files;
+  FakeSink sink;
+  std::vector<std::string> lines;
+  std::mutex mutex;
+
+  // Ships `path` until the sink holds `count` records, then stops.
+  std::vector<int> Ship(const std::string& path, size_t count, results::ShipperOptions options = {}) {
+    results::Shipper shipper(path, sink, files, clock, threads, [this](const std::string& line) {
+      std::lock_guard lock(mutex);
+      lines.push_back(line);
+    }, options);
+    shipper.Start();
+    for (int i = 0; i < 20000 && sink.Channels().size() < count; ++i)
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    EXPECT_TRUE(shipper.Stop(kDrainMs));
+    return sink.Channels();
+  }
+};
+
+TEST(Shipper, SendsCompleteLinesInOrderPastBadOnesAndAfterARestartOnlyWhatIsNew) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n{oops\n" + Record(13) + "\n" + Record(1) + "\n" + Record(2).substr(0, 30));
+  Rig first;
+  EXPECT_EQ(first.Ship(path, 2), (std::vector<int>{0, 1}));
+  for (const std::string issue : {":2: not JSON; skipped", ":3: the results database refused it (bad value); skipped"})
+    EXPECT_EQ(std::count(first.lines.begin(), first.lines.end(), "results: " + path + issue), 1) << issue;
+  Append(path, Record(2).substr(30) + "\n" + Record(3) + "\n");
+  Rig second;
+  EXPECT_EQ(second.Ship(path, 2), (std::vector<int>{2, 3}));
+}
+
+TEST(Shipper, ReadsAReplacedFileFromItsStart) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n");
+  Rig first;
+  ASSERT_EQ(first.Ship(path, 2).size(), 2u);
+  std::ofstream(path + ".tmp") << Record(5) << "\n";
+  std::filesystem::rename(path + ".tmp", path);
+  Rig second;
+  EXPECT_EQ(second.Ship(path, 1), (std::vector<int>{5}));
+}
+
+TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n");
+  Rig rig;
+  rig.sink.failOpens = 5;
+  results::ShipperOptions options;
+  options.firstRetryMs = 500;
+  options.maxRetryMs = 3000;
+  options.pollMs = 7;
+  ASSERT_EQ(rig.Ship(path, 2, options).size(), 2u);
+  std::vector<uint32_t> retries;
+  for (uint32_t ms : rig.clock.waits)
+    if (ms != options.pollMs) retries.push_back(ms);
+  EXPECT_EQ(retries, (std::vector<uint32_t>{500, 1000, 2000, 3000, 3000}));
+  EXPECT_EQ(rig.lines, (std::vector<std::string>{
+                           "results database: connection refused; 2 records waiting, trying again",
+                           "results database: connected, 2 records waiting",
+                           "results database: connected, every record sent"}));
+}
+
+}  // namespace

@@ -21,7 +21,7 @@
 #include "platform/notify/libusb/libusb_notifications.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
 #include "platform/process/linux/proc_process_list.h"
-#include "platform/registry/file/file_registry.h"
+#include "platform/registry/posix/file_registry.h"
 #include "platform/registry/libusb/instance_list_registry.h"
 #include "platform/registry/memory/memory_registry.h"
 #include "platform/thread/posix/posix_thread_service.h"

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "engine/download_mode.h"
+#include "platform/file/file.h"
 #include "usb/security_mode.h"
 
 namespace cli {
@@ -93,7 +94,7 @@ nlohmann::json RecordJson(const ChannelRecord& r) {
 bool ResultsFile::Open(const std::string& path, std::string* error) {
   // Unbuffered: each record reaches the system in the single write that Append makes.
   out_.rdbuf()->pubsetbuf(nullptr, 0);
-  out_.open(path, std::ios::binary | std::ios::trunc);
+  out_.open(platform::file::NativePath(path), std::ios::binary | std::ios::trunc);
   if (!out_) {
     *error = "cannot write the results file " + path;
     return false;

@@ -7,15 +7,15 @@
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
 #include "platform/terminal/terminal.h"
-#include "platform/thread/posix/posix_thread_service.h"
+#include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = platform::Arguments(argc, argv);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;
-  platform::PosixThreadService threads;
-  return cli::RunCli(*parsed.options, clock, threads, std::cout, std::cerr,
-                     platform::IsTerminal(1));
+  const auto threads = platform::MakeSystemThreadService();
+  return cli::RunCli(*parsed.options, clock, *threads, std::cout, std::cerr,
+                     platform::PrepareTerminal(1));
 }

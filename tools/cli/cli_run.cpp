@@ -124,7 +124,7 @@ int RunCli(const CliOptions& o, platform::Clock& clock, platform::ThreadService&
     backend = std::move(virtualLine);
   } else {
     std::string error;
-    backend = MakeLibusbBackend(clock, &error);
+    backend = MakeHandsetBackend(clock, &error);
     if (!backend) return Refuse(err, error);
   }
 

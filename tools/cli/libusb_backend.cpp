@@ -38,7 +38,7 @@ class LibusbBackend final : public StationBackend {
 
 }  // namespace
 
-std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::string* error) {
+std::unique_ptr<StationBackend> MakeHandsetBackend(platform::Clock& clock, std::string* error) {
   auto backend = std::make_unique<LibusbBackend>(clock);
   if (!backend->ok()) {
     *error = "libusb could not be started (no USB subsystem here?): no handset can be reached";

@@ -33,8 +33,9 @@ class StationBackend {
   virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }
 };
 
-// The real handsets through libusb. Null with `error` set when libusb cannot be started.
-std::unique_ptr<StationBackend> MakeLibusbBackend(platform::Clock& clock, std::string* error);
+// The real handsets through the platform's USB backend (libusb_backend.cpp on Linux,
+// win32_backend.cpp on Windows). Null with `error` set when none can be reached.
+std::unique_ptr<StationBackend> MakeHandsetBackend(platform::Clock& clock, std::string* error);
 
 // Virtual handsets plugged before the station starts and named by the WinUSB driver's
 // instance list (followed by a device that is no handset), as on a line PC.

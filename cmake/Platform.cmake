@@ -11,6 +11,8 @@ if(WIN32)
     set(OSTREVANE_BUILD_${linux_only} OFF CACHE BOOL "Linux only" FORCE)
   endforeach()
   set(OSTREVANE_BUILD_PACKAGING OFF)
+  # <windows.h> without its min and max macros, which break std::min and numeric_limits.
+  add_compile_definitions(NOMINMAX)
   # Static zlib, so that no zlib1.dll has to travel beside the programs.
   set(ZLIB_USE_STATIC_LIBS ON)
   # The header-only packages are the host's: the same headers serve either target.

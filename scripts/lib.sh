@@ -57,9 +57,12 @@ wine_session() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
   rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
   local t0=$SECONDS
-  wineboot -i </dev/null >/dev/null 2>&1
+  # The server first, kept up, so that the services wineboot starts (with no standard
+  # streams of ours: a test's output pipe held open by one would never end) stay up too.
   wineserver -p </dev/null >/dev/null 2>&1
   trap 'wineserver -k 2>/dev/null || true' EXIT
+  wineboot -i </dev/null >/dev/null 2>&1
   echo "Wine prefix $WINEPREFIX made in $(( SECONDS - t0 )) s"
 }

@@ -159,7 +159,7 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   using namespace std::chrono;
   cli::ChannelRecord r;
   r.handset = {3,          4,         "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
-               "Engineer", 0x2ECA0000};
+               "Engineer", 0x2ECA0000, ""};
   r.mode = cli::DownloadModeName(0xD10AD131);
   r.salesCode = "BTU";
   r.os = {"a.kx4", "00ff"};

@@ -1,8 +1,6 @@
 // The Win32 registry backend under Wine: the station's settings land under the user's
 // key with their exact types and sizes (read back with the registry API and reg.exe),
 // and reads return only values of the type and size asked for.
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,6 +15,9 @@
 #include "platform/registry/win32/win32_registry.h"
 #include "platform/text/win32/wide.h"
 #include "platform/ui/headless/headless_window.h"
+
+// Last: its IDOK and IDCANCEL macros would rename the window layer's constants.
+#include <windows.h>
 
 namespace {
 

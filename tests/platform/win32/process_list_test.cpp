@@ -31,20 +31,17 @@ class Win32SingleCopy : public ::testing::Test {
   }
 
   // The child runs `exe args`; with `input` its standard input is a pipe whose write end
-  // comes back there, and its output goes to `output`'s read end.
-  HANDLE Spawn(const fs::path& exe, const std::wstring& args, HANDLE* input = nullptr,
-               HANDLE* output = nullptr) {
+  // comes back there.
+  HANDLE Spawn(const fs::path& exe, const std::wstring& args, HANDLE* input = nullptr) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    HANDLE inRead = nullptr, outWrite = nullptr;
-    if (input && output && CreatePipe(&inRead, input, &inherit, 0) &&
-        CreatePipe(output, &outWrite, &inherit, 0)) {
+    HANDLE inRead = nullptr;
+    if (input && CreatePipe(&inRead, input, &inherit, 0)) {
       SetHandleInformation(*input, HANDLE_FLAG_INHERIT, 0);
-      SetHandleInformation(*output, HANDLE_FLAG_INHERIT, 0);
       si.dwFlags = STARTF_USESTDHANDLES;
       si.hStdInput = inRead;
-      si.hStdOutput = outWrite;
+      si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
       si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
     std::wstring line = L"\"" + exe.wstring() + L"\" " + args;
@@ -52,7 +49,6 @@ class Win32SingleCopy : public ::testing::Test {
     const BOOL ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                    nullptr, &si, &pi);
     if (inRead) CloseHandle(inRead);
-    if (outWrite) CloseHandle(outWrite);
     if (!ok) return nullptr;
     CloseHandle(pi.hThread);
     children_.push_back(pi.hProcess);
@@ -86,9 +82,9 @@ TEST_F(Win32SingleCopy, TheStartingCopyEndsEarlierCopiesOfItsNameOnly) {
     copies.push_back(Spawn(Copy(e.path), L"sleep"));
     ASSERT_NE(copies.back(), nullptr) << e.path;
   }
-  HANDLE input = nullptr, output = nullptr;
-  HANDLE starter = Spawn(Copy("new/station.exe"),
-                         L"start " + std::to_wstring(GetCurrentProcessId()), &input, &output);
+  HANDLE input = nullptr;
+  HANDLE starter =
+      Spawn(Copy("new/station.exe"), L"start " + std::to_wstring(GetCurrentProcessId()), &input);
   ASSERT_NE(starter, nullptr);
   // Listed after the starting copy: never ended by it.
   HANDLE later = Spawn(Copy("later/station.exe"), L"sleep");
@@ -98,11 +94,6 @@ TEST_F(Win32SingleCopy, TheStartingCopyEndsEarlierCopiesOfItsNameOnly) {
   ASSERT_TRUE(WriteFile(input, "go\n", 3, &written, nullptr));
   CloseHandle(input);
   ASSERT_EQ(ExitCode(starter, 60000), 0u);
-  char text[64] = {};
-  DWORD got = 0;
-  (void)ReadFile(output, text, sizeof text - 1, &got, nullptr);
-  CloseHandle(output);
-  EXPECT_EQ(std::string(text).substr(0, 18), "started as station");
 
   for (size_t i = 0; i < copies.size(); ++i)
     // TerminateProcess gives exit code 0; a copy left alone still runs.

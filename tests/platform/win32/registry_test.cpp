@@ -110,29 +110,13 @@ TEST(Win32Registry, ReadsGiveOnlyValuesOfTheAskedTypeAndSize) {
   EXPECT_EQ(registry.ReadString(Root::kCurrentUser, key, "text", 12), "tx");
   EXPECT_EQ(registry.ReadString(Root::kCurrentUser, key, "text", 11), std::nullopt);
   EXPECT_EQ(registry.ReadString(Root::kCurrentUser, key, "word", 12), std::nullopt);
-  // The machine's key is another root: the user's values are not there.
-  EXPECT_EQ(registry.ReadDword(Root::kLocalMachine, key, "word"), std::nullopt);
   EXPECT_FALSE(registry.WriteDword(Root::kCurrentUser, key + "\\missing", "word", 1));
-}
-
-TEST(Win32Registry, TheWinUsbInstanceListIsReadFromTheMachinesKey) {
-  platform::registry::Win32Registry registry;
-  const std::wstring key = platform::Wide(platform::registry::WINUSB_ENUM_KEY);
-  const DWORD count = 1;
-  const std::wstring instance = L"USB\\VID_04E8&PID_685D\\0123456789";
-  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Count", REG_DWORD, &count,
-                            sizeof count),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"0", REG_SZ, instance.c_str(),
-                            static_cast<DWORD>((instance.size() + 1) * sizeof(wchar_t))),
-            ERROR_SUCCESS);
-  EXPECT_TRUE(registry.KeyExists(Root::kLocalMachine, platform::registry::WINUSB_ENUM_KEY));
-  EXPECT_EQ(registry.ReadDword(Root::kLocalMachine, platform::registry::WINUSB_ENUM_KEY, "Count"),
-            1u);
-  EXPECT_EQ(
-      registry.ReadString(Root::kLocalMachine, platform::registry::WINUSB_ENUM_KEY, "0", 400),
-      platform::Narrow(instance));
-  EXPECT_FALSE(registry.KeyExists(Root::kCurrentUser, platform::registry::WINUSB_ENUM_KEY));
+  // The WinUSB instance list is the machine's: the user's root does not hold it.
+  const std::string list = platform::registry::WINUSB_ENUM_KEY;
+  ASSERT_TRUE(registry.CreateKey(Root::kLocalMachine, list));
+  ASSERT_TRUE(registry.WriteDword(Root::kLocalMachine, list, "Count", 1));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, list, "Count").data, (std::vector<uint8_t>{1, 0, 0, 0}));
+  EXPECT_EQ(registry.ReadDword(Root::kCurrentUser, list, "Count"), std::nullopt);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 #include "demo/line_handsets.h"
 #include "demo/window_line.h"
 #include "platform/process/linux/proc_process_list.h"
-#include "platform/registry/file/file_registry.h"
+#include "platform/registry/posix/file_registry.h"
 #include "platform/thread/posix/posix_thread_service.h"
 #include "platform/ui/qt/qt_backend.h"
 

@@ -8,14 +8,19 @@ PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
   clang libclang-rt-14-dev tshark umockdev libumockdev-dev
   dpkg-dev file lintian postgresql libpq-dev)
+# The Windows build and its runs under Wine (scripts/test windows, scripts/demo windows):
+# installed by those modes only.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev
+  googletest wine wine64)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# install_deps [extra packages...]
 install_deps() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "${PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -35,4 +40,29 @@ build_tree() {
   cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
     -DOSTREVANE_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$(nproc)"
+}
+
+# windows_build DIR: the station cross-built for Windows in DIR (tests included).
+windows_build() {
+  local dir="$1"; shift
+  build_tree "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchains/mingw-w64-x86_64.cmake" "$@"
+}
+
+# wine_session DIR: a fresh Wine prefix DIR/wineprefix for this run (the one the build's
+# CTest emulator names), quiet, with no display and nothing that asks a person; its
+# server stays up until the calling script ends, so each program starts quickly.
+wine_session() {
+  export WINEPREFIX="$1/wineprefix" WINEARCH=win64 WINEDEBUG=-all
+  # No offer to install Mono or Gecko: those dialogs would wait for ever.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  local t0=$SECONDS
+  # The server first, kept up, so that the services wineboot starts (with no standard
+  # streams of ours: a test's output pipe held open by one would never end) stay up too.
+  wineserver -p </dev/null >/dev/null 2>&1
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+  wineboot -i </dev/null >/dev/null 2>&1
+  echo "Wine prefix $WINEPREFIX made in $(( SECONDS - t0 )) s"
 }

@@ -13,6 +13,7 @@
 #include "image/image_layout_check.h"
 #include "image/image_loader.h"
 #include "image/smd_reader.h"
+#include "platform/file/file.h"
 #include "platform/text/utf16.h"
 
 namespace console {
@@ -39,11 +40,9 @@ bool EndsWith(const std::string& path, const std::u16string& ending) {
 
 bool ReadableFile(const std::string& path) {
   std::error_code error;
-  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return false;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  std::fclose(f);
-  return true;
+  if (path.empty() || !std::filesystem::is_regular_file(platform::file::NativePath(path), error))
+    return false;
+  return platform::file::Open(path, "rb") != nullptr;
 }
 
 }  // namespace

@@ -20,8 +20,7 @@ class COstrevaneApp {
   // Returns false: nothing of the application runs after it.
   bool InitInstance(const std::function<int()>& runModal);
 
-  // The executable's own file name ("ostrevane"; no extension is added on this
-  // platform), which captions the boxes that have no caption of their own; "ostrevane"
+  // The executable's own file name without its extension ("ostrevane"), which captions the boxes that have no caption of their own; "ostrevane"
   // when the process list cannot say.
   const std::string& ApplicationName() const { return m_name; }
 

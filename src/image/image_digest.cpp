@@ -55,22 +55,18 @@ const char* DigestOutcomeText(DigestOutcome outcome) {
 
 bool ImageDigestJob::Open(const std::string& path) {
   Close();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  file_ = platform::file::Open(path, "rb");
+  std::FILE* f = file_.get();
   if (f == nullptr) return false;
-  file_.reset(f);
   // Unbuffered: the read-ahead blocks are read straight from the system, with no copy
   // through a stdio buffer on the way.
   std::setvbuf(f, nullptr, _IONBF, 0);
-  if (std::fseek(f, 0, SEEK_END) != 0) {
+  const std::optional<uint64_t> length = platform::file::Length(f);
+  if (!length) {
     Close();
     return false;
   }
-  long end = std::ftell(f);
-  if (end < 0 || std::fseek(f, 0, SEEK_SET) != 0) {
-    Close();
-    return false;
-  }
-  fileLength_ = static_cast<uint64_t>(end);
+  fileLength_ = *length;
   header_.fill(0);
   headerBytes_ = std::fread(header_.data(), 1, header_.size(), f);
   return true;
@@ -109,7 +105,7 @@ DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<b
   const uint32_t total = static_cast<uint32_t>(fileLength_ - SMD_HEADER_SIZE);
   uint32_t remaining = total;
   std::FILE* f = file_.get();
-  if (std::fseek(f, static_cast<long>(SMD_HEADER_SIZE), SEEK_SET) != 0) {
+  if (!platform::file::Seek(f, SMD_HEADER_SIZE)) {
     result.outcome = DigestOutcome::kReadError;
     return result;
   }

@@ -13,6 +13,7 @@
 
 #include "image/md5.h"
 #include "image/smd_format.h"
+#include "platform/file/file.h"
 
 namespace image {
 
@@ -71,10 +72,7 @@ class ImageDigestJob {
                    size_t readSize = CONFIRM_READ_SIZE);
 
  private:
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  platform::file::File file_;
   std::array<uint8_t, SMD_HEADER_SIZE> header_{};
   uint64_t fileLength_ = 0;
   size_t headerBytes_ = 0;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -13,6 +12,7 @@
 #include "image/smd_format.h"
 #include "image/smd_reader.h"
 #include "platform/bytes/little_endian.h"
+#include "platform/file/file.h"
 
 namespace image {
 namespace {
@@ -136,19 +136,16 @@ std::vector<LayoutProblem> CheckCscPackageBounds(const uint8_t* region, size_t r
 }
 
 std::vector<LayoutProblem> CheckImageFile(const std::string& path) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::error_code ec;
-  const uint64_t size = std::filesystem::file_size(path, ec);
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  const platform::file::File file = platform::file::Open(path, "rb");
   const auto region = ReadHeaderRegion(path);
-  if (ec || !file || !region) return {{"", TEXT_IMAGE_FILE_UNREADABLE}};
+  if (!file || !region) return {{"", TEXT_IMAGE_FILE_UNREADABLE}};
+  const std::optional<uint64_t> length = platform::file::Length(file.get());
+  if (!length) return {{"", TEXT_IMAGE_FILE_UNREADABLE}};
+  const uint64_t size = *length;
   const auto kind = KindOfMagic(platform::FixedText(region->data() + HDR_MAGIC, 16));
   if (kind == ImageKind::Csc) return CheckCscPackageBounds(region->data(), region->size(), size);
   ImageReader read = [&](uint64_t offset, uint8_t* out, size_t count) {
-    return offset <= static_cast<uint64_t>(INT64_MAX) &&
-           std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) == 0 &&
+    return platform::file::Seek(file.get(), offset) &&
            std::fread(out, 1, count, file.get()) == count;
   };
   return CheckImageLayout(region->data(), region->size(), size, read);

@@ -9,14 +9,12 @@
 #include "image/csc_package.h"
 #include "image/smd_reader.h"
 #include "platform/bytes/little_endian.h"
+#include "platform/file/file.h"
 
 namespace image {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using platform::file::File;
 
 size_t EntryOffset(size_t slot) {
   return PARTITION_TABLE_OFFSET + slot * PARTITION_ENTRY_SIZE;
@@ -36,25 +34,27 @@ void CopyCscLink(const uint8_t* from, size_t fromSlot, uint8_t* to, size_t toSlo
 
 void ReadSalesCodes(ImageState& state, const std::string& path, uint32_t packageOffset) {
   state.SalesCodeCount = 0;
-  File file(std::fopen(path.c_str(), "rb"));
+  const File file = platform::file::Open(path, "rb");
   if (!file) return;
   uint8_t header[CSC_PACKAGE_HEADER_SIZE] = {};
   CscPackageHeader package;
-  if (std::fseek(file.get(), static_cast<long>(packageOffset), SEEK_SET) != 0) return;
+  if (!platform::file::Seek(file.get(), packageOffset)) return;
   const size_t got = std::fread(header, 1, sizeof header, file.get());
   if (!DecodeCscPackageHeader(header, got, &package)) return;
 
   // The record count is not trusted for the allocation: codes are kept as they are found.
   state.SalesCodes.clear();
   uint8_t bytes[CSC_RECORD_SIZE];
+  // Each record is sought from the start of the file: a relative seek takes a long,
+  // which on Windows turns a record's data length past 2 GiB into a step backwards.
+  uint64_t next = uint64_t{packageOffset} + got;
   for (uint32_t i = 0; i < package.recordCount; ++i) {
     const size_t n = std::fread(bytes, 1, sizeof bytes, file.get());
     CscRecord record;
     if (DecodeCscRecord(bytes, n, &record) != CscRecordVerdict::kGood) break;
     state.SalesCodes.push_back(record.salesCodeBytes);
-    if (record.dataBytes > 0 &&
-        std::fseek(file.get(), static_cast<long>(record.dataBytes), SEEK_CUR) != 0)
-      break;
+    next += n + record.dataBytes;
+    if (record.dataBytes > 0 && !platform::file::Seek(file.get(), next)) break;
   }
   state.SalesCodeCount = static_cast<int>(state.SalesCodes.size());
 }
@@ -123,7 +123,7 @@ bool CheckFactorySignature(const ImageState& state, OperatorMessages& messages) 
   if (state.OsImagePath.empty() || state.LoadedHeader.size() < SMD_HEADER_SIZE) return false;
   const std::string osMagic = platform::FixedText(state.LoadedHeader.data() + HDR_MAGIC, 16);
   if (osMagic != MAGIC_OS_PRODUCT && osMagic != MAGIC_OS_FACTORY) return false;
-  File file(std::fopen(state.CscImagePath.c_str(), "rb"));
+  File file = platform::file::Open(state.CscImagePath, "rb");
   if (!file) {
     messages.MessageBox(TEXT_CSC_CANNOT_OPEN, "");
     return false;

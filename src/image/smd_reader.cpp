@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/bytes/little_endian.h"
+#include "platform/file/file.h"
 
 namespace image {
 
@@ -38,10 +39,7 @@ bool IsFactoryMagic(const std::string& magic) {
 }
 
 std::optional<std::vector<uint8_t>> ReadHeaderRegion(const std::string& path) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
+  const platform::file::File file = platform::file::Open(path, "rb");
   if (!file) return std::nullopt;
   std::vector<uint8_t> region(SMD_HEADER_REGION_SIZE, 0);
   size_t got = 0;

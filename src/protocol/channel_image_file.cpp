@@ -4,13 +4,13 @@
 namespace protocol {
 
 bool ChannelImageFile::Open(const std::string& path) {
-  file_.reset(std::fopen(path.c_str(), "rb"));
+  file_ = platform::file::Open(path, "rb");
   if (file_) std::setvbuf(file_.get(), nullptr, _IONBF, 0);  // reads go straight to the buffer
   return file_ != nullptr;
 }
 
 bool ChannelImageFile::Seek(uint64_t offset) {
-  return file_ && std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) == 0;
+  return file_ && platform::file::Seek(file_.get(), offset);
 }
 
 size_t ChannelImageFile::Read(uint8_t* buffer, size_t count) {

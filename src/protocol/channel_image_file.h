@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
+
+#include "platform/file/file.h"
 
 namespace protocol {
 
@@ -19,10 +19,7 @@ class ChannelImageFile {
   size_t Read(uint8_t* buffer, size_t count);
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  platform::file::File file_;
 };
 
 }  // namespace protocol

@@ -150,6 +150,8 @@ TEST_F(ImageOpening, RememberedPathsFollowAcceptedImagesWithinTheirBuffer) {
   std::filesystem::create_directories(folder);
   const std::string csc40 = folder + std::string(40 - folder.size() - 4, 'c') + ".csc";
   ASSERT_EQ(csc40.size(), 40u);
+  // Removed first: the Windows C++ library refuses to overwrite even when asked to.
+  std::filesystem::remove(csc40);
   std::filesystem::copy_file(Images().csc, csc40,
                              std::filesystem::copy_options::overwrite_existing);
   ASSERT_TRUE(Open(ImageKind::Os, Images().os));

@@ -76,7 +76,7 @@ TEST(ReadAheadStream, ReportsAFileShorterThanTheLengthAndAReadError) {
 
   // A folder opens for reading on Linux, and every read of it fails.
   File folder(std::fopen(testsupport::ScratchDir("read_ahead").c_str(), "rb"));
-  ASSERT_TRUE(folder);
+  if (!folder) GTEST_SKIP() << "a folder does not open as a file here (Windows)";
   ReadAheadStream failing(folder.get(), 100);
   EXPECT_TRUE(Drain(failing, 10).empty());
   EXPECT_EQ(failing.Ended(), ReadAheadStream::End::kReadError);

@@ -1,7 +1,7 @@
 // The settings file: every value type comes back with its exact bytes, a change
 // replaces the whole file or nothing, and a folder that cannot be written is a key
 // that cannot be opened.
-#include "platform/registry/file/file_registry.h"
+#include "platform/registry/posix/file_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/download_mode.h"
+#include "platform/file/file.h"
 #include "usb/security_mode.h"
 
 namespace cli {

@@ -9,23 +9,23 @@
 #include "cli/results_commands.h"
 #include "platform/signal/stop_signals.h"
 #include "platform/terminal/terminal.h"
-#include "platform/thread/posix/posix_thread_service.h"
+#include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
 
 int main(int argc, char** argv) {
   // From the start: a signal while the images are read is served once the station runs.
   platform::StopSignals stops;
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = platform::Arguments(argc, argv);
   if (!args.empty() && cli::IsResultsCommand(args[0]))
     return cli::RunResultsCommand(args, std::cout, std::cerr);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;
-  platform::PosixThreadService threads;
+  const auto threads = platform::MakeSystemThreadService();
   // The person's output is on standard error when the records take standard output.
   const int shown = parsed.options->ResultsToStdout() ? 2 : 1;
   cli::RunEnvironment environment{[&stops] { return stops.Count(); },
                                   [shown] { return platform::TerminalColumns(shown); }};
-  return cli::RunCli(*parsed.options, clock, threads, std::cout, std::cerr,
-                     platform::IsTerminal(shown), environment);
+  return cli::RunCli(*parsed.options, clock, *threads, std::cout, std::cerr,
+                     platform::PrepareTerminal(shown), environment);
 }

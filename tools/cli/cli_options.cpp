@@ -22,6 +22,9 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.set_version_flag("--version", std::string("ostrevane-cli ") + OSTREVANE_VERSION,
                        "Print the version and exit");
   app.get_formatter()->column_width(34);
+  // The same options on every platform: CLI11 would read "/path/os.kx4" as a Windows-style
+  // option there and lose the image.
+  app.allow_windows_style_options(false);
 
   CliOptions o;
   std::vector<std::string> command;

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/bytes/little_endian.h"
+#include "platform/file/file.h"
 
 namespace demo {
 
@@ -16,7 +17,7 @@ const image::PartitionEntry* ImageFile::Entry(const std::string& name) const {
 }
 
 std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, uint64_t length) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::file::NativePath(path), std::ios::binary);
   std::vector<uint8_t> out(static_cast<size_t>(length), 0);
   if (!in) return {};
   in.seekg(static_cast<std::streamoff>(offset));
@@ -27,7 +28,7 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t offset, uin
 
 std::optional<ImageFile> ReadImageFile(const std::string& path, std::string* error) {
   std::error_code ec;
-  const uint64_t size = std::filesystem::file_size(path, ec);
+  const uint64_t size = std::filesystem::file_size(platform::file::NativePath(path), ec);
   if (ec) {
     *error = path + ": " + ec.message();
     return std::nullopt;

@@ -25,6 +25,9 @@ class ProcessList {
   virtual ProcessId OwnProcessId() = 0;
   // The file name of this process's own executable; empty when it cannot be read.
   virtual std::string OwnExecutableName() = 0;
+  // What an executable's file name adds to the program's name where programs carry an
+  // extension (".exe" on Windows); empty where they do not.
+  virtual std::string ExecutableExtension() { return {}; }
   // A fresh list in the system's order; nullopt when the list cannot be read.
   [[nodiscard]] virtual std::optional<std::vector<ProcessEntry>> Snapshot() = 0;
   // Ends the process at once: nothing of its own clean-up runs. Does not wait for it to

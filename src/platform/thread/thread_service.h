@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 namespace platform {
@@ -20,5 +21,8 @@ class ThreadService {
   // (std::system_error, as std::thread does).
   [[nodiscard]] virtual std::thread Start(ThreadPriority priority, std::function<void()> body) = 0;
 };
+
+// The thread service of the platform the station is built for (POSIX or Win32).
+std::unique_ptr<ThreadService> MakeSystemThreadService();
 
 }  // namespace platform

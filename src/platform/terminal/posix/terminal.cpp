@@ -1,5 +1,6 @@
 // The POSIX answers: isatty on the stream's descriptor; TIOCGWINSZ for the width, read
-// once and again only after a SIGWINCH, which a front end may ask for ten times a second.
+// once and again only after a SIGWINCH, which a front end may ask for ten times a second;
+// a terminal needs no preparing and the arguments are the bytes given.
 #include "platform/terminal/terminal.h"
 
 #include <signal.h>
@@ -49,6 +50,14 @@ int TerminalColumns(int standardStream) {
     }
   }
   return columns[standardStream];
+}
+
+bool PrepareTerminal(int standardStream) {
+  return IsTerminal(standardStream);
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{};
 }
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <utility>
 
 namespace platform {
@@ -65,6 +66,10 @@ std::thread PosixThreadService::Start(ThreadPriority priority, std::function<voi
     if (priority == ThreadPriority::Highest) RaiseCurrentThreadToHighest();
     body();
   });
+}
+
+std::unique_ptr<ThreadService> MakeSystemThreadService() {
+  return std::make_unique<PosixThreadService>();
 }
 
 }  // namespace platform

@@ -1,6 +1,6 @@
 // The settings file: its text form, and the write through a new file, a flush and a
 // rename over the old one.
-#include "platform/registry/file/file_registry.h"
+#include "platform/registry/posix/file_registry.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,0 +1,25 @@
+// POSIX file names are bytes: the UTF-8 path is the name. Offsets are off_t, 64 bits.
+#include <sys/types.h>
+
+#include "platform/file/file.h"
+
+namespace platform::file {
+
+File Open(const std::string& path, const char* mode) {
+  return File(std::fopen(path.c_str(), mode));
+}
+
+bool Seek(std::FILE* f, uint64_t offset) {
+  return offset <= static_cast<uint64_t>(INT64_MAX) &&
+         fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::optional<uint64_t> Length(std::FILE* f) {
+  const off_t here = ftello(f);
+  if (here < 0 || fseeko(f, 0, SEEK_END) != 0) return std::nullopt;
+  const off_t end = ftello(f);
+  if (fseeko(f, here, SEEK_SET) != 0 || end < 0) return std::nullopt;
+  return static_cast<uint64_t>(end);
+}
+
+}  // namespace platform::file

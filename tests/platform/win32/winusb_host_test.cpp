@@ -125,6 +125,7 @@ TEST(WinUsbHostChannel, WritesAWholeImageThroughWinUsb) {
                                 fake.Attach(bus);
                                 return host;
                               });
+  ASSERT_NE(rig.context.device, nullptr);
   rig.LoadImages(images.os, images.csc);
   ASSERT_EQ(rig.Run(), 1) << rig.Log();
   for (const char* name : {"SBL1", "UEFI", "MainOS", "GPT"})

@@ -10,8 +10,10 @@
 
 namespace testsupport {
 
-ChannelRig::ChannelRig(handset::HandsetConfig config, int channel, platform::Clock& clock)
+ChannelRig::ChannelRig(handset::HandsetConfig config, int channel, platform::Clock& clock,
+                       const Through& through)
     : bus(clock),
+      usbHost(through ? through(bus) : bus),
       host(clock),
       handset_(std::make_shared<handset::VirtualHandset>(std::move(config), clock)) {
   bus.Plug(handset_);

@@ -2,6 +2,7 @@
 // recording station holding the loaded images: runs the channel's worker end to end.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,9 +27,13 @@ class RecordedMessages : public image::OperatorMessages {
 
 class ChannelRig {
  public:
-  // The bus, the handset and the worker all run on `clock`.
+  // Reaches the bus through another host (a platform backend over a stand-in of its API).
+  using Through = std::function<platform::usb::UsbHost&(platform::usb::VirtualUsbBus&)>;
+
+  // The bus, the handset and the worker all run on `clock`; the device table reaches the
+  // bus itself, or what `through` gives.
   explicit ChannelRig(handset::HandsetConfig config, int channel = 0,
-                      platform::Clock& clock = FastClock());
+                      platform::Clock& clock = FastClock(), const Through& through = {});
 
   // Accepts the images as the station would (model check, header, CSC merge).
   void LoadImages(const std::string& osPath, const std::string& cscPath = "");
@@ -39,8 +44,9 @@ class ChannelRig {
   const std::string& Log() const { return log_; }
 
   platform::usb::VirtualUsbBus bus;
+  platform::usb::UsbHost& usbHost;
   RecordingHost host;
-  usb::CWinUSBDeviceManager table{bus};
+  usb::CWinUSBDeviceManager table{usbHost};
   engine::ChannelContext context;
   RecordedMessages messages;
 

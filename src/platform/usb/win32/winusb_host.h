@@ -1,0 +1,54 @@
+// Real handsets on Windows: the UsbHost operations over SetupAPI and WinUSB, reached
+// through a table of entry points. GetLastError() is the error, unchanged.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/usb/usb_host.h"
+#include "platform/usb/win32/winusb_api.h"
+
+namespace platform::usb {
+
+class WinUsbHost final : public UsbHost {
+ public:
+  // Every call goes through `api`, copied here; an entry point is called only by the
+  // operation that names it.
+  explicit WinUsbHost(const WinUsbApi& api) : api_(api) {}
+
+  Handle GetClassDevs(const std::string& interfaceClass) override;
+  bool EnumDeviceInfo(Handle set, uint32_t index) override;
+  bool EnumDeviceInterface(Handle set, uint32_t index) override;
+  std::optional<std::string> GetDeviceProperty(Handle set, uint32_t index,
+                                               DeviceProperty property) override;
+  bool GetInterfaceDetail(Handle set, uint32_t index, std::string* path,
+                          uint32_t* requiredSize) override;
+  void DestroyDeviceInfoList(Handle set) override;
+  Handle OpenInterface(const std::string& path) override;
+  void CloseInterface(Handle file) override;
+  Handle Initialize(Handle file) override;
+  void Free(Handle winusb) override;
+  bool QueryInterfaceSettings(Handle winusb, uint8_t altSetting, uint8_t* numEndpoints) override;
+  bool QueryPipe(Handle winusb, uint8_t altSetting, uint8_t index, PipeInfo* pipe) override;
+  bool SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t milliseconds) override;
+  bool WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, uint32_t length,
+                 uint32_t* transferred) override;
+  bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
+                uint32_t* transferred) override;
+  uint32_t LastError() override;
+
+ private:
+  // The element `index` of `set` and its interface of the set's class.
+  bool InterfaceOf(Handle set, uint32_t index, SP_DEVINFO_DATA* info,
+                   SP_DEVICE_INTERFACE_DATA* iface);
+
+  const WinUsbApi api_;
+  std::mutex mutex_;
+  std::map<Handle, GUID> classOfSet_;  // the interface class each open set was made for
+};
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (either case) as a GUID; false when malformed.
+[[nodiscard]] bool ParseGuid(const std::string& text, GUID* guid);
+
+}  // namespace platform::usb

@@ -16,12 +16,12 @@
 
 #include "backend/station_backend.h"
 #include "backend/virtual_line.h"
-#include "cli/channel_record.h"
+#include "records/channel_record.h"
 #include "cli/cut_short_clock.h"
 #include "cli/handset_check.h"
 #include "cli/live_view.h"
-#include "cli/record_keeper.h"
-#include "cli/run_id.h"
+#include "records/record_keeper.h"
+#include "records/run_id.h"
 #include "cli/trace_route.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
@@ -36,6 +36,13 @@
 #include "platform/ui/headless/headless_window.h"
 
 namespace cli {
+
+using records::ChannelRecord;
+using records::ImageRef;
+using records::RecordKeeper;
+using records::ResultsFile;
+using records::RunIdentity;
+
 namespace {
 
 using platform::EscapedText;
@@ -89,7 +96,7 @@ void PrintTable(std::ostream& out, const std::vector<ChannelRecord>& records, bo
     const std::string seat = r.handset.location.empty() ? "-" : EscapedText(r.handset.location);
     out << Cell(std::to_string(r.handset.channel), 7) << Cell(seat, 12)
         << Cell(EscapedText(r.handset.model) + "   " + EscapedText(r.handset.deviceType), 24)
-        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(ResultName(r), 11) << Cell(duration, 9)
+        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(records::ResultName(r), 11) << Cell(duration, 9)
         << check << "\n";
     if (r.verifyMismatches)
       for (const std::string& m : *r.verifyMismatches) out << "         " << m << "\n";
@@ -191,7 +198,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       return Judge(*line, *os, *csc, ExpectationOf(dlg.DownloadMode, family, record.salesCode),
                    record);
     };
-  RecordKeeper keeper(dlg, RunIdentity{NewRunId(), platform::HostName()}, RefOf(o.osPath),
+  RecordKeeper keeper(dlg, RunIdentity{records::NewRunId(), platform::HostName()}, RefOf(o.osPath),
                       RefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
   station.ObserveChannels(&keeper);

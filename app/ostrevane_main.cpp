@@ -1,7 +1,6 @@
 // ostrevane: the station with its Qt window, on real handsets, or on a virtual line with
-// "--virtual-handsets N" or "--handset-config FILE"; "--capture FILE" records every bulk transfer.
-// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N | --handset-config FILE] [--capture
-// FILE]
+// "--virtual-handsets N" or "--handset-config FILE"; "--capture FILE" records every bulk transfer;
+// every channel it starts leaves its record in the results file.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,6 +22,8 @@
 #include "console/station.h"
 #include "demo/line_handsets.h"
 #include "demo/window_line.h"
+#include "records/run_records.h"
+#include "platform/host/host_name.h"
 #include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/file/file_registry.h"
 #include "platform/thread/posix/posix_thread_service.h"
@@ -33,7 +34,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N | --handset-config "
     "FILE.json]\n"
-    "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n";
+    "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n"
+    "                 [--results FILE]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -52,6 +54,10 @@ constexpr const char* kHelp =
     "  --dump-dir DIR        file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
     "  --capture-snaplen N   bytes of each payload the capture keeps (64; 0: all)\n"
+    "  --results FILE        append each channel's record (JSON Lines, as ostrevane-cli\n"
+    "                        writes them) to FILE, - for standard output; default\n"
+    "                        $XDG_STATE_HOME/ostrevane/results.jsonl\n"
+    "                        (~/.local/state/ostrevane/results.jsonl)\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n"
     "\n";
@@ -69,6 +75,7 @@ struct Arguments {
   uint32_t captureSnaplen = platform::usb::CapturingUsbHost::kDefaultSnapLength;
   std::optional<handset::StorageKind> storage;  // unset: by the OS image's size
   std::string dumpDir;
+  std::string resultsPath;  // empty: the default one
   bool help = false;
   bool version = false;
 };
@@ -100,6 +107,9 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
+    } else if (arg == "--results") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->resultsPath = argv[++i];
     } else if (arg == "--capture-snaplen") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       char* end = nullptr;
@@ -152,6 +162,14 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The records are the station's proof of work: a window that cannot keep them does
+  // not open.
+  records::ResultsFile results;
+  if (!records::OpenResultsFile(args.resultsPath, &results, &error)) {
+    std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+    return 2;
+  }
+
   ui::QtApplication app(argc, argv);
   platform::SystemClock clock;
   platform::PosixThreadService threads;
@@ -184,6 +202,8 @@ int main(int argc, char** argv) {
   console::COstrevaneDlg& dlg = station.dlg();
   dlg.ApplicationTitle = name;
   backend->SetNoticeSink([&dlg](const std::string& text) { dlg.AppendLogText(text); });
+  records::RunRecords runRecords(dlg, platform::HostName(), results);
+  station.ObserveChannels(&runRecords);
   // Otherwise they arrive one by one once an OS image is open, like cables plugged in.
   if (windowLine && !autoStart) windowLine->PlugAfterFirstImage(dlg);
 
@@ -202,6 +222,10 @@ int main(int argc, char** argv) {
   (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
   backend->SetNoticeSink({});
+  station.ObserveChannels(nullptr);
+  results.DiscardIfUnused();
+  if (runRecords.WriteFailed())
+    std::fprintf(stderr, "ostrevane: a record could not be written to the results file\n");
   leaving = true;
   signalWatch.join();
   if (windowLine) windowLine->Stop();

@@ -22,6 +22,7 @@
 #include "cli/live_view.h"
 #include "records/record_keeper.h"
 #include "records/run_id.h"
+#include "records/run_records.h"
 #include "cli/trace_route.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
@@ -58,12 +59,6 @@ constexpr const char* kInterruptedBarText = " Interrupted: cut off by a stop sig
 std::string Cell(const std::string& text, size_t width) {
   std::string t = text.size() > width ? text.substr(0, width) : text;
   return t + std::string(width - t.size() + 2, ' ');
-}
-
-ImageRef RefOf(const std::string& path) {
-  const auto header = demo::ReadFileRange(path, 0, image::SMD_HEADER_SIZE);
-  if (header.size() < image::SMD_HEADER_SIZE) return {path, ""};
-  return {path, image::Md5Hex(image::StoredDigest(header.data()))};
 }
 
 int Refuse(std::ostream& err, const std::string& message) {
@@ -198,8 +193,8 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       return Judge(*line, *os, *csc, ExpectationOf(dlg.DownloadMode, family, record.salesCode),
                    record);
     };
-  RecordKeeper keeper(dlg, RunIdentity{records::NewRunId(), platform::HostName()}, RefOf(o.osPath),
-                      RefOf(o.cscPath),
+  RecordKeeper keeper(dlg, RunIdentity{records::NewRunId(), platform::HostName()}, records::ImageRefOf(o.osPath),
+                      records::ImageRefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
   station.ObserveChannels(&keeper);
   bool recoverRefused = false;

@@ -65,6 +65,8 @@ TEST(CliCommandLine, RefusesWhatItCannotRunWithStatusTwo) {
            {"--verify", "AUTO_DLOAD", "a.kx4", "b.csc"},  // there is nothing to compare
            {"--dump-dir", "d", "AUTO_DLOAD", "a.kx4", "b.csc"},
            {"--frobnicate", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--results-db", "host=db", "AUTO_DLOAD", "a.kx4", "b.csc"},  // no file to send
+           {"--results", "-", "--results-db", "host=db", "AUTO_DLOAD", "a.kx4", "b.csc"},
        }) {
     std::string err;
     const auto p = Parse(bad, nullptr, &err);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "records/record_keeper.h"
 #include "records/run_id.h"
 #include "records/run_records.h"
+#include "results/station_shipper.h"
 #include "cli/trace_route.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
@@ -204,12 +206,30 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       recoverRefused = dlg.DownloadMode != engine::DOWNLOAD_MODE_RECOVER;
     };
 
+  // The shipper's state lines come from its thread; the refresh shows them as notices.
+  std::vector<std::string> shipperLines;
+  std::optional<results::StationShipper> shipper;
+  if (!o.resultsDb.empty())
+    shipper.emplace(o.resultsPath, o.resultsDb, [&](const std::string& line) {
+      std::lock_guard lock(traceMutex);
+      shipperLines.push_back(line);
+    });
+  auto showShipperLines = [&] {
+    std::vector<std::string> lines;
+    {
+      std::lock_guard lock(traceMutex);
+      lines.swap(shipperLines);
+    }
+    for (const std::string& line : lines) view.Notice("ostrevane-cli: results database: " + line);
+  };
+
   auto refresh = [&] {
     {
       std::lock_guard lock(traceMutex);
       newLog += traces;
       traces.clear();
     }
+    showShipperLines();
     if (!newLog.empty()) {
       view.Log(newLog);
       newLog.clear();
@@ -248,6 +268,10 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     refresh();
   }
   refresh();
+  // What the run wrote goes now; what the database cannot take in time goes next start.
+  if (shipper && !shipper->Stop(2000))
+    view.Notice("ostrevane-cli: results database: records still to send; the next run sends them");
+  showShipperLines();
   view.Finish();
   const std::string captureSummary = backend->StopCapture();
   if (recoverRefused) err << "ostrevane-cli: \"Recover\" could not be chosen for these images\n";

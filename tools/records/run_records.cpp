@@ -20,7 +20,8 @@ ImageRef ImageRefOf(const std::string& path) {
   return {path, image::Md5Hex(image::StoredDigest(header.data()))};
 }
 
-bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string* error) {
+bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string* error,
+                     std::string* opened) {
   std::string chosen = path;
   if (chosen.empty()) {
     chosen = platform::StateFilePath("results.jsonl");
@@ -32,6 +33,7 @@ bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string*
     std::error_code ignored;  // a folder that cannot be made fails the open below
     std::filesystem::create_directories(std::filesystem::path(chosen).parent_path(), ignored);
   }
+  if (opened) *opened = chosen;
   return results->Open(chosen, error);
 }
 

@@ -17,9 +17,10 @@ namespace records {
 ImageRef ImageRefOf(const std::string& path);
 
 // Opens `path` for appending, or with `path` empty the station's default results file
-// (its folder made first); false with `error` set when there is none to open.
+// (its folder made first); false with `error` set when there is none to open. `opened`,
+// when given, gets the path opened.
 [[nodiscard]] bool OpenResultsFile(const std::string& path, ResultsFile* results,
-                                   std::string* error);
+                                   std::string* error, std::string* opened = nullptr);
 
 class RunRecords final : public engine::ChannelObserver {
  public:

@@ -223,7 +223,7 @@ int main(int argc, char** argv) {
   std::optional<results::StationShipper> shipper;
   if (!args.resultsDb.empty())
     shipper.emplace(resultsPath, args.resultsDb, [&dlg, &windowOpen](const std::string& line) {
-      const std::string text = "Results database: " + line + "\r\n";
+      const std::string text = line + "\r\n";
       if (windowOpen)
         dlg.Post([&dlg, text] { dlg.AppendLogText(text); });
       else

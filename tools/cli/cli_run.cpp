@@ -220,7 +220,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       std::lock_guard lock(traceMutex);
       lines.swap(shipperLines);
     }
-    for (const std::string& line : lines) view.Notice("ostrevane-cli: results database: " + line);
+    for (const std::string& line : lines) view.Notice("ostrevane-cli: " + line);
   };
 
   auto refresh = [&] {

@@ -1,7 +1,6 @@
 // ostrevane: the station with its Qt window, on real handsets, or on a virtual line with
-// "--virtual-handsets N" or "--handset-config FILE"; "--capture FILE" records every bulk transfer.
-// Usage: ostrevane [AUTO_DLOAD OS CSC] [--virtual-handsets N | --handset-config FILE] [--capture
-// FILE]
+// "--virtual-handsets N" or "--handset-config FILE"; "--capture FILE" records every bulk transfer;
+// every channel it starts leaves its record in the results file.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,6 +22,9 @@
 #include "console/station.h"
 #include "demo/line_handsets.h"
 #include "demo/window_line.h"
+#include "records/run_records.h"
+#include "results/station_shipper.h"
+#include "platform/host/host_name.h"
 #include "platform/process/linux/proc_process_list.h"
 #include "platform/registry/posix/file_registry.h"
 #include "platform/thread/posix/posix_thread_service.h"
@@ -33,7 +35,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N | --handset-config "
     "FILE.json]\n"
-    "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n";
+    "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n"
+    "                 [--results FILE] [--results-db URL]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -52,6 +55,13 @@ constexpr const char* kHelp =
     "  --dump-dir DIR        file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
     "  --capture-snaplen N   bytes of each payload the capture keeps (64; 0: all)\n"
+    "  --results FILE        append each channel's record (JSON Lines, as ostrevane-cli\n"
+    "                        writes them) to FILE, - for standard output; default\n"
+    "                        $XDG_STATE_HOME/ostrevane/results.jsonl\n"
+    "                        (~/.local/state/ostrevane/results.jsonl)\n"
+    "  --results-db URL      send the records file to this results database beside the\n"
+    "                        runs (postgresql:// URL or libpq key/value string; the\n"
+    "                        password from ~/.pgpass or PGPASSFILE)\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n"
     "\n";
@@ -69,6 +79,8 @@ struct Arguments {
   uint32_t captureSnaplen = platform::usb::CapturingUsbHost::kDefaultSnapLength;
   std::optional<handset::StorageKind> storage;  // unset: by the OS image's size
   std::string dumpDir;
+  std::string resultsPath;  // empty: the default one
+  std::string resultsDb;    // empty: records stay in the file
   bool help = false;
   bool version = false;
 };
@@ -100,6 +112,12 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
     } else if (arg == "--capture") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       out->capturePath = argv[++i];
+    } else if (arg == "--results") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->resultsPath = argv[++i];
+    } else if (arg == "--results-db") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      out->resultsDb = argv[++i];
     } else if (arg == "--capture-snaplen") {
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
       char* end = nullptr;
@@ -152,6 +170,20 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The records are the station's proof of work: a window that cannot keep them does
+  // not open.
+  if (!args.resultsDb.empty() && args.resultsPath == "-") {
+    std::fprintf(stderr, "ostrevane: --results-db sends the records from a file: --results - "
+                         "leaves none\n");
+    return 2;
+  }
+  records::ResultsFile results;
+  std::string resultsPath;
+  if (!records::OpenResultsFile(args.resultsPath, &results, &error, &resultsPath)) {
+    std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+    return 2;
+  }
+
   ui::QtApplication app(argc, argv);
   platform::SystemClock clock;
   platform::PosixThreadService threads;
@@ -184,6 +216,19 @@ int main(int argc, char** argv) {
   console::COstrevaneDlg& dlg = station.dlg();
   dlg.ApplicationTitle = name;
   backend->SetNoticeSink([&dlg](const std::string& text) { dlg.AppendLogText(text); });
+  records::RunRecords runRecords(dlg, platform::HostName(), results);
+  station.ObserveChannels(&runRecords);
+  // The shipper's state lines reach the log while the window is open, stderr after.
+  std::atomic<bool> windowOpen{true};
+  std::optional<results::StationShipper> shipper;
+  if (!args.resultsDb.empty())
+    shipper.emplace(resultsPath, args.resultsDb, [&dlg, &windowOpen](const std::string& line) {
+      const std::string text = line + "\r\n";
+      if (windowOpen)
+        dlg.Post([&dlg, text] { dlg.AppendLogText(text); });
+      else
+        std::fprintf(stderr, "ostrevane: %s", text.c_str());
+    });
   // Otherwise they arrive one by one once an OS image is open, like cables plugged in.
   if (windowLine && !autoStart) windowLine->PlugAfterFirstImage(dlg);
 
@@ -202,6 +247,14 @@ int main(int argc, char** argv) {
   (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
   backend->SetNoticeSink({});
+  windowOpen = false;
+  station.ObserveChannels(nullptr);
+  if (shipper && !shipper->Stop(2000))
+    std::fprintf(stderr, "ostrevane: records still to send to the results database; the next "
+                         "start sends them\n");
+  results.DiscardIfUnused();
+  if (runRecords.WriteFailed())
+    std::fprintf(stderr, "ostrevane: a record could not be written to the results file\n");
   leaving = true;
   signalWatch.join();
   if (windowLine) windowLine->Stop();

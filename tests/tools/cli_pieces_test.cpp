@@ -8,11 +8,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/channel_record.h"
+#include "records/channel_record.h"
 #include "cli/cli_options.h"
 #include "demo/handset_config_json.h"
 #include "cli/live_view.h"
-#include "cli/run_id.h"
+#include "records/run_id.h"
 #include "support/test_env.h"
 
 namespace {
@@ -65,6 +65,8 @@ TEST(CliCommandLine, RefusesWhatItCannotRunWithStatusTwo) {
            {"--verify", "AUTO_DLOAD", "a.kx4", "b.csc"},  // there is nothing to compare
            {"--dump-dir", "d", "AUTO_DLOAD", "a.kx4", "b.csc"},
            {"--frobnicate", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--results-db", "host=db", "AUTO_DLOAD", "a.kx4", "b.csc"},  // no file to send
+           {"--results", "-", "--results-db", "host=db", "AUTO_DLOAD", "a.kx4", "b.csc"},
        }) {
     std::string err;
     const auto p = Parse(bad, nullptr, &err);
@@ -161,31 +163,31 @@ TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
 
 TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   using namespace std::chrono;
-  cli::ChannelRecord r;
-  r.run = {cli::NewRunId(), "line-pc-7"};
+  records::ChannelRecord r;
+  r.run = {records::NewRunId(), "line-pc-7"};
   r.handset = {3,          4,          "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
                "Engineer", 0x2ECA0000, "1-1.4.2"};
-  r.mode = cli::DownloadModeName(0xD10AD131);
+  r.mode = records::DownloadModeName(0xD10AD131);
   r.salesCode = "BTU";
   r.os = {"a.kx4", "00ff"};
   r.csc = {"b.csc", "ff00"};
   r.start = sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms;
-  const json running = cli::RecordJson(r);
+  const json running = records::RecordJson(r);
   EXPECT_EQ(running["result"], "running");
   EXPECT_FALSE(running.contains("end"));
   r.ended = true;
   r.end = r.start + 1500ms;
   r.bar = "[Channel 3] This device Write Protection Enable !!";
-  r.log = {cli::LogEntry("[Channel 3] Start Download Success !!\r\n"),
-           cli::LogEntry("[Channel 3] Start Download Fail \r\n!!")};
+  r.log = {records::LogEntry("[Channel 3] Start Download Success !!\r\n"),
+           records::LogEntry("[Channel 3] Start Download Fail \r\n!!")};
   r.passedOver = {"MMOS write failed"};
-  const json j = cli::RecordJson(r);
+  const json j = records::RecordJson(r);
   // A version 4 UUID: its version nibble and its variant bits.
   EXPECT_TRUE(std::regex_match(j["runId"].get<std::string>(),
                                std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-"
                                           "[0-9a-f]{12}")))
       << j["runId"];
-  EXPECT_NE(cli::NewRunId(), j["runId"]);
+  EXPECT_NE(records::NewRunId(), j["runId"]);
   EXPECT_EQ(j["station"], "line-pc-7");
   EXPECT_EQ(j["location"], "1-1.4.2");
   EXPECT_EQ(j["channel"], 3);
@@ -206,13 +208,13 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   // stays a line of its own.
   const std::string path = testsupport::ScratchDir("cli_record") + "/r.jsonl";
   std::ofstream(path) << running.dump() << "\n{\"runId\": \"cut";
-  cli::ResultsFile file;
+  records::ResultsFile file;
   std::string error;
   ASSERT_TRUE(file.Open(path, &error)) << error;
   ASSERT_TRUE(file.Append(j, /*durable=*/true));
   // Texts from a handset need not be UTF-8: the record is still written, whole.
   r.handset.model = "K220\xff";
-  ASSERT_TRUE(file.Append(cli::RecordJson(r), /*durable=*/false));
+  ASSERT_TRUE(file.Append(records::RecordJson(r), /*durable=*/false));
   // Each record is in the file as soon as it is appended, not when the file closes.
   std::ifstream in(path);
   std::vector<std::string> lines;
@@ -223,7 +225,7 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   EXPECT_EQ(json::parse(lines[2]), j);
   EXPECT_EQ(json::parse(lines[3])["model"], "K220\xef\xbf\xbd");
 
-  cli::ResultsFile nowhere;
+  records::ResultsFile nowhere;
   EXPECT_FALSE(nowhere.Open(testsupport::ScratchDir("cli_record") + "/no/r.jsonl", &error));
   EXPECT_NE(error.find("cannot write the results file"), std::string::npos);
 }

@@ -65,6 +65,10 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
                  "Append JSON Lines to FILE (- standard output): a record per started channel\n"
                  "as it starts and again as it ends")
       ->option_text("FILE");
+  app.add_option("--results-db", o.resultsDb,
+                 "Send the records of --results FILE to this results database beside the run\n"
+                 "(postgresql:// URL or libpq key/value string; password from ~/.pgpass)")
+      ->option_text("URL");
   app.add_flag("--verbose", o.verbose, "Show the USB layer's trace lines as well");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -90,6 +94,8 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
         return refuse(std::string(name) +
                       " works on virtual handsets: add --virtual-handsets or --handset-config");
   }
+  if (!o.resultsDb.empty() && (o.resultsPath.empty() || o.ResultsToStdout()))
+    return refuse("--results-db sends the records from a file: add --results FILE (not -)");
   if (o.handsetStorage == "file" && o.dumpDir.empty())
     return refuse("--handset-storage file keeps each eMMC in DIR/handset<N>/emmc.img: add --dump-dir");
   return ParsedCommandLine{o, kExitDone};

@@ -30,6 +30,7 @@ struct CliOptions {
   bool verify = false;
   std::string resultsPath;  // "-": standard output, and the person's output to standard error
   bool verbose = false;     // the USB layer's trace lines too
+  std::string resultsDb;    // the results database the records file is shipped to; empty: none
 
   bool ResultsToStdout() const { return resultsPath == "-"; }
 

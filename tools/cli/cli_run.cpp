@@ -10,18 +10,21 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "backend/station_backend.h"
 #include "backend/virtual_line.h"
-#include "cli/channel_record.h"
+#include "records/channel_record.h"
 #include "cli/cut_short_clock.h"
 #include "cli/handset_check.h"
 #include "cli/live_view.h"
-#include "cli/record_keeper.h"
-#include "cli/run_id.h"
+#include "records/record_keeper.h"
+#include "records/run_id.h"
+#include "records/run_records.h"
+#include "results/station_shipper.h"
 #include "cli/trace_route.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
@@ -36,6 +39,13 @@
 #include "platform/ui/headless/headless_window.h"
 
 namespace cli {
+
+using records::ChannelRecord;
+using records::ImageRef;
+using records::RecordKeeper;
+using records::ResultsFile;
+using records::RunIdentity;
+
 namespace {
 
 using platform::EscapedText;
@@ -51,12 +61,6 @@ constexpr const char* kInterruptedBarText = " Interrupted: cut off by a stop sig
 std::string Cell(const std::string& text, size_t width) {
   std::string t = text.size() > width ? text.substr(0, width) : text;
   return t + std::string(width - t.size() + 2, ' ');
-}
-
-ImageRef RefOf(const std::string& path) {
-  const auto header = demo::ReadFileRange(path, 0, image::SMD_HEADER_SIZE);
-  if (header.size() < image::SMD_HEADER_SIZE) return {path, ""};
-  return {path, image::Md5Hex(image::StoredDigest(header.data()))};
 }
 
 int Refuse(std::ostream& err, const std::string& message) {
@@ -89,7 +93,7 @@ void PrintTable(std::ostream& out, const std::vector<ChannelRecord>& records, bo
     const std::string seat = r.handset.location.empty() ? "-" : EscapedText(r.handset.location);
     out << Cell(std::to_string(r.handset.channel), 7) << Cell(seat, 12)
         << Cell(EscapedText(r.handset.model) + "   " + EscapedText(r.handset.deviceType), 24)
-        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(ResultName(r), 11) << Cell(duration, 9)
+        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(records::ResultName(r), 11) << Cell(duration, 9)
         << check << "\n";
     if (r.verifyMismatches)
       for (const std::string& m : *r.verifyMismatches) out << "         " << m << "\n";
@@ -191,8 +195,8 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       return Judge(*line, *os, *csc, ExpectationOf(dlg.DownloadMode, family, record.salesCode),
                    record);
     };
-  RecordKeeper keeper(dlg, RunIdentity{NewRunId(), platform::HostName()}, RefOf(o.osPath),
-                      RefOf(o.cscPath),
+  RecordKeeper keeper(dlg, RunIdentity{records::NewRunId(), platform::HostName()}, records::ImageRefOf(o.osPath),
+                      records::ImageRefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
   station.ObserveChannels(&keeper);
   bool recoverRefused = false;
@@ -202,12 +206,30 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       recoverRefused = dlg.DownloadMode != engine::DOWNLOAD_MODE_RECOVER;
     };
 
+  // The shipper's state lines come from its thread; the refresh shows them as notices.
+  std::vector<std::string> shipperLines;
+  std::optional<results::StationShipper> shipper;
+  if (!o.resultsDb.empty())
+    shipper.emplace(o.resultsPath, o.resultsDb, [&](const std::string& line) {
+      std::lock_guard lock(traceMutex);
+      shipperLines.push_back(line);
+    });
+  auto showShipperLines = [&] {
+    std::vector<std::string> lines;
+    {
+      std::lock_guard lock(traceMutex);
+      lines.swap(shipperLines);
+    }
+    for (const std::string& line : lines) view.Notice("ostrevane-cli: " + line);
+  };
+
   auto refresh = [&] {
     {
       std::lock_guard lock(traceMutex);
       newLog += traces;
       traces.clear();
     }
+    showShipperLines();
     if (!newLog.empty()) {
       view.Log(newLog);
       newLog.clear();
@@ -246,6 +268,10 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     refresh();
   }
   refresh();
+  // What the run wrote goes now; what the database cannot take in time goes next start.
+  if (shipper && !shipper->Stop(2000))
+    view.Notice("ostrevane-cli: results database: records still to send; the next run sends them");
+  showShipperLines();
   view.Finish();
   const std::string captureSummary = backend->StopCapture();
   if (recoverRefused) err << "ostrevane-cli: \"Recover\" could not be chosen for these images\n";

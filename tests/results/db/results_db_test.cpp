@@ -5,11 +5,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/cli_options.h"
+#include "cli/cli_run.h"
 #include "cli/results_commands.h"
 #include "results/db/test_db.h"
 #include "results/pg_sink.h"
 #include "results/report.h"
 #include "results/schema.h"
+#include "support/flashing/test_images.h"
+#include "support/recording_threads.h"
 #include "support/test_env.h"
 
 namespace {
@@ -112,6 +116,29 @@ TEST(ResultsDb, IngestingAFileTwiceAddsNothingAndNamesItsBadLine) {
   }
   auto db = testdb::Connect(target);
   EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM channel_result"), 2);
+}
+
+// The station's own shipper, beside a CLI run: when the run has ended, the server holds
+// each channel's final record.
+TEST(ResultsDb, ACliRunWithResultsDbLeavesItsRecordsInTheServer) {
+  TESTDB_FRESH(target);
+  const std::string dir = testsupport::ScratchDir("cli_results_db");
+  const std::string os = testsupport::BuildOsImage({}, "shipped.kx4");
+  const std::string csc = testsupport::BuildCscImage({}, "shipped.csc");
+  std::ostringstream out, err;
+  const cli::ParsedCommandLine parsed = cli::ParseCliOptions(
+      {"--virtual-handsets", "3", "--results", dir + "/r.jsonl", "--results-db", target,
+       "AUTO_DLOAD", os, csc},
+      out, err);
+  ASSERT_TRUE(parsed.options) << err.str();
+  testsupport::RecordingThreadService threads;
+  ASSERT_EQ(cli::RunCli(*parsed.options, testsupport::FastClock(), threads, out, err, false),
+            cli::kExitDone)
+      << err.str();
+  auto db = testdb::Connect(target);
+  EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM channel_result WHERE result = 'done'"), 3)
+      << err.str();
+  EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM channel_result"), 3);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include "platform/registry/posix/file_registry.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <sstream>
 
 #include "platform/bytes/little_endian.h"
+#include "platform/file/state_path.h"
 #include "platform/text/utf16.h"
 
 namespace platform::registry {
@@ -252,13 +252,9 @@ std::string FileRegistry::DefaultPath() {
   if (xdg && xdg[0] == '/') {
     base = xdg;
   } else {
-    const char* home = std::getenv("HOME");
-    if (!home || home[0] == '\0') {
-      const passwd* pw = ::getpwuid(::getuid());
-      home = pw ? pw->pw_dir : nullptr;
-    }
-    if (!home || home[0] == '\0') return {};
-    base = std::string(home) + "/.config";
+    const std::string home = HomeFolder();
+    if (home.empty()) return {};
+    base = home + "/.config";
   }
   return base + "/ostrevane/settings.txt";
 }

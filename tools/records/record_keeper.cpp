@@ -1,12 +1,12 @@
 // Window questions (sales code, bar text) are asked outside the lock: they wait for the
 // window's thread, which must never wait for this lock in turn.
-#include "cli/record_keeper.h"
+#include "records/record_keeper.h"
 
 #include <utility>
 
 #include "console/text_progress_ctrl.h"
 
-namespace cli {
+namespace records {
 
 using console::PROGRESS_FAILED;
 
@@ -117,4 +117,4 @@ bool RecordKeeper::WriteFailed() const {
   return writeFailed_;
 }
 
-}  // namespace cli
+}  // namespace records

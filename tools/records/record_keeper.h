@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/channel_record.h"
+#include "records/channel_record.h"
 #include "console/ostrevane_dlg.h"
 #include "engine/channel_observer.h"
 
-namespace cli {
+namespace records {
 
 class RecordKeeper final : public engine::ChannelObserver {
  public:
@@ -63,4 +63,4 @@ class RecordKeeper final : public engine::ChannelObserver {
   std::optional<std::string> interruptText_;
 };
 
-}  // namespace cli
+}  // namespace records

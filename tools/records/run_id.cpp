@@ -1,12 +1,12 @@
 // 122 random bits from the system's random source; the version and variant bits are
 // then set as RFC 4122 says.
-#include "cli/run_id.h"
+#include "records/run_id.h"
 
 #include <array>
 #include <cstdint>
 #include <random>
 
-namespace cli {
+namespace records {
 
 std::string NewRunId() {
   std::random_device source;
@@ -27,4 +27,4 @@ std::string NewRunId() {
   return id;
 }
 
-}  // namespace cli
+}  // namespace records

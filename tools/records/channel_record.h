@@ -14,7 +14,7 @@
 #include "engine/channel_observer.h"
 #include "platform/file/append_file.h"
 
-namespace cli {
+namespace records {
 
 struct ImageRef {
   std::string path;
@@ -83,4 +83,4 @@ class ResultsFile {
   bool written_ = false;
 };
 
-}  // namespace cli
+}  // namespace records

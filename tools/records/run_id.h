@@ -4,10 +4,10 @@
 
 #include <string>
 
-namespace cli {
+namespace records {
 
 // A random (version 4) UUID in its usual form: "xxxxxxxx-xxxx-4xxx-Nxxx-xxxxxxxxxxxx",
 // lower-case hex, N one of 8, 9, a, b.
 std::string NewRunId();
 
-}  // namespace cli
+}  // namespace records

@@ -1,34 +1,22 @@
 // Field names and texts of a record are what line tools parse: keep them stable.
-#include "cli/channel_record.h"
+#include "records/channel_record.h"
 
-#include <cstdio>
-#include <ctime>
 #include <filesystem>
 
 #include "engine/download_mode.h"
 #include "platform/file/file.h"
+#include "results/iso_time.h"
 #include "usb/security_mode.h"
 
-namespace cli {
+namespace records {
 
 int64_t ChannelRecord::DurationMs() const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
 }
 
 std::string IsoUtc(std::chrono::system_clock::time_point t) {
-  using namespace std::chrono;
-  const auto ms = floor<milliseconds>(t);
-  const auto day = floor<days>(ms);
-  const year_month_day ymd{day};
-  const hh_mm_ss<milliseconds> time{ms - day};
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ",
-                static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
-                static_cast<unsigned>(ymd.day()), static_cast<long long>(time.hours().count()),
-                static_cast<long long>(time.minutes().count()),
-                static_cast<long long>(time.seconds().count()),
-                static_cast<long long>(time.subseconds().count()));
-  return text;
+  return results::FormatIsoUtc(
+      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
 }
 
 std::string DownloadModeName(uint32_t mode) {
@@ -131,4 +119,4 @@ void ResultsFile::DiscardIfUnused() {
   std::filesystem::remove(path_, ignored);
 }
 
-}  // namespace cli
+}  // namespace records

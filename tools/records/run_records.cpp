@@ -1,0 +1,92 @@
+// A run's channels all start from one press of Start and all end before the next, so a
+// channel that starts while none runs begins a new run.
+#include "records/run_records.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "demo/image_file.h"
+#include "image/image_digest.h"
+#include "image/md5.h"
+#include "platform/file/state_path.h"
+#include "records/run_id.h"
+
+namespace records {
+
+ImageRef ImageRefOf(const std::string& path) {
+  const auto header = demo::ReadFileRange(path, 0, image::SMD_HEADER_SIZE);
+  if (header.size() < image::SMD_HEADER_SIZE) return {path, ""};
+  return {path, image::Md5Hex(image::StoredDigest(header.data()))};
+}
+
+bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string* error,
+                     std::string* opened) {
+  std::string chosen = path;
+  if (chosen.empty()) {
+    chosen = platform::StateFilePath("results.jsonl");
+    if (chosen.empty()) {
+      *error = "no folder for the results file (neither XDG_STATE_HOME nor a home folder); "
+               "choose one with --results FILE";
+      return false;
+    }
+    std::error_code ignored;  // a folder that cannot be made fails the open below
+    std::filesystem::create_directories(std::filesystem::path(chosen).parent_path(), ignored);
+  }
+  if (opened) *opened = chosen;
+  return results->Open(chosen, error);
+}
+
+RunRecords::RunRecords(console::COstrevaneDlg& dlg, std::string station, ResultsFile& results)
+    : dlg_(dlg), station_(std::move(station)), results_(results) {}
+
+void RunRecords::ChannelStarted(const engine::ChannelStartInfo& info) {
+  std::shared_ptr<RecordKeeper> keeper;
+  {
+    std::lock_guard lock(mutex_);
+    if (running_ == 0) {
+      std::string os, csc;
+      {
+        std::lock_guard image(dlg_.ImageMutex);
+        os = dlg_.Image.OsImagePath;
+        csc = dlg_.Image.CscImagePath;
+      }
+      if (keeper_ && keeper_->WriteFailed()) writeFailed_ = true;
+      keeper_ = std::make_shared<RecordKeeper>(dlg_, RunIdentity{NewRunId(), station_},
+                                               ImageRefOf(os), ImageRefOf(csc), &results_,
+                                               RecordKeeper::Judge{});
+    }
+    ++running_;
+    keeper = keeper_;
+  }
+  keeper->ChannelStarted(info);
+}
+
+void RunRecords::ChannelLog(int channel, const std::string& text) {
+  if (auto keeper = Current()) keeper->ChannelLog(channel, text);
+}
+
+void RunRecords::ChannelPassedOver(int channel, const std::string& what) {
+  if (auto keeper = Current()) keeper->ChannelPassedOver(channel, what);
+}
+
+void RunRecords::ChannelEnded(int channel, bool done) {
+  auto keeper = Current();
+  if (!keeper) return;
+  // Counted down only once the record is on disk, so the next run cannot begin first.
+  keeper->ChannelEnded(channel, done);
+  std::lock_guard lock(mutex_);
+  if (running_ > 0) --running_;
+}
+
+bool RunRecords::WriteFailed() const {
+  std::lock_guard lock(mutex_);
+  return writeFailed_ || (keeper_ && keeper_->WriteFailed());
+}
+
+std::shared_ptr<RecordKeeper> RunRecords::Current() const {
+  std::lock_guard lock(mutex_);
+  return keeper_;
+}
+
+}  // namespace records

@@ -1,0 +1,50 @@
+// The window's records: every press of Start is a run of its own, with its own runId
+// and the images open at that moment, written to the results file as the CLI writes.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "console/ostrevane_dlg.h"
+#include "engine/channel_observer.h"
+#include "records/channel_record.h"
+#include "records/record_keeper.h"
+
+namespace records {
+
+// An image's path and the digest its header stores (empty when it cannot be read).
+ImageRef ImageRefOf(const std::string& path);
+
+// Opens `path` for appending, or with `path` empty the station's default results file
+// (its folder made first); false with `error` set when there is none to open. `opened`,
+// when given, gets the path opened.
+[[nodiscard]] bool OpenResultsFile(const std::string& path, ResultsFile* results,
+                                   std::string* error, std::string* opened = nullptr);
+
+class RunRecords final : public engine::ChannelObserver {
+ public:
+  // `results` outlives this; `station` names the machine in every record.
+  RunRecords(console::COstrevaneDlg& dlg, std::string station, ResultsFile& results);
+
+  void ChannelStarted(const engine::ChannelStartInfo& info) override;
+  void ChannelLog(int channel, const std::string& text) override;
+  void ChannelPassedOver(int channel, const std::string& what) override;
+  void ChannelEnded(int channel, bool done) override;
+
+  // A record that could not be written.
+  bool WriteFailed() const;
+
+ private:
+  std::shared_ptr<RecordKeeper> Current() const;
+
+  console::COstrevaneDlg& dlg_;
+  const std::string station_;
+  ResultsFile& results_;
+  mutable std::mutex mutex_;
+  std::shared_ptr<RecordKeeper> keeper_;  // the current run's
+  int running_ = 0;                       // its channels started and not yet ended
+  bool writeFailed_ = false;              // of an earlier run
+};
+
+}  // namespace records

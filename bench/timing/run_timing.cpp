@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   for (int c = 0; c < kHandsets; ++c) {
     handset::HandsetConfig cfg;
     cfg.instancePart = "7&run&0&" + std::to_string(c);
-    cfg.storage = handset::Emmc::Mode::kDigestOnly;
+    cfg.storage = handset::StorageKind::kDigest;
     cfg.keepRequestLog = false;
     cfg.faults.linkBytesPerSecond = kUsb2Link;
     phones.push_back(std::make_shared<handset::VirtualHandset>(cfg, clock));

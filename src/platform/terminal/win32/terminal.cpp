@@ -26,6 +26,15 @@ bool IsTerminal(int standardStream) {
   return h != INVALID_HANDLE_VALUE && h != nullptr && GetConsoleMode(h, &mode) != FALSE;
 }
 
+int TerminalColumns(int standardStream) {
+  const HANDLE h = StreamHandle(standardStream);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (h == INVALID_HANDLE_VALUE || h == nullptr || GetConsoleScreenBufferInfo(h, &info) == FALSE)
+    return 0;
+  // The window's width, not the buffer's, which may be far wider than what shows.
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 bool PrepareTerminal(int standardStream) {
   const HANDLE h = StreamHandle(standardStream);
   DWORD mode = 0;

@@ -94,7 +94,7 @@ CliOutcome RunCommandLine(const std::vector<std::string>& args, bool terminal = 
 
 std::string WriteFile(const std::string& dir, const std::string& name, const std::string& text) {
   const std::string path = dir + "/" + name;
-  std::ofstream(path) << text;
+  std::ofstream(path, std::ios::binary) << text;  // the same bytes on Windows
   return path;
 }
 

@@ -20,7 +20,7 @@
 
 namespace {
 
-// The window as the app builds it, headless, on the spec's virtual line.
+// The window as the app builds it, headless, on the LineSpec's virtual line.
 struct WindowStation {
   explicit WindowStation(const demo::LineSpec& spec)
       : windowLine(line, spec, clock),

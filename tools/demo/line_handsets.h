@@ -28,7 +28,7 @@ struct LineSpec {
   bool Virtual() const { return count > 0 || !configPath.empty(); }
 };
 
-// Reads the spec's file, if it names one, and checks that it describes handsets, so a
+// Reads the LineSpec's file, if it names one, and checks that it describes handsets, so a
 // bad file is refused before anything starts. false with `error` set (naming the file).
 [[nodiscard]] bool ReadLineConfig(LineSpec* spec, std::string* error);
 

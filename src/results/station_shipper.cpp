@@ -2,7 +2,7 @@
 #include "results/station_shipper.h"
 
 #include "platform/storage/posix/posix_file_store.h"
-#include "platform/thread/posix/posix_thread_service.h"
+#include "platform/thread/thread_service.h"
 #include "results/pg_sink.h"
 
 namespace results {
@@ -10,7 +10,7 @@ namespace results {
 struct StationShipper::Services {
   explicit Services(std::string target) : sink(PostgresConnector(std::move(target))) {}
   platform::SystemClock clock;
-  platform::PosixThreadService threads;
+  std::unique_ptr<platform::ThreadService> threads = platform::MakeSystemThreadService();
   platform::PosixFileStore files;
   PgSink sink;
 };
@@ -20,7 +20,7 @@ StationShipper::StationShipper(std::string recordsPath, std::string target,
     : services_(std::make_unique<Services>(std::move(target))),
       shipper_(std::make_unique<Shipper>(std::move(recordsPath), services_->sink,
                                          services_->files, services_->clock,
-                                         services_->threads, std::move(report), options)) {
+                                         *services_->threads, std::move(report), options)) {
   shipper_->Start();
 }
 

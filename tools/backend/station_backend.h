@@ -10,6 +10,7 @@
 #include "platform/notify/device_notifications.h"
 #include "platform/registry/registry.h"
 #include "platform/time/clock.h"
+#include "platform/ui/native_message_filter.h"
 #include "platform/usb/usb_host.h"
 
 namespace backends {
@@ -24,7 +25,6 @@ class StationBackend {
   // are kept in memory for this run; a front end that keeps settings puts its own store
   // in front (FileRegistry(path, &Registry())).
   virtual platform::registry::Registry& Registry() = 0;
-  // The USB traffic into a pcap file from now on; false when it cannot be written.
   // The USB traffic into a pcap file from now on, `snapLength` bytes of each payload kept
   // (0: all); false when it cannot be written.
   [[nodiscard]] virtual bool StartCapture(const std::string& path, uint32_t snapLength) = 0;
@@ -33,6 +33,9 @@ class StationBackend {
   // Where the platform's own explanations go (a handset that cannot be opened, say);
   // an empty sink ends them. The sink is called on the platform's threads.
   virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }
+  // What must see the main window's native messages for arrivals and removals to be
+  // reported (Windows' device-change broadcast); null where the platform needs no window.
+  virtual ui::NativeMessageFilter* WindowMessages() { return nullptr; }
 };
 
 class VirtualLine;

@@ -10,8 +10,9 @@ PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   dpkg-dev file lintian postgresql libpq-dev)
 # The Windows build and its runs under Wine (scripts/test windows, scripts/demo windows):
 # installed by those modes only.
+# Xvfb is the screen the Win32 window draws on under Wine; nsis makes the installer.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev
-  googletest wine wine64)
+  googletest wine wine64 xvfb xauth nsis)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -49,20 +50,47 @@ windows_build() {
 }
 
 # wine_session DIR: a fresh Wine prefix DIR/wineprefix for this run (the one the build's
-# CTest emulator names), quiet, with no display and nothing that asks a person; its
-# server stays up until the calling script ends, so each program starts quickly.
+# CTest emulator names), quiet, with nothing that asks a person, on a screen of its own
+# (a private Xvfb display) for the windows the tests draw; the Wine server and the
+# screen stay up until the calling script ends, so each program starts quickly.
 wine_session() {
   export WINEPREFIX="$1/wineprefix" WINEARCH=win64 WINEDEBUG=-all
   # No offer to install Mono or Gecko: those dialogs would wait for ever.
   export WINEDLLOVERRIDES="mscoree,mshtml="
-  unset DISPLAY WAYLAND_DISPLAY
+  unset WAYLAND_DISPLAY
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   local t0=$SECONDS
+  start_private_screen
   # The server first, kept up, so that the services wineboot starts (with no standard
   # streams of ours: a test's output pipe held open by one would never end) stay up too.
   wineserver -p </dev/null >/dev/null 2>&1
-  trap 'wineserver -k 2>/dev/null || true' EXIT
+  trap 'wineserver -k 2>/dev/null || true; stop_private_screen' EXIT
   wineboot -i </dev/null >/dev/null 2>&1
-  echo "Wine prefix $WINEPREFIX made in $(( SECONDS - t0 )) s"
+  # A program that crashes ends; no debugger window waits for a click.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >/dev/null 2>&1 || true
+  echo "Wine prefix $WINEPREFIX made in $(( SECONDS - t0 )) s (display $DISPLAY)"
+}
+
+# start_private_screen: an Xvfb display no other program uses, as DISPLAY.
+start_private_screen() {
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset </dev/null >/dev/null 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "no Xvfb display could be started" >&2
+  return 1
+}
+
+stop_private_screen() {
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }

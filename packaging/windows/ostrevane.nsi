@@ -13,6 +13,9 @@ Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+; A file that cannot be written (a running copy of the station) fails the install rather
+; than leaving the old one in place unsaid.
+AllowSkipFiles off
 
 !ifndef VERSION
   !error "VERSION is not defined (makensis -DVERSION=x.y.z)"

@@ -50,7 +50,7 @@ package_windows() {
 
   local setup="$dist/ostrevane-$version-setup.exe"
   write_nsis_files "$dist/stage/$name" "$dist/expected.txt" "$dist/files.nsh"
-  if ! makensis -V2 -DVERSION="$version" -DFILES="$dist/files.nsh" -DOUTFILE="$setup" \
+  if ! makensis -V2 -WX -DVERSION="$version" -DFILES="$dist/files.nsh" -DOUTFILE="$setup" \
       "$WINDOWS_DIR/ostrevane.nsi" >"$dist/makensis.log" 2>&1; then
     cat "$dist/makensis.log" >&2
     fail "makensis could not make the installer"
@@ -106,11 +106,12 @@ stage_windows() {
 check_zip() {
   local zip="$1" name="$2" dist="$3"
   unzip -tqq "$zip" || fail "the zip $zip does not test whole"
-  unzip -Z1 "$zip" | grep -v '/$' | sed "s|^$name/||" | sort >"$dist/zip-files.txt"
+  unzip -Z1 "$zip" >"$dist/zip-entries.txt" || fail "the entries of $zip cannot be listed"
+  { grep -v '/$' "$dist/zip-entries.txt" || true; } | sed "s|^$name/||" | sort >"$dist/zip-files.txt"
   if ! diff -u "$dist/expected.txt" "$dist/zip-files.txt"; then
     fail "the zip's entries differ from the package's files (- missing, + unexpected)"
   fi
-  if unzip -Z1 "$zip" | grep -qv "^$name/"; then
+  if grep -qv "^$name/" "$dist/zip-entries.txt"; then
     fail "the zip has entries outside its folder $name/"
   fi
   echo "zip: $zip ($(wc -l <"$dist/zip-files.txt") files)"
@@ -164,7 +165,7 @@ check_installer() {
   [ -f "$shortcut" ] || fail "no Start-menu entry: $shortcut is missing"
   grep -aqi 'ostrevane\.exe' "$shortcut" || fail "the Start-menu entry does not start ostrevane.exe"
   local location
-  location=$(wine reg query "$UNINSTALL_KEY" /v InstallLocation 2>/dev/null </dev/null \
+  location=$({ wine reg query "$UNINSTALL_KEY" /v InstallLocation 2>/dev/null </dev/null || true; } \
     | tr -d '\r' | sed -n 's/.*InstallLocation *REG_SZ *//p')
   [ -n "$location" ] || fail "no uninstall entry: $UNINSTALL_KEY has no InstallLocation"
   [ "$location" = "$CHECK_TARGET" ] \

@@ -124,8 +124,8 @@ FunctionEnd
 ; Only the files this installer put there are removed, and a folder only when it is then
 ; empty: /D= may have named a folder that holds other things. The station's settings
 ; (HKCU\Software\KX4\DL) and records (%LOCALAPPDATA%\ostrevane) stay, as does the driver
-; in the driver store. A program still running keeps its file: the uninstall stops with
-; everything else in place, so that it can be run again.
+; in the driver store. A program still running keeps its file: the uninstall then stops,
+; keeping the uninstaller and its entry, so that it can be run again once it is closed.
 Section "Uninstall"
   ClearErrors
   !insertmacro RemoveFiles

@@ -9,10 +9,9 @@ PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   clang libclang-rt-14-dev tshark umockdev libumockdev-dev
   dpkg-dev file lintian postgresql libpq-dev)
 # The Windows build, its runs under Wine and its packages (scripts/test windows,
-# scripts/demo windows, scripts/package windows):
-# installed by those modes only.
-# Xvfb is the screen the Win32 window draws on under Wine; nsis makes the installer, zip
-# the zip (unzip lists it).
+# scripts/demo windows, scripts/package windows), installed by those modes only: Xvfb is
+# the screen the Win32 window draws on under Wine, nsis makes the installer, zip the zip
+# (unzip lists it).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev
   googletest wine wine64 xvfb xauth nsis zip unzip)
 

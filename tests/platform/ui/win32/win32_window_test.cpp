@@ -8,7 +8,9 @@
 
 #include "console/main_window_template.h"
 #include "console/md5_dlg.h"
+#include "console/ostrevane_dlg.h"
 #include "platform/ui/win32/win32_backend.h"
+#include "usb/security_mode.h"
 #include "platform/ui/win32/win32_api.h"
 
 #include <shlobj.h>
@@ -62,46 +64,96 @@ std::string Text(HWND control) {
   return out;
 }
 
-TEST_F(Win32WindowTest, TemplatesRenderWhereTheWindowLayerPlacesThem) {
-  struct Case {
-    const char* name;
-    ui::DialogTemplate (*make)();
-  } cases[] = {{"main-window", console::MainWindowTemplate},
-               {"md5-dialog", console::Md5DialogTemplate}};
+// Pictures the window under `name` and checks every control's place; returns the picture.
+ui::Bitmap CheckRendering(ui::Window& w, HWND dialog, const std::string& name) {
+  ui::Bitmap picture;
+  EXPECT_NE(dialog, nullptr);
+  EXPECT_TRUE(w.Capture(picture));
+  EXPECT_EQ(picture.width, w.ClientSize().cx);
+  EXPECT_EQ(picture.height, w.ClientSize().cy);
   std::filesystem::create_directories(OSTREVANE_PICTURE_DIR);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string png = std::string(OSTREVANE_PICTURE_DIR) + "/" + c.name + ".png";
-    std::filesystem::remove(png);
-    Run(c.make(), [&](ui::Window& w, HWND dialog) {
-      ASSERT_NE(dialog, nullptr);
-      ui::Bitmap picture;
-      ASSERT_TRUE(w.Capture(picture));
-      EXPECT_EQ(picture.width, w.ClientSize().cx);
-      EXPECT_EQ(picture.height, w.ClientSize().cy);
-      EXPECT_TRUE(w.SaveImage(png));
-      RECT units{0, 0, 4, 8};
-      MapDialogRect(dialog, &units);
-      const ui::BaseUnits base{units.right, units.bottom};
-      for (const ui::ControlTemplate& t : w.Template().controls) {
-        if (t.id == ui::kNoControlId) continue;
-        SCOPED_TRACE(t.id);
-        const ui::Rect expected = ui::DialogToPixels(t.x, t.y, t.cx, t.cy, base);
-        EXPECT_EQ(w.ControlRect(t.id), expected);
-        const RECT r = ClientRectOf(dialog, GetDlgItem(dialog, t.id));
-        EXPECT_EQ(r.left, expected.left);
-        EXPECT_EQ(r.top, expected.top);
-        // A closed combo box is one line high; an icon static takes its icon's size.
-        if (t.kind == ui::ControlKind::IconStatic) continue;
-        EXPECT_EQ(r.right, expected.right);
-        if (t.kind != ui::ControlKind::ComboBox) {
-          EXPECT_EQ(r.bottom, expected.bottom);
-        }
-      }
-      w.EndDialog(7);
-    });
-    EXPECT_GT(std::filesystem::file_size(png), 1000u);
+  const std::string png = std::string(OSTREVANE_PICTURE_DIR) + "/" + name + ".png";
+  EXPECT_TRUE(w.SaveImage(png));
+  EXPECT_GT(std::filesystem::file_size(png), 1000u);
+  RECT units{0, 0, 4, 8};
+  MapDialogRect(dialog, &units);
+  const ui::BaseUnits base{units.right, units.bottom};
+  for (const ui::ControlTemplate& t : w.Template().controls) {
+    if (t.id == ui::kNoControlId) continue;
+    SCOPED_TRACE(t.id);
+    const ui::Rect expected = ui::DialogToPixels(t.x, t.y, t.cx, t.cy, base);
+    EXPECT_EQ(w.ControlRect(t.id), expected);
+    const RECT r = ClientRectOf(dialog, GetDlgItem(dialog, t.id));
+    EXPECT_EQ(r.left, expected.left);
+    EXPECT_EQ(r.top, expected.top);
+    // A closed combo box is one line high; an icon static takes its icon's size.
+    if (t.kind == ui::ControlKind::IconStatic) continue;
+    EXPECT_EQ(r.right, expected.right);
+    if (t.kind != ui::ControlKind::ComboBox) {
+      EXPECT_EQ(r.bottom, expected.bottom);
+    }
   }
+  return picture;
+}
+
+uint32_t PixelAt(const ui::Bitmap& b, int x, int y) {
+  return b.argb.at(static_cast<size_t>(y) * b.width + x) & 0xFFFFFF;
+}
+
+TEST_F(Win32WindowTest, MainWindowRendersInPlaceAndInItsColours) {
+  using namespace console;
+  COstrevaneDlg dlg(ui::CreateWin32Window(MainWindowTemplate(), &filter));
+  ui::Window& w = dlg.GetWindow();
+  w.Post([&] {
+    dlg.Run.DevicePresent[0] = 1;
+    dlg.Run.ChannelSecurityMode[0] = usb::SECURITY_MODE_SECURE;
+    dlg.SetWindowText(ChannelBoxId(0), "K390   Engineer");
+    dlg.ShowProgress(1, 60, 0, "SBL1");
+    dlg.ShowProgress(2, PROGRESS_FAILED, 0, "[Channel 2] Fail");
+    dlg.AppendLog("Open KX4 SMD image at : %s\r\n", "C:\\images\\K390_product.kx4");
+    const ui::Bitmap shot = CheckRendering(w, filter.hwnd, "main-window");
+    auto inside = [&](int id) {
+      ui::Rect r = w.ControlRect(id);
+      return PixelAt(shot, r.left + 3, r.top + 3);
+    };
+    EXPECT_EQ(inside(ChannelBoxId(0)), 0x00FF00u);  // secure handset: green
+    EXPECT_EQ(inside(ChannelBoxId(9)), 0xDEDEDEu);  // no handset: grey
+    ui::Rect box = w.ControlRect(ChannelBoxId(9));
+    EXPECT_EQ(PixelAt(shot, box.left, box.top + 5), 0x000000u);  // the frame
+    EXPECT_EQ(inside(StatusBarId(1)), 0x66CCFFu);                // 60 %: light blue...
+    ui::Rect bar = w.ControlRect(StatusBarId(1));
+    EXPECT_EQ(PixelAt(shot, bar.right - 3, bar.top + 3), 0xFFFFFFu);  // ...white rest
+    EXPECT_EQ(inside(StatusBarId(2)), 0xFF0000u);
+    w.EndDialog(7);
+  });
+  EXPECT_EQ(dlg.DoModal(), 7);
+}
+
+// The confirmation dialog's frame and bar, drawn by the console's own controls.
+struct Md5Look : ui::WindowEvents {
+  console::CTextProgressCtrl bar;
+  console::CSxGroupBox frame;
+  void OnPaintControl(int id, ui::Painter& painter, const ui::Rect& client) override {
+    if (id == console::IDC_MD5_PROGRESS) bar.Draw(painter, client);
+    if (id == console::IDC_MD5_FRAME) frame.Paint(painter, true);
+  }
+};
+
+TEST_F(Win32WindowTest, ConfirmationDialogRendersInPlace) {
+  window = ui::CreateWin32Window(console::Md5DialogTemplate(), &filter);
+  Md5Look look;
+  window->SetEvents(&look);
+  window->Post([&] {
+    look.bar.Attach(*window, console::IDC_MD5_PROGRESS);
+    look.bar.SetFont(ui::FontSpec{"Tahoma", 15, 0, 400});
+    look.frame.Attach(*window, console::IDC_MD5_FRAME);
+    look.bar.ShowProgress(40, console::PROGRESS_KIND_CONFIRM, "MD5");
+    const ui::Bitmap shot = CheckRendering(*window, filter.hwnd, "md5-dialog");
+    ui::Rect bar = window->ControlRect(console::IDC_MD5_PROGRESS);
+    EXPECT_EQ(PixelAt(shot, bar.left + 3, bar.top + 3), 0x66CCFFu);
+    window->EndDialog(7);
+  });
+  EXPECT_EQ(window->RunModal(), 7);
 }
 
 TEST_F(Win32WindowTest, RealMessagesReachTheOwnerAndOtherThreadsAreServed) {

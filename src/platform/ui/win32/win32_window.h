@@ -39,6 +39,9 @@ class Win32Window final : public Window {
   std::unique_ptr<Window> CreateDialogWindow(const DialogTemplate& dialog) override;
 
  private:
+  // Where a subclassed control finds its window.
+  static constexpr const wchar_t* kControlProperty = L"Ostrevane.Win32Window";
+
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 

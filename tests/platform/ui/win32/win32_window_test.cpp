@@ -182,14 +182,16 @@ TEST_F(Win32WindowTest, RealMessagesReachTheOwnerAndOtherThreadsAreServed) {
     GlobalUnlock(drop);
     SendMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
 
+    w.SetEditLineLimit(1013, 10);
     worker = std::thread([&w, dialog] {
       w.SetText(1014, "K390");
-      w.AppendToEdit(1013, "first\r\n");
-      w.AppendToEdit(1013, "second\r\n");
+      // Past the limit the log drops its oldest lines; the edit drops the same.
+      for (int n = 1; n <= 12; ++n) w.AppendToEdit(1013, "line " + std::to_string(n) + "\r\n");
       w.ComboAddString(1031, "EUR");
       w.Post([&w, dialog] {
         EXPECT_EQ(Text(GetDlgItem(dialog, 1014)), "K390");
-        EXPECT_EQ(Text(GetDlgItem(dialog, 1013)), "first\r\nsecond\r\n");
+        EXPECT_EQ(w.GetText(1013).substr(0, 8), "line 3\r\n");
+        EXPECT_EQ(Text(GetDlgItem(dialog, 1013)), w.GetText(1013));
         EXPECT_EQ(SendMessageW(GetDlgItem(dialog, 1031), CB_GETCOUNT, 0, 0), 1);
         w.EndDialog(7);
       });
@@ -241,6 +243,34 @@ TEST_F(Win32WindowTest, OperatorActionsReachTheirEvents) {
     EXPECT_EQ(events.commands.size(), 1u);
     w.EndDialog(7);
   }, {{0, ""}, {0x10, "&About Ostrevane..."}});
+}
+
+TEST_F(Win32WindowTest, AFurtherDialogAskedForByAnotherThreadStandsInFrontOfItsOwner) {
+  std::thread asker;
+  bool ran = false;
+  ui::DialogTemplate about;
+  about.title = "About Ostrevane";
+  about.cx = 170;
+  about.cy = 62;
+  about.fontFace = "MS Shell Dlg";
+  Run(console::MainWindowTemplate(), [&](ui::Window& w, HWND dialog) {
+    asker = std::thread([&w, &about, &ran, dialog] {
+      w.RunDialog(about, [&](ui::Window& inner) {
+        inner.Post([&] {
+          HWND box = FindWindowW(nullptr, L"About Ostrevane");
+          EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+          EXPECT_FALSE(IsWindowEnabled(dialog));  // modal in front of the main window
+          ran = true;
+          inner.EndDialog(3);
+        });
+        EXPECT_EQ(inner.RunModal(), 3);
+      });
+      EXPECT_TRUE(IsWindowEnabled(dialog));
+      w.EndDialog(7);
+    });
+  });
+  asker.join();
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

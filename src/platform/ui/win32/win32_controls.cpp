@@ -27,7 +27,7 @@ std::wstring EditText(const std::string& text, bool multiLine) {
 }  // namespace
 
 // Everything the owner set before the controls existed.
-void Win32Window::ShowState(int id, HWND control, const ControlState& c) {
+void Win32Window::ShowState(HWND control, const ControlState& c) {
   reflecting_ = true;
   switch (c.kind) {
     case ControlKind::Edit:
@@ -37,12 +37,13 @@ void Win32Window::ShowState(int id, HWND control, const ControlState& c) {
       }
       SetEditText(control, c);
       break;
-    case ControlKind::PushButton:
     case ControlKind::CheckBox:
     case ControlKind::RadioButton:
+      SendMessageW(control, BM_SETCHECK, c.check ? BST_CHECKED : BST_UNCHECKED, 0);
+      [[fallthrough]];
+    case ControlKind::PushButton:
     case ControlKind::TextStatic:
       SetWindowTextW(control, Wide(c.text).c_str());
-      SendMessageW(control, BM_SETCHECK, c.check ? BST_CHECKED : BST_UNCHECKED, 0);
       break;
     case ControlKind::ComboBox:
       SendMessageW(control, CB_RESETCONTENT, 0, 0);
@@ -56,7 +57,6 @@ void Win32Window::ShowState(int id, HWND control, const ControlState& c) {
   ::EnableWindow(control, c.enabled);
   ::ShowWindow(control, c.visible ? SW_SHOWNA : SW_HIDE);
   reflecting_ = false;
-  (void)id;
 }
 
 void Win32Window::SetEditText(HWND control, const ControlState& c) {

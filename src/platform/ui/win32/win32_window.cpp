@@ -207,7 +207,7 @@ void Win32Window::InitControls() {
         SendMessageW(child, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
       }
     }
-    if (ControlState* state = Control(t.id)) ShowState(t.id, child, *state);
+    if (ControlState* state = Control(t.id)) ShowState(child, *state);
     child = GetWindow(child, GW_HWNDNEXT);
   }
   const DialogTemplate& d = Template();

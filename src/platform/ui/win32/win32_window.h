@@ -48,7 +48,7 @@ class Win32Window final : public Window {
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   void InitControls();
-  void ShowState(int id, HWND control, const ControlState& state);
+  void ShowState(HWND control, const ControlState& state);
   void DetachControls();
   bool HandleCommand(int id, int code, HWND control);
   INT_PTR ColorControl(UINT message, HDC dc, HWND control);

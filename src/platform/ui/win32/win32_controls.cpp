@@ -46,10 +46,7 @@ void Win32Window::ShowState(HWND control, const ControlState& c) {
       SetWindowTextW(control, Wide(c.text).c_str());
       break;
     case ControlKind::ComboBox:
-      SendMessageW(control, CB_RESETCONTENT, 0, 0);
-      for (size_t i = 0; i < c.items.size(); ++i)
-        SendMessageW(control, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(Wide(c.items[i]).c_str()));
-      SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(c.selection), 0);
+      ShowItems(control, c);
       break;
     default:
       break;
@@ -57,6 +54,15 @@ void Win32Window::ShowState(HWND control, const ControlState& c) {
   ::EnableWindow(control, c.enabled);
   ::ShowWindow(control, c.visible ? SW_SHOWNA : SW_HIDE);
   reflecting_ = false;
+}
+
+void Win32Window::ShowItems(HWND control, const ControlState& c) {
+  // Inserted at their places: the state has sorted them already, and a sorted combo box
+  // sorts only what is added, not what is inserted.
+  SendMessageW(control, CB_RESETCONTENT, 0, 0);
+  for (size_t i = 0; i < c.items.size(); ++i)
+    SendMessageW(control, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(Wide(c.items[i]).c_str()));
+  SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(c.selection), 0);
 }
 
 void Win32Window::SetEditText(HWND control, const ControlState& c) {
@@ -95,12 +101,7 @@ void Win32Window::Reflect(int id, Change change, const std::string& appended) {
       SendMessageW(control, BM_SETCHECK, c->check ? BST_CHECKED : BST_UNCHECKED, 0);
       break;
     case Change::Items:
-      // Inserted at their places: the state has sorted them already.
-      SendMessageW(control, CB_RESETCONTENT, 0, 0);
-      for (size_t i = 0; i < c->items.size(); ++i)
-        SendMessageW(control, CB_INSERTSTRING, i,
-                     reinterpret_cast<LPARAM>(Wide(c->items[i]).c_str()));
-      SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(c->selection), 0);
+      ShowItems(control, *c);
       break;
     case Change::Selection:
       SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(c->selection), 0);

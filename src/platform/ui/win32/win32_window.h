@@ -56,6 +56,7 @@ class Win32Window final : public Window {
   void DrawOverlay(HWND control, int id);
   void DropFiles(HDROP drop);
   void SetEditText(HWND control, const ControlState& state);
+  void ShowItems(HWND control, const ControlState& state);
   HBRUSH BrushFor(Color color);
   HWND Item(int id) const;
   int IdOf(HWND control) const;

@@ -165,6 +165,7 @@ TEST_F(ImageOpening, RememberedPathsFollowAcceptedImagesWithinTheirBuffer) {
   const std::string deep = testsupport::ScratchDir("long_path") + "/" + std::string(200, 'd');
   std::filesystem::create_directories(deep);
   const std::string longPath = deep + "/" + std::string(60, 'o') + ".kx4";
+  std::filesystem::remove(longPath);  // left by an earlier run of the suite
   std::filesystem::copy_file(Images().os2, longPath);
   const auto before = RegistryValue(registry, "KX4_SMD_Location");
   ASSERT_TRUE(Open(ImageKind::Os, longPath));

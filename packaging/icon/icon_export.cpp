@@ -7,6 +7,7 @@
 
 #include "console/artwork.h"
 #include "icon/icon_files.h"
+#include "platform/ui/png_file.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
   const auto bitmap = console::ApplicationIcon();
   bool ok = true;
   for (int size : {32, 64, 128, 256}) {
-    const auto png = icon::EncodePng(*bitmap, size / bitmap->width);
+    const auto png = ui::EncodePng(*bitmap, size / bitmap->width);
     ok = !png.empty() &&
          WriteFile(dir + "/ostrevane-" + std::to_string(size) + ".png", png.data(), png.size()) &&
          ok;

@@ -1,5 +1,5 @@
-// Turns the station's drawn artwork into the files a desktop shows: a PNG at a whole
-// scale of the bitmap and an SVG of the same pixels, so the menu icon is the window's.
+// The station's drawn artwork as a Windows icon file and an SVG of the same pixels (its
+// PNGs come from ui::EncodePng), so the menu icon is the window's.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,6 @@
 #include "platform/ui/dialog_template.h"
 
 namespace icon {
-
-// An RGBA PNG of `bitmap`, each pixel drawn as a `scale` x `scale` square (scale >= 1).
-// Empty when the bitmap is empty or its pixel count does not match its size.
-std::vector<uint8_t> EncodePng(const ui::Bitmap& bitmap, int scale);
 
 // A Windows icon file (ICO) holding the bitmap at each of `scales` (each >= 1, the
 // result at most 256 pixels a side) as 32-bit BGRA images with their masks: no

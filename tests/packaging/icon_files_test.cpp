@@ -1,6 +1,7 @@
 // The icon files: a PNG that a decoder reads back to the bitmap's pixels at the asked
 // scale with sound chunk checksums, and an SVG that covers exactly the visible pixels.
 #include "icon/icon_files.h"
+#include "platform/ui/png_file.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -49,9 +50,9 @@ ui::Bitmap Sample() {
   return b;
 }
 
-TEST(IconPng, DecodesToTheBitmapScaled) {
+TEST(Png, DecodesToTheBitmapScaled) {
   const ui::Bitmap bitmap = Sample();
-  const std::vector<uint8_t> png = icon::EncodePng(bitmap, 4);
+  const std::vector<uint8_t> png = ui::EncodePng(bitmap, 4);
   const auto chunks = Chunks(png);
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0].type, "IHDR");
@@ -84,18 +85,18 @@ TEST(IconPng, DecodesToTheBitmapScaled) {
   // The station's own icon at the sizes installed.
   const auto app = console::ApplicationIcon();
   for (int scale : {1, 8}) {
-    const auto appChunks = Chunks(icon::EncodePng(*app, scale));
+    const auto appChunks = Chunks(ui::EncodePng(*app, scale));
     ASSERT_FALSE(appChunks.empty());
     EXPECT_EQ(Be32(&appChunks[0].data[0]), static_cast<uint32_t>(32 * scale));
   }
 }
 
-TEST(IconPng, RefusesWhatIsNotAPicture) {
+TEST(Png, RefusesWhatIsNotAPicture) {
   ui::Bitmap broken = Sample();
   broken.argb.pop_back();
-  EXPECT_TRUE(icon::EncodePng(broken, 1).empty());
-  EXPECT_TRUE(icon::EncodePng(Sample(), 0).empty());
-  EXPECT_TRUE(icon::EncodePng(ui::Bitmap{}, 1).empty());
+  EXPECT_TRUE(ui::EncodePng(broken, 1).empty());
+  EXPECT_TRUE(ui::EncodePng(Sample(), 0).empty());
+  EXPECT_TRUE(ui::EncodePng(ui::Bitmap{}, 1).empty());
   EXPECT_TRUE(icon::EncodeSvg(broken).empty());
 }
 

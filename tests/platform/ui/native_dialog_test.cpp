@@ -1,12 +1,10 @@
 // The Win32 backend's portable parts: the in-memory dialog template's bytes, the open
-// dialog's filter form and the PNG writer.
+// dialog's filter form.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "platform/ui/win32/dialog_template_bytes.h"
 #include "platform/ui/win32/file_filter.h"
 #include "platform/ui/win32/native_styles.h"
-#include "platform/ui/win32/png_writer.h"
 
 namespace {
 
@@ -135,26 +133,6 @@ TEST(FileFilter, PairsBecomeTheDoubleNulForm) {
       {"", u""s},
   };
   for (const Row& row : rows) EXPECT_EQ(ToDoubleNulFilter(row.filter), row.expected) << row.filter;
-}
-
-TEST(PngWriter, ChunksCarryTheRgbaRowsOfThePicture) {
-  ui::Bitmap picture{2, 1, {0xFF102030u, 0x80405060u}};
-  const std::vector<uint8_t> png = EncodePng(picture);
-  ASSERT_GT(png.size(), 33u);
-  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
-            (std::vector<uint8_t>{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}));
-  // IHDR: length 13, 2 x 1, 8 bits RGBA, then its CRC.
-  const std::vector<uint8_t> ihdr(png.begin() + 12, png.begin() + 29);
-  EXPECT_EQ(ihdr, (std::vector<uint8_t>{'I', 'H', 'D', 'R', 0, 0, 0, 2, 0, 0, 0, 1, 8, 6, 0, 0, 0}));
-  EXPECT_EQ(crc32(0, ihdr.data(), static_cast<uInt>(ihdr.size())),
-            uLong(png[29]) << 24 | uLong(png[30]) << 16 | uLong(png[31]) << 8 | png[32]);
-  const size_t idatLength = size_t(png[33]) << 24 | size_t(png[34]) << 16 | png[35] << 8 | png[36];
-  uLongf rawSize = 64;
-  std::vector<uint8_t> raw(rawSize);
-  ASSERT_EQ(uncompress(raw.data(), &rawSize, png.data() + 41, static_cast<uLong>(idatLength)), Z_OK);
-  raw.resize(rawSize);
-  EXPECT_EQ(raw, (std::vector<uint8_t>{0, 0x10, 0x20, 0x30, 0xFF, 0x40, 0x50, 0x60, 0x80}));
-  EXPECT_TRUE(EncodePng(ui::Bitmap{2, 2, {1, 2, 3}}).empty());  // pixels missing
 }
 
 }  // namespace

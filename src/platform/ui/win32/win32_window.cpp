@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "platform/ui/png_file.h"
 #include "platform/ui/win32/dialog_template_bytes.h"
 #include "platform/ui/win32/file_filter.h"
-#include "platform/ui/win32/png_writer.h"
 #include "platform/ui/win32/wide_text.h"
 #include "platform/ui/win32/win32_images.h"
 
@@ -356,7 +356,7 @@ bool Win32Window::Capture(Bitmap& out) {
 
 bool Win32Window::SaveImage(const std::string& pngPath) {
   Bitmap picture;
-  return Capture(picture) && native::WritePng(pngPath, picture);
+  return Capture(picture) && WritePng(pngPath, picture);
 }
 
 }  // namespace ui

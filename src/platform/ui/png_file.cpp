@@ -1,12 +1,12 @@
 // A minimal PNG encoder: signature, IHDR, one IDAT of filter-free rows, IEND.
-#include "platform/ui/win32/png_writer.h"
+#include "platform/ui/png_file.h"
 
 #include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
 
-namespace ui::native {
+namespace ui {
 
 namespace {
 
@@ -26,16 +26,18 @@ void PutChunk(std::vector<uint8_t>& out, const char type[4], const std::vector<u
 
 }  // namespace
 
-std::vector<uint8_t> EncodePng(const Bitmap& bitmap) {
-  if (bitmap.width <= 0 || bitmap.height <= 0 ||
+std::vector<uint8_t> EncodePng(const Bitmap& bitmap, int scale) {
+  if (bitmap.width <= 0 || bitmap.height <= 0 || scale < 1 ||
       bitmap.argb.size() != static_cast<size_t>(bitmap.width) * bitmap.height)
     return {};
+  const uint32_t width = static_cast<uint32_t>(bitmap.width) * scale;
+  const uint32_t height = static_cast<uint32_t>(bitmap.height) * scale;
   std::vector<uint8_t> raw;
-  raw.reserve((static_cast<size_t>(bitmap.width) * 4 + 1) * bitmap.height);
-  for (int y = 0; y < bitmap.height; ++y) {
+  raw.reserve((static_cast<size_t>(width) * 4 + 1) * height);
+  for (uint32_t y = 0; y < height; ++y) {
     raw.push_back(0);  // no filter
-    for (int x = 0; x < bitmap.width; ++x) {
-      uint32_t p = bitmap.argb[static_cast<size_t>(y) * bitmap.width + x];
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t p = bitmap.argb[(y / scale) * bitmap.width + x / scale];
       raw.push_back(static_cast<uint8_t>(p >> 16));
       raw.push_back(static_cast<uint8_t>(p >> 8));
       raw.push_back(static_cast<uint8_t>(p));
@@ -50,8 +52,8 @@ std::vector<uint8_t> EncodePng(const Bitmap& bitmap) {
   packed.resize(packedSize);
 
   std::vector<uint8_t> header;
-  PutBe32(header, static_cast<uint32_t>(bitmap.width));
-  PutBe32(header, static_cast<uint32_t>(bitmap.height));
+  PutBe32(header, width);
+  PutBe32(header, height);
   header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter, no interlace
 
   std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -72,4 +74,4 @@ bool WritePng(const std::string& path, const Bitmap& bitmap) {
   return static_cast<bool>(file);
 }
 
-}  // namespace ui::native
+}  // namespace ui

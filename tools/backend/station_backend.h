@@ -47,8 +47,8 @@ std::unique_ptr<StationBackend> MakeBackend(bool virtualLine, platform::Clock& c
                                             VirtualLine** line, std::string* error);
 
 // The real handsets of the platform this build is for: one factory file per platform,
-// chosen by CMake (libusb_backend.cpp on Linux). Null with `error` set when they cannot
-// be reached.
+// chosen by CMake (libusb_backend.cpp on Linux, win32_backend.cpp on Windows). Null with
+// `error` set when they cannot be reached.
 std::unique_ptr<StationBackend> MakeRealBackend(platform::Clock& clock, std::string* error);
 
 }  // namespace backends

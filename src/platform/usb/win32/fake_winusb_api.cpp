@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/text/win32/wide.h"
+#include "platform/usb/win32/winusb_host.h"
 
 namespace platform::usb {
 namespace {
@@ -30,14 +31,6 @@ BOOL Refuse(DWORD error) {
 // The bus's outcome as a Win32 result.
 BOOL Done(VirtualUsbBus& bus, bool ok) { return ok ? TRUE : Refuse(bus.LastError()); }
 
-std::string LowerGuid(const GUID& g) {
-  char text[39];
-  std::snprintf(text, sizeof(text), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
-                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-  return text;
-}
-
 HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR enumerator, HWND, DWORD flags) {
   VirtualUsbBus* bus = Bus();
   if (!bus) return INVALID_HANDLE_VALUE;
@@ -45,7 +38,7 @@ HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR enumerator, HWND, DWORD fl
     ::SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  const Handle set = bus->GetClassDevs(LowerGuid(*guid));
+  const Handle set = bus->GetClassDevs(GuidText(*guid));
   if (set == kInvalidHandle) ::SetLastError(bus->LastError());
   return reinterpret_cast<HDEVINFO>(set);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <iterator>
 #include <cwchar>
 #include <vector>
@@ -54,6 +55,14 @@ bool ParseGuid(const std::string& text, GUID* guid) {
   guid->Data3 = static_cast<unsigned short>(bytes[6] << 8 | bytes[7]);
   for (int i = 0; i < 8; ++i) guid->Data4[i] = bytes[8 + i];
   return true;
+}
+
+std::string GuidText(const GUID& g) {
+  char text[39];
+  std::snprintf(text, sizeof(text), "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
 }
 
 Handle WinUsbHost::GetClassDevs(const std::string& interfaceClass) {

@@ -50,5 +50,7 @@ class WinUsbHost final : public UsbHost {
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (either case) as a GUID; false when malformed.
 [[nodiscard]] bool ParseGuid(const std::string& text, GUID* guid);
+// The same form in lower case, as Windows writes it into interface paths.
+std::string GuidText(const GUID& guid);
 
 }  // namespace platform::usb

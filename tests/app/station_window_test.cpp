@@ -19,6 +19,7 @@
 #include "demo/image_file.h"
 #include "demo/line_handsets.h"
 #include "handset/emmc.h"
+#include "platform/text/win32/wide.h"
 #include "smdtool/image_builder.h"
 #include "support/test_env.h"
 
@@ -29,6 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
+using platform::Narrow;
+using platform::Wide;
 
 // Generous: three handsets, each image hashed, on a machine shared with other builds.
 constexpr auto kDeadline = std::chrono::seconds(150);
@@ -55,31 +58,6 @@ const Images& SampleImages() {
     return built;
   }();
   return images;
-}
-
-std::wstring Wide(const std::string& text) {
-  std::wstring out(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0)),
-                   L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()));
-  out.pop_back();
-  return out;
-}
-
-std::string Narrow(const std::wstring& text) {
-  std::string out(static_cast<size_t>(
-                      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)),
-                  '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()),
-                      nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
-
-// "Z:\..." as the file dialog takes it.
-std::wstring FullPath(const std::string& path) {
-  wchar_t full[MAX_PATH];
-  const DWORD n = GetFullPathNameW(Wide(path).c_str(), MAX_PATH, full, nullptr);
-  return n > 0 && n < MAX_PATH ? std::wstring(full, n) : Wide(path);
 }
 
 // Polls until `ready` holds or the deadline passes.
@@ -242,7 +220,7 @@ class StationProcess {
           return name != nullptr;
         }))
       return false;
-    const std::wstring full = FullPath(path);
+    const std::wstring full = fs::path(path).make_preferred().wstring();  // as typed
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(full.c_str()),
                         SMTO_ABORTIFHUNG, 2000, &ignored);

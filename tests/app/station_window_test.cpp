@@ -52,8 +52,8 @@ const Images& SampleImages() {
       return json::parse(in);
     };
     Images built{dir + "/os.kx4", dir + "/csc.csc"};
-    EXPECT_FALSE(smdtool::BuildImage(sample("product_os.json"), SAMPLES_DIR, built.os,
-                                     {{"size_mb", "1"}}));
+    EXPECT_FALSE(
+        smdtool::BuildImage(sample("product_os.json"), SAMPLES_DIR, built.os, {{"size_mb", "1"}}));
     EXPECT_FALSE(smdtool::BuildImage(sample("product_csc.json"), SAMPLES_DIR, built.csc));
     return built;
   }();
@@ -157,11 +157,17 @@ class DumpedEmmc final : public handset::Emmc {
   mutable std::ifstream in_;
 };
 
-// ostrevane.exe as a process of the test's own; ended at the latest with the test.
+// ostrevane.exe as a process of the test's own; ended at the latest with the test. It
+// runs as a copy named after the test: a station ends the other copies of its name, and
+// the cases of this file run side by side.
 class StationProcess {
  public:
-  explicit StationProcess(const std::vector<std::string>& args) {
-    std::wstring line = L"\"" + Wide(STATION_EXE) + L"\"";
+  StationProcess(const std::string& dir, const std::vector<std::string>& args) {
+    const std::string exe = dir + "/ostrevane-" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                            ".exe";
+    fs::copy_file(STATION_EXE, exe, fs::copy_options::overwrite_existing);
+    std::wstring line = L"\"" + Wide(exe) + L"\"";
     for (const std::string& a : args) line += L" \"" + Wide(a) + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -170,7 +176,8 @@ class StationProcess {
   }
   ~StationProcess() {
     if (!started_) return;
-    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(info_.hProcess, 99);
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+      TerminateProcess(info_.hProcess, 99);
     CloseHandle(info_.hThread);
     CloseHandle(info_.hProcess);
   }
@@ -272,8 +279,8 @@ TEST(StationWindow, TheOperatorOpensBothImagesByTheIconsStartsAndEveryHandsetIsW
   const std::string dir = testsupport::ScratchDir("station");
   const std::string results = dir + "/results.jsonl";
   const std::string dumps = dir + "/dump";
-  StationProcess station({"--virtual-handsets", "3", "--results", results, "--handset-storage",
-                          "file", "--dump-dir", dumps});
+  StationProcess station(dir, {"--virtual-handsets", "3", "--results", results, "--handset-storage",
+                               "file", "--dump-dir", dumps});
   ASSERT_TRUE(station.started());
   ASSERT_TRUE(station.MainWindow()) << "no main window";
 
@@ -308,8 +315,8 @@ TEST(StationWindow, EscapeDuringARunChangesNothingAndTheCloseBoxWaitsForTheBars)
   const std::string config = dir + "/handsets.json";
   std::ofstream(config, std::ios::binary) << R"([{"faults": {"linkBytesPerSecond": 1000000}},
     {"faults": {"linkBytesPerSecond": 1000000}}, {"faults": {"linkBytesPerSecond": 1000000}}])";
-  StationProcess station({"--handset-config", config, "--results", results, "AUTO_DLOAD",
-                          SampleImages().os, SampleImages().csc});
+  StationProcess station(dir, {"--handset-config", config, "--results", results, "AUTO_DLOAD",
+                               SampleImages().os, SampleImages().csc});
   ASSERT_TRUE(station.started());
   ASSERT_TRUE(station.MainWindow()) << "no main window";
   ASSERT_TRUE(WaitFor([&] { return LastRecords(results).size() == 3; })) << station.Log();

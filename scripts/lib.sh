@@ -8,11 +8,12 @@ PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
   clang libclang-rt-14-dev tshark umockdev libumockdev-dev
   dpkg-dev file lintian postgresql libpq-dev)
-# The Windows build and its runs under Wine (scripts/test windows, scripts/demo windows):
-# installed by those modes only.
-# Xvfb is the screen the Win32 window draws on under Wine; nsis makes the installer.
+# The Windows build, its runs under Wine and its packages (scripts/test windows,
+# scripts/demo windows, scripts/package windows), installed by those modes only: Xvfb is
+# the screen the Win32 window draws on under Wine, nsis makes the installer, zip the zip
+# (unzip lists it).
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev
-  googletest wine wine64 xvfb xauth nsis)
+  googletest wine wine64 xvfb xauth nsis zip unzip)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

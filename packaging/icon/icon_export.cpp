@@ -1,6 +1,6 @@
 // ostrevane_icon: writes the application icon as the files the desktop entry names.
 // Usage: ostrevane_icon OUT_DIR   (writes ostrevane-<N>.png for N = 32, 64, 128, 256
-// and ostrevane.svg). Exit 0 when every file was written, 1 otherwise.
+// ostrevane.svg, and ostrevane.ico for Windows). Exit 0 when every file was written, 1 otherwise.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -36,5 +36,7 @@ int main(int argc, char** argv) {
   }
   const std::string svg = icon::EncodeSvg(*bitmap);
   ok = !svg.empty() && WriteFile(dir + "/ostrevane.svg", svg.data(), svg.size()) && ok;
+  const auto ico = icon::EncodeIco(*bitmap, icon::kWindowsIconScales);
+  ok = !ico.empty() && WriteFile(dir + "/ostrevane.ico", ico.data(), ico.size()) && ok;
   return ok ? 0 : 1;
 }

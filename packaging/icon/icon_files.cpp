@@ -23,6 +23,46 @@ void PutChunk(std::vector<uint8_t>* out, const char type[4], const std::vector<u
   PutBe32(out, static_cast<uint32_t>(crc));
 }
 
+void PutLe16(std::vector<uint8_t>* out, uint32_t v) {
+  out->push_back(static_cast<uint8_t>(v));
+  out->push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void PutLe32(std::vector<uint8_t>* out, uint32_t v) {
+  PutLe16(out, v & 0xFFFF);
+  PutLe16(out, v >> 16);
+}
+
+// One icon image: a BITMAPINFOHEADER whose height counts the colour rows and the mask's,
+// the colour rows bottom-up, then the 1-bit mask (set where fully transparent), each
+// mask row padded to 32 bits.
+std::vector<uint8_t> IcoImage(const ui::Bitmap& bitmap, int scale) {
+  const uint32_t side = static_cast<uint32_t>(bitmap.width) * scale;
+  const uint32_t high = static_cast<uint32_t>(bitmap.height) * scale;
+  const uint32_t maskRow = (side + 31) / 32 * 4;
+  std::vector<uint8_t> out;
+  PutLe32(&out, 40);
+  PutLe32(&out, side);
+  PutLe32(&out, high * 2);
+  PutLe16(&out, 1);   // planes
+  PutLe16(&out, 32);  // bits per pixel
+  PutLe32(&out, 0);   // BI_RGB
+  PutLe32(&out, side * high * 4 + maskRow * high);
+  for (int i = 0; i < 4; ++i) PutLe32(&out, 0);  // resolution and palette: unused
+  auto pixel = [&](uint32_t x, uint32_t y) {
+    return bitmap.argb[(y / scale) * bitmap.width + x / scale];
+  };
+  for (uint32_t row = high; row-- > 0;)
+    for (uint32_t x = 0; x < side; ++x) PutLe32(&out, pixel(x, row));  // 0xAARRGGBB is BGRA
+  for (uint32_t row = high; row-- > 0;) {
+    std::vector<uint8_t> mask(maskRow, 0);
+    for (uint32_t x = 0; x < side; ++x)
+      if ((pixel(x, row) >> 24) == 0) mask[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    out.insert(out.end(), mask.begin(), mask.end());
+  }
+  return out;
+}
+
 bool Valid(const ui::Bitmap& bitmap) {
   return bitmap.width > 0 && bitmap.height > 0 &&
          bitmap.argb.size() == static_cast<size_t>(bitmap.width) * bitmap.height;
@@ -63,6 +103,33 @@ std::vector<uint8_t> EncodePng(const ui::Bitmap& bitmap, int scale) {
   PutChunk(&out, "IHDR", ihdr);
   PutChunk(&out, "IDAT", packed);
   PutChunk(&out, "IEND", {});
+  return out;
+}
+
+std::vector<uint8_t> EncodeIco(const ui::Bitmap& bitmap, const std::vector<int>& scales) {
+  if (!Valid(bitmap) || scales.empty() || scales.size() > 0xFFFF) return {};
+  for (int scale : scales)
+    if (scale < 1 || bitmap.width * scale > 256 || bitmap.height * scale > 256) return {};
+  std::vector<std::vector<uint8_t>> images;
+  for (int scale : scales) images.push_back(IcoImage(bitmap, scale));
+  std::vector<uint8_t> out;
+  PutLe16(&out, 0);
+  PutLe16(&out, 1);  // an icon, not a cursor
+  PutLe16(&out, static_cast<uint32_t>(scales.size()));
+  uint32_t offset = 6 + 16 * static_cast<uint32_t>(scales.size());
+  for (size_t i = 0; i < scales.size(); ++i) {
+    // A side of 256 is written as 0.
+    out.push_back(static_cast<uint8_t>(bitmap.width * scales[i]));
+    out.push_back(static_cast<uint8_t>(bitmap.height * scales[i]));
+    out.push_back(0);  // no palette
+    out.push_back(0);
+    PutLe16(&out, 1);
+    PutLe16(&out, 32);
+    PutLe32(&out, static_cast<uint32_t>(images[i].size()));
+    PutLe32(&out, offset);
+    offset += static_cast<uint32_t>(images[i].size());
+  }
+  for (const auto& image : images) out.insert(out.end(), image.begin(), image.end());
   return out;
 }
 

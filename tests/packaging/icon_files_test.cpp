@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "console/artwork.h"
@@ -95,6 +97,53 @@ TEST(IconPng, RefusesWhatIsNotAPicture) {
   EXPECT_TRUE(icon::EncodePng(Sample(), 0).empty());
   EXPECT_TRUE(icon::EncodePng(ui::Bitmap{}, 1).empty());
   EXPECT_TRUE(icon::EncodeSvg(broken).empty());
+}
+
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+TEST(IconIco, EachEntryHoldsTheScaledPixelsBottomUpWithTheirMask) {
+  const ui::Bitmap bitmap = Sample();
+  const std::vector<uint8_t> ico = icon::EncodeIco(bitmap, {1, 2});
+  ASSERT_GE(ico.size(), 6u + 2 * 16);
+  EXPECT_EQ(ico[2] | (ico[3] << 8), 1);  // an icon
+  EXPECT_EQ(ico[4] | (ico[5] << 8), 2);
+  for (int entry = 0; entry < 2; ++entry) {
+    SCOPED_TRACE(entry);
+    const int scale = entry + 1;
+    const uint8_t* e = &ico[6 + 16 * entry];
+    const int w = 3 * scale, h = 2 * scale;
+    EXPECT_EQ(e[0], w);
+    EXPECT_EQ(e[1], h);
+    const uint32_t size = Le32(e + 8), offset = Le32(e + 12);
+    ASSERT_LE(offset + size, ico.size());
+    const uint8_t* image = &ico[offset];
+    EXPECT_EQ(Le32(image + 8), static_cast<uint32_t>(2 * h));  // colour and mask rows
+    const uint32_t maskRow = 4;
+    ASSERT_EQ(size, 40u + 4u * w * h + maskRow * h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const uint32_t p = bitmap.argb[(y / scale) * 3 + x / scale];
+        const int row = h - 1 - y;
+        EXPECT_EQ(Le32(image + 40 + 4 * (row * w + x)), p) << x << "," << y;
+        const bool masked = (image[40 + 4 * w * h + row * maskRow + x / 8] >> (7 - x % 8)) & 1;
+        EXPECT_EQ(masked, (p >> 24) == 0) << x << "," << y;
+      }
+  }
+  EXPECT_TRUE(icon::EncodeIco(bitmap, {0}).empty());
+  EXPECT_TRUE(icon::EncodeIco(*console::ApplicationIcon(), {16}).empty());  // past 256
+}
+
+// The Windows program's resource is a file in the tree, because a cross build cannot
+// run the exporter; it must stay the artwork's.
+TEST(IconIco, TheWindowsProgramsIconIsTheArtworks) {
+  std::ifstream in(OSTREVANE_SOURCE_DIR "/packaging/windows/ostrevane.ico", std::ios::binary);
+  ASSERT_TRUE(in) << "packaging/windows/ostrevane.ico is missing: ostrevane_icon DIR writes it";
+  const std::vector<uint8_t> committed{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_TRUE(committed == icon::EncodeIco(*console::ApplicationIcon(), icon::kWindowsIconScales))
+      << "the artwork changed: copy the ostrevane.ico that ostrevane_icon DIR writes";
 }
 
 TEST(IconSvg, CoversExactlyTheVisiblePixels) {

@@ -25,6 +25,9 @@ TEST(EscapedText, KeepsPrintableAsciiEscapesTheRestAndMarksACut) {
   };
   for (const Case& c : cases) EXPECT_EQ(platform::EscapedText(c.text, c.limit), c.shown) << c.shown;
   EXPECT_EQ(platform::EscapedText(std::string(300, 'a')).size(), platform::kEscapedTextLimit + 4);
+  // The log's own lines keep a Windows path readable, and still no control byte.
+  EXPECT_EQ(platform::TerminalLogText("at : C:\\img\\os.kx4\x1b[2J", 64),
+            "at : C:\\img\\os.kx4\\x1B[2J");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Real handsets on Windows: WinUSB and SetupAPI for transfers, device-change broadcasts
-// on the main window for arrivals, and the registry's own WinUSB instance list.
+// on the main window for arrivals, and the machine's own registry for the instance list.
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -8,6 +8,7 @@
 #include "backend/station_backend.h"
 #include "platform/notify/win32/filter_window_thread.h"
 #include "platform/notify/win32/win32_device_notifications.h"
+#include "platform/registry/memory/memory_registry.h"
 #include "platform/registry/win32/win32_registry.h"
 #include "platform/usb/capture/capturing_usb_host.h"
 #include "platform/usb/win32/winusb_host.h"
@@ -18,6 +19,49 @@ namespace {
 using platform::notify::DeviceNotifications;
 using platform::notify::FilterWindowThread;
 using platform::notify::Win32DeviceNotifications;
+using platform::registry::Root;
+
+// The machine's keys from the system; the user's kept for this run only, as on Linux: a
+// front end without a settings store of its own (the command-line tool) must not
+// overwrite the operator's window settings.
+class MachineKeys final : public platform::registry::Registry {
+ public:
+  bool KeyExists(Root root, const std::string& key) override {
+    return Of(root).KeyExists(root, key);
+  }
+  std::optional<uint32_t> ReadDword(Root root, const std::string& key,
+                                    const std::string& name) override {
+    return Of(root).ReadDword(root, key, name);
+  }
+  std::optional<std::string> ReadString(Root root, const std::string& key, const std::string& name,
+                                        size_t maxBytes) override {
+    return Of(root).ReadString(root, key, name, maxBytes);
+  }
+  bool CreateKey(Root root, const std::string& key) override {
+    return Of(root).CreateKey(root, key);
+  }
+  bool WriteDword(Root root, const std::string& key, const std::string& name,
+                  uint32_t value) override {
+    return Of(root).WriteDword(root, key, name, value);
+  }
+  bool WriteBinary(Root root, const std::string& key, const std::string& name,
+                   const std::vector<uint8_t>& data) override {
+    return Of(root).WriteBinary(root, key, name, data);
+  }
+  bool WriteStringBytes(Root root, const std::string& key, const std::string& name,
+                        const std::vector<uint8_t>& data) override {
+    return Of(root).WriteStringBytes(root, key, name, data);
+  }
+
+ private:
+  Registry& Of(Root root) {
+    if (root == Root::kLocalMachine) return machine_;
+    return user_;
+  }
+
+  platform::registry::Win32Registry machine_;
+  platform::registry::MemoryRegistry user_;
+};
 
 // A front end that shows no window (the command-line tool) registers with none
 // attached: the notifications then get a hidden window of their own, or the run would
@@ -72,7 +116,7 @@ class Win32Backend final : public StationBackend {
   platform::usb::WinUsbHost host_;  // first: the capture uses it
   platform::usb::CapturingUsbHost capture_{host_};
   OwnWindowWhenNone notifications_;
-  platform::registry::Win32Registry registry_;
+  MachineKeys registry_;
 };
 
 }  // namespace
@@ -81,8 +125,10 @@ std::unique_ptr<StationBackend> MakeRealBackend(platform::Clock& clock, std::str
   (void)clock;  // WinUSB keeps its own time: the pipe timeouts
   platform::usb::WinUsbApi api;
   if (const uint32_t failure = platform::usb::LoadWinUsbApi(&api); failure != 0) {
-    *error = "setupapi.dll, winusb.dll or one of their functions could not be loaded (Windows "
-             "error " + std::to_string(failure) + "): no handset can be reached";
+    *error =
+        "setupapi.dll, winusb.dll or one of their functions could not be loaded (Windows "
+        "error " +
+        std::to_string(failure) + "): no handset can be reached";
     return nullptr;
   }
   return std::make_unique<Win32Backend>(api);

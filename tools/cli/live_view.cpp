@@ -62,7 +62,7 @@ std::vector<std::string> DisplayLines(const std::string& text) {
     size_t cut = end;
     if (cut > begin && text[cut - 1] == '\r') --cut;
     lines.push_back(
-        platform::EscapedText(std::string_view(text).substr(begin, cut - begin), kLineLimit));
+        platform::TerminalLogText(std::string_view(text).substr(begin, cut - begin), kLineLimit));
     begin = end + 1;
   }
   return lines;

@@ -17,4 +17,9 @@ inline constexpr size_t kEscapedTextLimit = 256;
 // out and "\..." marks the cut: a raw backslash never comes from the text.
 std::string EscapedText(std::string_view text, size_t maxBytes = kEscapedTextLimit);
 
+// A line of the station's own log for a terminal: escaped as above, except that the
+// backslash stays, so that a Windows path reads as one. The line still cannot drive the
+// terminal; only its \xNN are no longer beyond doubt.
+std::string TerminalLogText(std::string_view text, size_t maxBytes);
+
 }  // namespace platform

@@ -1,11 +1,12 @@
 // The WinUSB host over the fake entry points (a virtual handset behind them): the errors
 // Windows reports reach the station unchanged and a whole channel is written; over Wine's
-// own DLLs, a walk with no handset ends before any WinUSB call.
+// own DLLs, a walk with no handset ends before any WinUSB call, the station's backend's too.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 
+#include "backend/station_backend.h"
 #include "support/flashing/channel_rig.h"
 #include "support/flashing/handset_image_check.h"
 #include "support/flashing/test_images.h"
@@ -14,6 +15,7 @@
 #include "usb/winusb_device_manager.h"
 
 // Last: its IDOK and IDCANCEL macros would rename the window layer's constants.
+#include "platform/registry/win32/win32_registry.h"
 #include "platform/usb/win32/fake_winusb_api.h"
 #include "platform/usb/win32/winusb_host.h"
 
@@ -156,6 +158,19 @@ TEST(WinUsbHostSystem, WalkWithNoHandsetEndsBeforeWinUsb) {
   EXPECT_EQ(table.OpenDevice(kPath, 0, usb::DEVICE_KIND_PLATFORM), 1);
   EXPECT_TRUE(table.Devices().empty());
   EXPECT_EQ(g_winusbCalls, 0);
+  // The station's own backend over the same DLLs: a WinUSB call there would end the test;
+  // with no window attached, a window of their own takes the registrations.
+  std::string error;
+  auto backend = backends::MakeRealBackend(testsupport::FastClock(), &error);
+  ASSERT_NE(backend, nullptr) << error;
+  usb::CWinUSBDeviceManager real(backend->Usb());
+  EXPECT_EQ(real.OpenDevice(kPath, 0, usb::DEVICE_KIND_PLATFORM), 1);
+  EXPECT_NE(backend->Notifications().Register(usb::KIND0_INTERFACE_CLASS, [](auto&) {}), 0);
+  // The user's keys stay in this run: the operator's window settings are left alone.
+  using platform::registry::Root;
+  const std::string key = "Software\\Ostrevane tests\\backend";
+  ASSERT_TRUE(backend->Registry().WriteDword(Root::kCurrentUser, key, "Mode", 3));
+  EXPECT_FALSE(platform::registry::Win32Registry().KeyExists(Root::kCurrentUser, key));
 }
 
 }  // namespace

@@ -42,10 +42,11 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }  // namespace
 
 FilterWindowThread::FilterWindowThread(ui::NativeMessageFilter& filter) {
+  // The promise lives with the thread: it may still be setting it when this returns.
   std::promise<void> ready;
   std::future<void> made = ready.get_future();
   try {
-    thread_ = std::thread([this, &filter, &ready] {
+    thread_ = std::thread([this, &filter, ready = std::move(ready)]() mutable {
       Run(filter);  // sets window_ or error_ before it says it is ready
       ready.set_value();
       if (!window_) return;

@@ -9,6 +9,7 @@
 
 // After the station's headers: dbt.h defines the DBT_* names as macros.
 #include <windows.h>
+// (dbt.h needs windows.h first.)
 #include <dbt.h>
 
 #include "platform/text/win32/wide.h"
@@ -29,8 +30,7 @@ std::optional<DeviceInterfaceEvent> ReadBroadcast(uint32_t event, intptr_t data)
   DEV_BROADCAST_HDR header;
   std::memcpy(&header, bytes, sizeof(header));
   if (header.dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return std::nullopt;
-  if (header.dbch_size < kNameOffset || header.dbch_size > kMaxBroadcastBytes)
-    return std::nullopt;
+  if (header.dbch_size < kNameOffset || header.dbch_size > kMaxBroadcastBytes) return std::nullopt;
   GUID guid;
   std::memcpy(&guid, bytes + offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_classguid),
               sizeof(guid));

@@ -16,6 +16,9 @@ namespace ui {
 
 // Builds the window from the template; it is created and run by RunModal on the calling
 // thread. `filter`, when given, sees the window's messages first and must outlive it.
+// The owner's OnInitDialog runs before the native window exists (what it sets is shown
+// as the controls are made), so the filter's OnWindowCreated, at WM_INITDIALOG, comes
+// after it. RunModal returns -1 when the dialog cannot be created.
 std::unique_ptr<Window> CreateWin32Window(const DialogTemplate& dialog,
                                           NativeMessageFilter* filter = nullptr);
 

@@ -39,13 +39,16 @@ class Win32Window final : public Window {
   std::unique_ptr<Window> CreateDialogWindow(const DialogTemplate& dialog) override;
 
  private:
+  // Where a subclassed control finds its window.
+  static constexpr const wchar_t* kControlProperty = L"Ostrevane.Win32Window";
+
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   void InitControls();
-  void ShowState(int id, HWND control, const ControlState& state);
+  void ShowState(HWND control, const ControlState& state);
   void DetachControls();
   bool HandleCommand(int id, int code, HWND control);
   INT_PTR ColorControl(UINT message, HDC dc, HWND control);
@@ -53,6 +56,7 @@ class Win32Window final : public Window {
   void DrawOverlay(HWND control, int id);
   void DropFiles(HDROP drop);
   void SetEditText(HWND control, const ControlState& state);
+  void ShowItems(HWND control, const ControlState& state);
   HBRUSH BrushFor(Color color);
   HWND Item(int id) const;
   int IdOf(HWND control) const;

@@ -27,8 +27,14 @@ struct HandleFilter : ui::NativeMessageFilter {
 struct Recorder : ui::WindowEvents {
   std::vector<std::pair<int, ui::Notify>> commands;
   std::vector<std::string> dropped;
+  std::vector<std::string> actions;  // cancel, escape and window menu entries
+  int filtered = 0;  // the control whose left clicks are swallowed
   void OnCommand(int id, ui::Notify code) override { commands.emplace_back(id, code); }
   void OnDropFiles(const std::vector<std::string>& paths) override { dropped = paths; }
+  bool FiltersLeftClick(int id) override { return id == filtered; }
+  void OnSysCommand(uint32_t id) override { actions.push_back("menu " + std::to_string(id)); }
+  void OnCancel() override { actions.push_back("cancel"); }
+  void OnEscape() override { actions.push_back("escape"); }
 };
 
 class Win32WindowTest : public ::testing::Test {
@@ -37,9 +43,11 @@ class Win32WindowTest : public ::testing::Test {
 
   // Runs `body` on the window's thread once the window exists, then the dialog's loop
   // until `body` (or what it starts) ends it.
-  void Run(const ui::DialogTemplate& t, const std::function<void(ui::Window&, HWND)>& body) {
+  void Run(const ui::DialogTemplate& t, const std::function<void(ui::Window&, HWND)>& body,
+           const std::vector<ui::MenuItem>& menu = {}) {
     window = ui::CreateWin32Window(t, &filter);
     window->SetEvents(&events);
+    for (const ui::MenuItem& item : menu) window->AppendWindowMenu(item.command, item.text);
     window->Post([&] { body(*window, filter.hwnd); });
     EXPECT_EQ(window->RunModal(), 7);
   }
@@ -174,14 +182,16 @@ TEST_F(Win32WindowTest, RealMessagesReachTheOwnerAndOtherThreadsAreServed) {
     GlobalUnlock(drop);
     SendMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
 
+    w.SetEditLineLimit(1013, 10);
     worker = std::thread([&w, dialog] {
       w.SetText(1014, "K390");
-      w.AppendToEdit(1013, "first\r\n");
-      w.AppendToEdit(1013, "second\r\n");
+      // Past the limit the log drops its oldest lines; the edit drops the same.
+      for (int n = 1; n <= 12; ++n) w.AppendToEdit(1013, "line " + std::to_string(n) + "\r\n");
       w.ComboAddString(1031, "EUR");
       w.Post([&w, dialog] {
         EXPECT_EQ(Text(GetDlgItem(dialog, 1014)), "K390");
-        EXPECT_EQ(Text(GetDlgItem(dialog, 1013)), "first\r\nsecond\r\n");
+        EXPECT_EQ(w.GetText(1013).substr(0, 8), "line 3\r\n");
+        EXPECT_EQ(Text(GetDlgItem(dialog, 1013)), w.GetText(1013));
         EXPECT_EQ(SendMessageW(GetDlgItem(dialog, 1031), CB_GETCOUNT, 0, 0), 1);
         w.EndDialog(7);
       });
@@ -191,6 +201,76 @@ TEST_F(Win32WindowTest, RealMessagesReachTheOwnerAndOtherThreadsAreServed) {
   ASSERT_EQ(events.commands.size(), 1u);
   EXPECT_EQ(events.commands[0], std::make_pair(1, ui::Notify::Clicked));
   EXPECT_EQ(events.dropped, paths);
+}
+
+TEST_F(Win32WindowTest, OperatorActionsReachTheirEvents) {
+  events.filtered = 1028;
+  Run(console::MainWindowTemplate(), [&](ui::Window& w, HWND dialog) {
+    HMENU system = GetSystemMenu(dialog, FALSE);
+    EXPECT_EQ(GetMenuItemID(system, GetMenuItemCount(system) - 1), 0x10u);
+    struct Row {
+      UINT message;
+      WPARAM wParam;
+      const char* action;
+    } rows[] = {
+        {WM_COMMAND, IDCANCEL, "escape"},  // the dialog manager's Escape
+        {WM_CLOSE, 0, "cancel"},
+        {WM_SYSCOMMAND, SC_CLOSE, "cancel"},
+        {WM_SYSCOMMAND, 0x10, "menu 16"},
+        {WM_SYSCOMMAND, 0x20, ""},  // not an entry of the window's menu
+    };
+    for (const Row& row : rows) {
+      events.actions.clear();
+      SendMessageW(dialog, row.message, row.wParam, 0);
+      EXPECT_EQ(events.actions, std::vector<std::string>(*row.action ? 1 : 0, row.action))
+          << row.message << " " << row.wParam;
+    }
+    // A swallowed click neither focuses the edit nor acts; an unfiltered one focuses.
+    for (int id : {1028, 1029}) {
+      SendMessageW(GetDlgItem(dialog, id), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+      SendMessageW(GetDlgItem(dialog, id), WM_LBUTTONUP, 0, 0);
+      EXPECT_EQ(GetFocus() == GetDlgItem(dialog, id), id == 1029) << id;
+    }
+    // Typing reaches the state; a click on the browse icon is reported.
+    SetWindowTextW(GetDlgItem(dialog, 1029), L"C:\\typed.csc");
+    EXPECT_EQ(w.GetText(1029), "C:\\typed.csc");
+    SendMessageW(GetDlgItem(dialog, 1001), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    SendMessageW(GetDlgItem(dialog, 1001), WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(events.commands, (std::vector<std::pair<int, ui::Notify>>{{1001, ui::Notify::Clicked}}));
+    // Enter on a disabled Start: the dialog manager's IDOK does not start anything.
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    EXPECT_EQ(events.commands.size(), 1u);
+    w.EndDialog(7);
+  }, {{0, ""}, {0x10, "&About Ostrevane..."}});
+}
+
+TEST_F(Win32WindowTest, AFurtherDialogAskedForByAnotherThreadStandsInFrontOfItsOwner) {
+  std::thread asker;
+  bool ran = false;
+  ui::DialogTemplate about;
+  about.title = "About Ostrevane";
+  about.cx = 170;
+  about.cy = 62;
+  about.fontFace = "MS Shell Dlg";
+  Run(console::MainWindowTemplate(), [&](ui::Window& w, HWND dialog) {
+    asker = std::thread([&w, &about, &ran, dialog] {
+      w.RunDialog(about, [&](ui::Window& inner) {
+        inner.Post([&] {
+          HWND box = FindWindowW(nullptr, L"About Ostrevane");
+          EXPECT_EQ(GetWindow(box, GW_OWNER), dialog);
+          EXPECT_FALSE(IsWindowEnabled(dialog));  // modal in front of the main window
+          ran = true;
+          inner.EndDialog(3);
+        });
+        EXPECT_EQ(inner.RunModal(), 3);
+      });
+      EXPECT_TRUE(IsWindowEnabled(dialog));
+      w.EndDialog(7);
+    });
+  });
+  asker.join();
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ bool ParseArguments(const std::vector<std::string>& argv, Arguments* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseStartingConsole();
   Arguments args;
   if (!ParseArguments(platform::Arguments(argc, argv), &args)) {
     std::fputs(kUsage, stderr);

@@ -1,10 +1,9 @@
-// ostrevane: the station with its Qt window, on real handsets, or on a virtual line with
+// ostrevane: the station with its window, on real handsets, or on a virtual line with
 // "--virtual-handsets N" or "--handset-config FILE"; "--capture FILE" records every bulk transfer;
 // every channel it starts leaves its record in the results file.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,7 +16,6 @@
 #include "backend/station_backend.h"
 #include "backend/virtual_line.h"
 #include "console/about_dlg.h"
-#include "console/main_window_template.h"
 #include "console/ostrevane_app.h"
 #include "console/station.h"
 #include "demo/line_handsets.h"
@@ -25,10 +23,9 @@
 #include "records/run_records.h"
 #include "results/station_shipper.h"
 #include "platform/host/host_name.h"
-#include "platform/process/linux/proc_process_list.h"
-#include "platform/registry/posix/file_registry.h"
-#include "platform/thread/posix/posix_thread_service.h"
-#include "platform/ui/qt/qt_backend.h"
+#include "platform/signal/stop_signals.h"
+#include "platform/terminal/terminal.h"
+#include "station_kit.h"
 
 namespace {
 
@@ -45,7 +42,7 @@ constexpr const char* kHelp =
     "  AUTO_DLOAD OS CSC     exactly these three arguments: bind the handsets attached\n"
     "                        now, open both images and start a run\n"
     "  --virtual-handsets N  put N virtual handsets (0..32) on a virtual bus instead of\n"
-    "                        real handsets through libusb\n"
+    "                        the real handsets (libusb on Linux, WinUSB on Windows)\n"
     "  --handset-config FILE.json\n"
     "                        virtual handsets from a JSON array, one object of fields per\n"
     "                        handset (1 to 10), as ostrevane-cli takes it\n"
@@ -58,18 +55,14 @@ constexpr const char* kHelp =
     "  --results FILE        append each channel's record (JSON Lines, as ostrevane-cli\n"
     "                        writes them) to FILE, - for standard output; default\n"
     "                        $XDG_STATE_HOME/ostrevane/results.jsonl\n"
-    "                        (~/.local/state/ostrevane/results.jsonl)\n"
+    "                        (~/.local/state/ostrevane/results.jsonl); on Windows\n"
+    "                        %LOCALAPPDATA%\\ostrevane\\results.jsonl\n"
     "  --results-db URL      send the records file to this results database beside the\n"
     "                        runs (postgresql:// URL or libpq key/value string; the\n"
     "                        password from ~/.pgpass or PGPASSFILE)\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n"
     "\n";
-
-std::atomic<int> g_signal{0};
-void OnSignal(int number) {
-  g_signal = number;
-}
 
 struct Arguments {
   std::vector<std::string> station;  // what the station sees as its command line
@@ -85,9 +78,11 @@ struct Arguments {
   bool version = false;
 };
 
-bool ParseArguments(int argc, char** argv, Arguments* out) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+// `argv` holds the arguments after the program's name.
+bool ParseArguments(const std::vector<std::string>& argv, Arguments* out) {
+  const size_t argc = argv.size();
+  for (size_t i = 0; i < argc; ++i) {
+    const std::string& arg = argv[i];
     // The station's own options are taken out before the AUTO_DLOAD rule counts.
     if (arg == "--help") {
       out->help = true;
@@ -96,32 +91,32 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
     } else if (arg == "--virtual-handsets") {
       if (i + 1 >= argc) return false;
       char* end = nullptr;
-      const long n = std::strtol(argv[++i], &end, 10);
+      const long n = std::strtol(argv[++i].c_str(), &end, 10);
       if (*end != '\0' || n < 0 || n > 32) return false;
       out->virtualHandsets = static_cast<int>(n);
     } else if (arg == "--handset-config") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->handsetConfig = argv[++i];
     } else if (arg == "--handset-storage") {
       if (i + 1 >= argc) return false;
       out->storage = handset::StorageKindNamed(argv[++i]);
       if (!out->storage) return false;
     } else if (arg == "--dump-dir") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->dumpDir = argv[++i];
     } else if (arg == "--capture") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->capturePath = argv[++i];
     } else if (arg == "--results") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->resultsPath = argv[++i];
     } else if (arg == "--results-db") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->resultsDb = argv[++i];
     } else if (arg == "--capture-snaplen") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
       char* end = nullptr;
-      const long n = std::strtol(argv[++i], &end, 10);
+      const long n = std::strtol(argv[++i].c_str(), &end, 10);
       if (*end != '\0' || n < 0 || n > (1L << 24)) return false;
       out->captureSnaplen = static_cast<uint32_t>(n);
     } else {
@@ -136,19 +131,19 @@ bool ParseArguments(int argc, char** argv, Arguments* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::UseStartingConsole();
   Arguments args;
-  if (!ParseArguments(argc, argv, &args)) {
+  if (!ParseArguments(platform::Arguments(argc, argv), &args)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  // Caught from the start: a signal that comes while the window is being built is
+  // Counted from the start: a stop that comes while the window is being built is
   // served as soon as it runs.
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
+  const platform::StopSignals stops;
   // The application object comes first: it names the program (the version line and the
   // boxes' captions); it ends the other copies only once the window exists.
-  platform::process::ProcProcessList processes;
-  console::COstrevaneApp theApp{processes};
+  app::StationKit kit;
+  console::COstrevaneApp theApp{kit.Processes()};
   const std::string& name = theApp.ApplicationName();
   if (args.help) {
     std::fputs(kUsage, stdout);
@@ -184,9 +179,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  ui::QtApplication app(argc, argv);
+  if (!kit.StartWindowSystem(argc, argv, &error)) {
+    std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+    return 2;
+  }
   platform::SystemClock clock;
-  platform::PosixThreadService threads;
   backends::VirtualLine* line = nullptr;
   const std::unique_ptr<backends::StationBackend> backend = backends::MakeBackend(
       args.virtualHandsets >= 0 || !args.handsetConfig.empty(), clock, &line, &error);
@@ -194,10 +191,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
     return 2;
   }
-  // The operator's settings persist in the user's settings file; the machine's keys
-  // (the WinUSB driver's instance list) are the backend's.
-  platform::registry::FileRegistry settings(platform::registry::FileRegistry::DefaultPath(),
-                                            &backend->Registry());
+  // The operator's settings persist where the platform keeps a user's settings; the
+  // machine's keys (the WinUSB driver's instance list) are the backend's.
+  platform::registry::Registry& settings = kit.Settings(backend->Registry());
   if (!args.capturePath.empty() && !backend->StartCapture(args.capturePath, args.captureSnaplen)) {
     std::fprintf(stderr, "ostrevane: cannot write the capture file %s\n", args.capturePath.c_str());
     return 2;
@@ -210,8 +206,9 @@ int main(int argc, char** argv) {
   if (windowLine && autoStart) windowLine->PlugNow(autoStart->osPath);
 
   console::Station station(
-      ui::CreateQtWindow(console::MainWindowTemplate()),
-      console::StationServices{backend->Usb(), backend->Notifications(), settings, clock, threads},
+      kit.CreateMainWindow(backend->WindowMessages()),
+      console::StationServices{backend->Usb(), backend->Notifications(), settings, clock,
+                               kit.Threads()},
       autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
   dlg.ApplicationTitle = name;
@@ -232,13 +229,19 @@ int main(int argc, char** argv) {
   // Otherwise they arrive one by one once an OS image is open, like cables plugged in.
   if (windowLine && !autoStart) windowLine->PlugAfterFirstImage(dlg);
 
-  // SIGTERM and SIGINT close the window the way the operator's Escape does: at once
-  // when idle; during a run once it has finished; during the automatic start once it
-  // has stopped. A second signal meanwhile changes nothing.
+  // A stop signal (SIGTERM, SIGINT, SIGHUP; Ctrl-C or a closed console on Windows)
+  // closes the window the way the operator's Escape does: at once when idle; during a
+  // run once it has finished; during the automatic start once it has stopped. A second
+  // signal meanwhile changes nothing.
   std::atomic<bool> leaving{false};
   std::thread signalWatch([&] {
+    int served = 0;
     while (!leaving) {
-      if (g_signal.exchange(0) != 0) dlg.Post([&dlg] { dlg.OnCancel(); });
+      const int count = stops.Count();
+      if (count != served) {
+        served = count;
+        dlg.Post([&dlg] { dlg.OnCancel(); });
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   });

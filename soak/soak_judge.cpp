@@ -29,7 +29,7 @@ std::string Lacks(const handset::VirtualHandset& h, const demo::ImageFile& os,
     const image::PartitionEntry* entry = os.Entry(name);
     if (!entry) {
       why << name << " is not in the image; ";
-    } else if (auto error = cli::CompareWithImage(h, os, *entry)) {
+    } else if (auto error = cli::CompareWithImage(h.emmc(), os, *entry)) {
       why << name << ": " << *error << "; ";
     }
   }

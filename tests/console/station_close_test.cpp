@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "console/md5_dlg.h"
 #include "console/settings.h"
+#include "engine/channel_observer.h"
 #include "engine/run_controller.h"
 #include "station_fixture.h"
 #include "support/flashing/test_images.h"
@@ -194,6 +196,19 @@ TEST_F(CloseDuringAutomaticRun, TheRunFinishesAndThenTheWindowCloses) {
 // From the Start button: the window's thread is inside the run when the close comes.
 class CloseDuringStartedRun : public StationTest {};
 
+// Calls `onStart` as a channel's worker is about to start.
+class CloseAtStart final : public engine::ChannelObserver {
+ public:
+  explicit CloseAtStart(std::function<void()> onStart) : onStart_(std::move(onStart)) {}
+  void ChannelStarted(const engine::ChannelStartInfo&) override { onStart_(); }
+  void ChannelLog(int, const std::string&) override {}
+  void ChannelPassedOver(int, const std::string&) override {}
+  void ChannelEnded(int, bool) override {}
+
+ private:
+  std::function<void()> onStart_;
+};
+
 TEST_F(CloseDuringStartedRun, TheCloseBoxWaitsForTheRunAndASecondOneChangesNothing) {
   handset::HandsetConfig c = Config(0);
   c.partitions = testsupport::GptOfImage(Images().os);
@@ -207,8 +222,9 @@ TEST_F(CloseDuringStartedRun, TheCloseBoxWaitsForTheRunAndASecondOneChangesNothi
     ++saves;
     save();
   };
-  std::thread closer([&] {
-    while (dlg().Run.ChannelRunning[0] == 0) std::this_thread::sleep_for(1ms);
+  // Posted as the channel starts, so the run serves it: a thread watching for the channel
+  // to run could miss a short run altogether and wait for ever.
+  CloseAtStart closer([&] {
     dlg().Post([&] {
       window->PressCloseBox();
       window->PressCloseBox();
@@ -217,8 +233,9 @@ TEST_F(CloseDuringStartedRun, TheCloseBoxWaitsForTheRunAndASecondOneChangesNothi
       EXPECT_FALSE(window->Ended());
     });
   });
+  station->ObserveChannels(&closer);
   window->Click(console::IDC_START);  // returns when the run has ended
-  closer.join();
+  station->ObserveChannels(nullptr);
   EXPECT_EQ(savesWhileRunning.load(), 1);
   EXPECT_EQ(handsets[0]->ResetCount(), 1);
   EXPECT_TRUE(window->Ended());

@@ -41,9 +41,9 @@ std::optional<std::vector<DataRun>> DataRuns(const demo::ImageFile& image,
 }
 
 // Asked of the handset's storage, whichever it is: it reads the image's bytes as it needs.
-std::optional<std::string> CompareRun(const handset::VirtualHandset& h,
-                                      const demo::ImageFile& image, const DataRun& run) {
-  const handset::RunVerdict verdict = h.emmc().CompareRun(
+std::optional<std::string> CompareRun(const handset::Emmc& emmc, const demo::ImageFile& image,
+                                      const DataRun& run) {
+  const handset::RunVerdict verdict = emmc.CompareRun(
       run.sector, run.bytes, [&](uint64_t offset, uint64_t length, uint8_t* out) {
         const auto bytes = ReadFileRange(image.path, run.fileOffset + offset, length);
         if (bytes.size() != length) return false;
@@ -97,13 +97,13 @@ std::vector<std::string> PartitionsOfFullDownload(image::ModelFamily family) {
   return names;
 }
 
-std::optional<std::string> CompareWithImage(const handset::VirtualHandset& h,
+std::optional<std::string> CompareWithImage(const handset::Emmc& emmc,
                                             const demo::ImageFile& image,
                                             const image::PartitionEntry& entry) {
   const auto runs = DataRuns(image, entry);
   if (!runs) return "the image file ends inside its map";
   for (size_t r = 0; r < runs->size(); ++r)
-    if (auto error = CompareRun(h, image, (*runs)[r]))
+    if (auto error = CompareRun(emmc, image, (*runs)[r]))
       return entry.discrete() ? "run " + std::to_string(r) + ": " + *error : *error;
   return std::nullopt;
 }
@@ -137,7 +137,7 @@ HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageF
     const image::PartitionEntry* entry = os.Entry(name);
     if (!entry || entry->length == 0) continue;  // nothing of it to write
     ++v.partitionsChecked;
-    if (auto error = CompareWithImage(h, os, *entry))
+    if (auto error = CompareWithImage(h.emmc(), os, *entry))
       v.mismatches.push_back(name + ": " + *error);
     else
       ++v.partitionsMatching;

@@ -16,8 +16,8 @@ namespace cli {
 // The partitions a full download (every group checked) writes for handsets of `family`.
 std::vector<std::string> PartitionsOfFullDownload(image::ModelFamily family);
 
-// nullopt when the entry's data is on the handset at its sectors; otherwise what differs.
-std::optional<std::string> CompareWithImage(const handset::VirtualHandset& h,
+// nullopt when the entry's data is on the eMMC at its sectors; otherwise what differs.
+std::optional<std::string> CompareWithImage(const handset::Emmc& emmc,
                                             const demo::ImageFile& image,
                                             const image::PartitionEntry& entry);
 

@@ -20,6 +20,12 @@ int TerminalColumns(int standardStream);
 // console that refuses escape sequences.
 bool PrepareTerminal(int standardStream);
 
+// For a window program, which Windows starts with no console of its own (so that no
+// console window stands beside the station, whose closing would end a run): standard
+// output and error go to the console it was started from, if any, unless the starter
+// gave them a file or a pipe. Nothing to do on POSIX.
+void UseStartingConsole();
+
 // The program's arguments after its own name, in UTF-8. Windows hands main() its
 // arguments in the ANSI code page, which loses every character outside it.
 std::vector<std::string> Arguments(int argc, char** argv);

@@ -56,6 +56,8 @@ bool PrepareTerminal(int standardStream) {
   return IsTerminal(standardStream);
 }
 
+void UseStartingConsole() {}
+
 std::vector<std::string> Arguments(int argc, char** argv) {
   return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{};
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "platform/terminal/terminal.h"
@@ -44,6 +45,15 @@ bool PrepareTerminal(int standardStream) {
   if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) return true;
   return SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) !=
          FALSE;
+}
+
+void UseStartingConsole() {
+  // A pipe or a file from the starter (a test, a redirection) is kept.
+  if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) != FILE_TYPE_UNKNOWN) return;
+  if (AttachConsole(ATTACH_PARENT_PROCESS) == FALSE) return;
+  // Only a stream that opened on the console is used; the other stays closed.
+  if (FILE* out = std::freopen("CONOUT$", "w", stdout)) std::setvbuf(out, nullptr, _IONBF, 0);
+  if (FILE* err = std::freopen("CONOUT$", "w", stderr)) std::setvbuf(err, nullptr, _IONBF, 0);
 }
 
 std::vector<std::string> Arguments(int argc, char** argv) {

@@ -226,6 +226,7 @@ int main(int argc, char** argv) {
       else
         std::fprintf(stderr, "ostrevane: %s", text.c_str());
     });
+  if (shipper) results.SetAppendedHook([&shipper] { shipper->Wake(); });
   // Otherwise they arrive one by one once an OS image is open, like cables plugged in.
   if (windowLine && !autoStart) windowLine->PlugAfterFirstImage(dlg);
 
@@ -252,6 +253,7 @@ int main(int argc, char** argv) {
   backend->SetNoticeSink({});
   windowOpen = false;
   station.ObserveChannels(nullptr);
+  results.SetAppendedHook({});
   if (shipper && !shipper->Stop(2000))
     std::fprintf(stderr, "ostrevane: records still to send to the results database; the next "
                          "start sends them\n");

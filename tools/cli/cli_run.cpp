@@ -214,6 +214,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       std::lock_guard lock(traceMutex);
       shipperLines.push_back(line);
     });
+  if (shipper) results.SetAppendedHook([&shipper] { shipper->Wake(); });
   auto showShipperLines = [&] {
     std::vector<std::string> lines;
     {
@@ -269,6 +270,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   }
   refresh();
   // What the run wrote goes now; what the database cannot take in time goes next start.
+  results.SetAppendedHook({});
   if (shipper && !shipper->Stop(2000))
     view.Notice("ostrevane-cli: results database: records still to send; the next run sends them");
   showShipperLines();

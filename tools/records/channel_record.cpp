@@ -108,7 +108,14 @@ bool ResultsFile::Append(const nlohmann::json& record, bool durable) {
   if (!written_ && file_.EndsMidLine()) line.insert(0, 1, '\n');
   written_ = true;
   const bool whole = file_.Append(line);
-  return whole && (!durable || file_.Sync());
+  const bool kept = whole && (!durable || file_.Sync());
+  if (whole && appended_) appended_();
+  return kept;
+}
+
+void ResultsFile::SetAppendedHook(std::function<void()> hook) {
+  std::lock_guard lock(mutex_);
+  appended_ = std::move(hook);
 }
 
 void ResultsFile::DiscardIfUnused() {

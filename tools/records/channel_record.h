@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -75,9 +76,14 @@ class ResultsFile {
   // A file that this run created and never wrote a record to is removed again, so a
   // run that was refused leaves no trace.
   void DiscardIfUnused();
+  // Any thread: `hook` runs after each line is written, under the file's lock (so it must
+  // not append); an empty one ends it, and once this returns the old one no longer runs.
+  // A front end wakes its shipper with it, so a record leaves without waiting for a poll.
+  void SetAppendedHook(std::function<void()> hook);
 
  private:
   std::mutex mutex_;
+  std::function<void()> appended_;
   platform::AppendFile file_;
   std::string path_;
   bool written_ = false;

@@ -22,7 +22,8 @@ Shipper::Shipper(std::string recordsPath, Sink& sink, platform::FileStore& files
       clock_(clock),
       threads_(threads),
       report_(std::move(report)),
-      options_(options) {}
+      options_(options),
+      jitter_(options.jitterSeed != 0 ? options.jitterSeed : std::random_device{}()) {}
 
 Shipper::~Shipper() { Stop(0); }
 
@@ -60,6 +61,13 @@ uint64_t Shipper::Shipped() const {
   return shipped_;
 }
 
+uint32_t Shipper::RetryWait(uint32_t retryMs) {
+  const uint32_t percent = std::min<uint32_t>(options_.retryJitterPercent, 100);
+  const uint32_t cut = static_cast<uint32_t>(uint64_t{retryMs} * percent / 100);
+  if (cut == 0) return retryMs;
+  return retryMs - std::uniform_int_distribution<uint32_t>(0, cut)(jitter_);
+}
+
 bool Shipper::WaitFor(uint32_t ms) {
   std::unique_lock lock(mutex_);
   wake_.wait_for(lock, clock_.RealDuration(ms), [this] { return stopping_ || woken_; });
@@ -80,7 +88,7 @@ void Shipper::Run() {
     std::string error;
     if (!connected && !(connected = sink_.Open(&error))) {
       Enter(Phase::Failing, error);
-      if (!WaitFor(retryMs)) break;
+      if (!WaitFor(RetryWait(retryMs))) break;
       retryMs = std::min(retryMs * 2, options_.maxRetryMs);
       continue;
     }
@@ -92,7 +100,7 @@ void Shipper::Run() {
     if (step == Step::Failed) {
       connected = false;
       Enter(Phase::Failing, error);
-      if (!WaitFor(retryMs)) break;
+      if (!WaitFor(RetryWait(retryMs))) break;
       retryMs = std::min(retryMs * 2, options_.maxRetryMs);
       continue;
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -21,6 +22,10 @@ struct ShipperOptions {
   uint32_t pollMs = 1000;         // looks for new lines this often when not woken
   uint32_t firstRetryMs = 500;    // the first wait after a failure; doubles each time
   uint32_t maxRetryMs = 30000;
+  // Each retry wait is cut short by up to this share (percent) at random, so that the
+  // stations of a line that lost the server together do not all come back at once.
+  uint32_t retryJitterPercent = 50;
+  uint64_t jitterSeed = 0;  // 0: seeded from the system's random source
   size_t batchBytes = 512 * 1024;  // of records read for one batch (one transaction)
 };
 
@@ -68,6 +73,8 @@ class Shipper {
   uint64_t CountWaiting();
   void Enter(Phase phase, const std::string& error);
   bool WaitFor(uint32_t ms);  // false when stopping
+  // The wait before the next retry: `retryMs` cut short by the jitter.
+  uint32_t RetryWait(uint32_t retryMs);
 
   const std::string path_;
   const std::string statePath_;
@@ -77,6 +84,7 @@ class Shipper {
   platform::ThreadService& threads_;
   const Report report_;
   const ShipperOptions options_;
+  std::mt19937_64 jitter_;  // the shipper's thread only
 
   Place place_;  // shipper thread only
   Phase phase_ = Phase::None;

@@ -123,6 +123,7 @@ TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
   options.firstRetryMs = 500;
   options.maxRetryMs = 3000;
   options.pollMs = 7;
+  options.retryJitterPercent = 0;
   ASSERT_EQ(rig.Ship(path, 2, options).size(), 2u);
   std::vector<uint32_t> retries;
   for (uint32_t ms : rig.clock.waits)
@@ -132,6 +133,37 @@ TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
                            "results database: connection refused; 2 records waiting, trying again",
                            "results database: connected, 2 records waiting",
                            "results database: connected, every record sent"}));
+}
+
+// Stations that lost the server together spread their retries over the back-off's
+// last half instead of all coming back at the same moment.
+TEST(Shipper, EachRetryIsCutShortAtRandomWithinItsJitter) {
+  std::vector<std::vector<uint32_t>> runs;
+  for (uint64_t seed : {7u, 8u}) {
+    const std::string path =
+        testsupport::ScratchDir("ship" + std::to_string(seed)) + "/r.jsonl";
+    Append(path, Record(0) + "\n");
+    Rig rig;
+    rig.sink.failOpens = 5;
+    results::ShipperOptions options;
+    options.firstRetryMs = 500;
+    options.maxRetryMs = 3000;
+    options.pollMs = 7;
+    options.retryJitterPercent = 50;
+    options.jitterSeed = seed;
+    ASSERT_EQ(rig.Ship(path, 1, options).size(), 1u);
+    std::vector<uint32_t> retries;
+    for (uint32_t ms : rig.clock.waits)
+      if (ms != options.pollMs) retries.push_back(ms);
+    const std::vector<uint32_t> backOff{500, 1000, 2000, 3000, 3000};
+    ASSERT_EQ(retries.size(), backOff.size());
+    for (size_t i = 0; i < retries.size(); ++i) {
+      EXPECT_GE(retries[i], backOff[i] / 2) << i;
+      EXPECT_LE(retries[i], backOff[i]) << i;
+    }
+    runs.push_back(retries);
+  }
+  EXPECT_NE(runs[0], runs[1]);
 }
 
 }  // namespace

@@ -114,21 +114,31 @@ TEST(Shipper, ReadsAReplacedFileFromItsStart) {
   EXPECT_EQ(second.Ship(path, 1), (std::vector<int>{5}));
 }
 
-TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
-  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
-  Append(path, Record(0) + "\n" + Record(1) + "\n");
-  Rig rig;
+// The waits between retries while the sink refuses five opens: the records of `path`
+// (`count` of them) are sent once it takes them.
+std::vector<uint32_t> RetryWaits(Rig& rig, const std::string& path, size_t count,
+                                 uint32_t jitterPercent, uint64_t seed) {
   rig.sink.failOpens = 5;
   results::ShipperOptions options;
   options.firstRetryMs = 500;
   options.maxRetryMs = 3000;
   options.pollMs = 7;
-  options.retryJitterPercent = 0;
-  ASSERT_EQ(rig.Ship(path, 2, options).size(), 2u);
+  options.retryJitterPercent = jitterPercent;
+  options.jitterSeed = seed;
+  EXPECT_EQ(rig.Ship(path, count, options).size(), count);
   std::vector<uint32_t> retries;
   for (uint32_t ms : rig.clock.waits)
     if (ms != options.pollMs) retries.push_back(ms);
-  EXPECT_EQ(retries, (std::vector<uint32_t>{500, 1000, 2000, 3000, 3000}));
+  return retries;
+}
+
+const std::vector<uint32_t> kBackOff{500, 1000, 2000, 3000, 3000};
+
+TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n");
+  Rig rig;
+  EXPECT_EQ(RetryWaits(rig, path, 2, 0, 1), kBackOff);
   EXPECT_EQ(rig.lines, (std::vector<std::string>{
                            "results database: connection refused; 2 records waiting, trying again",
                            "results database: connected, 2 records waiting",
@@ -140,26 +150,14 @@ TEST(Shipper, BacksOffDoublingToItsCapAndSaysEachChangeOnce) {
 TEST(Shipper, EachRetryIsCutShortAtRandomWithinItsJitter) {
   std::vector<std::vector<uint32_t>> runs;
   for (uint64_t seed : {7u, 8u}) {
-    const std::string path =
-        testsupport::ScratchDir("ship" + std::to_string(seed)) + "/r.jsonl";
+    const std::string path = testsupport::ScratchDir("ship" + std::to_string(seed)) + "/r.jsonl";
     Append(path, Record(0) + "\n");
     Rig rig;
-    rig.sink.failOpens = 5;
-    results::ShipperOptions options;
-    options.firstRetryMs = 500;
-    options.maxRetryMs = 3000;
-    options.pollMs = 7;
-    options.retryJitterPercent = 50;
-    options.jitterSeed = seed;
-    ASSERT_EQ(rig.Ship(path, 1, options).size(), 1u);
-    std::vector<uint32_t> retries;
-    for (uint32_t ms : rig.clock.waits)
-      if (ms != options.pollMs) retries.push_back(ms);
-    const std::vector<uint32_t> backOff{500, 1000, 2000, 3000, 3000};
-    ASSERT_EQ(retries.size(), backOff.size());
+    const std::vector<uint32_t> retries = RetryWaits(rig, path, 1, 50, seed);
+    ASSERT_EQ(retries.size(), kBackOff.size());
     for (size_t i = 0; i < retries.size(); ++i) {
-      EXPECT_GE(retries[i], backOff[i] / 2) << i;
-      EXPECT_LE(retries[i], backOff[i]) << i;
+      EXPECT_GE(retries[i], kBackOff[i] / 2) << i;
+      EXPECT_LE(retries[i], kBackOff[i]) << i;
     }
     runs.push_back(retries);
   }

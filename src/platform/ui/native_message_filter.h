@@ -16,7 +16,9 @@ struct NativeMessage {
 class NativeMessageFilter {
  public:
   virtual ~NativeMessageFilter() = default;
-  // On the window's thread: the window exists, before its owner's initialisation runs.
+  // On the window's thread: the native window exists. Its owner's initialisation may
+  // already have run (on Windows it runs before the dialog is made), so a service keeps
+  // what was asked of it before this call and does it now.
   virtual void OnWindowCreated(void* window) = 0;
   // On the window's thread: the window is going; it still exists.
   virtual void OnWindowDestroying(void* window) = 0;

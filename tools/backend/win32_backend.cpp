@@ -9,6 +9,7 @@
 #include "platform/notify/win32/filter_window_thread.h"
 #include "platform/notify/win32/win32_device_notifications.h"
 #include "platform/registry/memory/memory_registry.h"
+#include "platform/registry/split_registry.h"
 #include "platform/registry/win32/win32_registry.h"
 #include "platform/usb/capture/capturing_usb_host.h"
 #include "platform/usb/win32/winusb_host.h"
@@ -19,49 +20,6 @@ namespace {
 using platform::notify::DeviceNotifications;
 using platform::notify::FilterWindowThread;
 using platform::notify::Win32DeviceNotifications;
-using platform::registry::Root;
-
-// The machine's keys from the system; the user's kept for this run only, as on Linux: a
-// front end without a settings store of its own (the command-line tool) must not
-// overwrite the operator's window settings.
-class MachineKeys final : public platform::registry::Registry {
- public:
-  bool KeyExists(Root root, const std::string& key) override {
-    return Of(root).KeyExists(root, key);
-  }
-  std::optional<uint32_t> ReadDword(Root root, const std::string& key,
-                                    const std::string& name) override {
-    return Of(root).ReadDword(root, key, name);
-  }
-  std::optional<std::string> ReadString(Root root, const std::string& key, const std::string& name,
-                                        size_t maxBytes) override {
-    return Of(root).ReadString(root, key, name, maxBytes);
-  }
-  bool CreateKey(Root root, const std::string& key) override {
-    return Of(root).CreateKey(root, key);
-  }
-  bool WriteDword(Root root, const std::string& key, const std::string& name,
-                  uint32_t value) override {
-    return Of(root).WriteDword(root, key, name, value);
-  }
-  bool WriteBinary(Root root, const std::string& key, const std::string& name,
-                   const std::vector<uint8_t>& data) override {
-    return Of(root).WriteBinary(root, key, name, data);
-  }
-  bool WriteStringBytes(Root root, const std::string& key, const std::string& name,
-                        const std::vector<uint8_t>& data) override {
-    return Of(root).WriteStringBytes(root, key, name, data);
-  }
-
- private:
-  Registry& Of(Root root) {
-    if (root == Root::kLocalMachine) return machine_;
-    return user_;
-  }
-
-  platform::registry::Win32Registry machine_;
-  platform::registry::MemoryRegistry user_;
-};
 
 // A front end that shows no window (the command-line tool) registers with none
 // attached: the notifications then get a hidden window of their own, or the run would
@@ -116,7 +74,12 @@ class Win32Backend final : public StationBackend {
   platform::usb::WinUsbHost host_;  // first: the capture uses it
   platform::usb::CapturingUsbHost capture_{host_};
   OwnWindowWhenNone notifications_;
-  MachineKeys registry_;
+  // The machine's keys from the system; the user's kept for this run only, as on Linux:
+  // a front end without a settings store of its own (the command-line tool) must not
+  // overwrite the operator's window settings.
+  platform::registry::MemoryRegistry userKeys_;
+  platform::registry::Win32Registry machineKeys_;
+  platform::registry::SplitRegistry registry_{userKeys_, machineKeys_};
 };
 
 }  // namespace

@@ -2,10 +2,12 @@
 // what a virtual handset's file storage keeps its sectors in.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform::file {
 
@@ -19,6 +21,19 @@ class SparseFile {
   // The range reads as zeros afterwards; its space is given back where the system can.
   [[nodiscard]] virtual bool Discard(uint64_t offset, uint64_t length) = 0;
   virtual std::string Path() const = 0;
+
+ protected:
+  // Discard's way where the file system cannot free a range: zeros written over it.
+  [[nodiscard]] bool WriteZeros(uint64_t offset, uint64_t length) {
+    static const std::vector<uint8_t> zeros(1 << 20, 0);
+    while (length > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(length, zeros.size()));
+      if (!WriteAt(offset, zeros.data(), n)) return false;
+      offset += n;
+      length -= n;
+    }
+    return true;
+  }
 };
 
 // Creates `path` anew (truncating an old one) with `size` bytes that read as zeros.

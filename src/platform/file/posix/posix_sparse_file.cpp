@@ -52,14 +52,7 @@ class PosixSparseFile final : public SparseFile {
                     static_cast<off_t>(length)) == 0)
       return true;
 #endif
-    static const std::vector<uint8_t> zeros(1 << 20, 0);
-    while (length > 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(length, zeros.size()));
-      if (!WriteAt(offset, zeros.data(), n)) return false;
-      offset += n;
-      length -= n;
-    }
-    return true;
+    return WriteZeros(offset, length);
   }
 
   std::string Path() const override { return path_; }

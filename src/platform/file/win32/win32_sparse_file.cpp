@@ -68,14 +68,7 @@ class Win32SparseFile final : public SparseFile {
     if (DeviceIoControl(h_, FSCTL_SET_ZERO_DATA, &range, sizeof range, nullptr, 0, &returned,
                         nullptr) != FALSE)
       return true;
-    static const std::vector<uint8_t> zeros(1 << 20, 0);
-    while (length > 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(length, zeros.size()));
-      if (!WriteAt(offset, zeros.data(), n)) return false;
-      offset += n;
-      length -= n;
-    }
-    return true;
+    return WriteZeros(offset, length);
   }
 
   std::string Path() const override { return path_; }

@@ -1,7 +1,7 @@
 // The real clock, threads and files, and PostgreSQL through libpq.
 #include "results/station_shipper.h"
 
-#include "platform/storage/posix/posix_file_store.h"
+#include "platform/storage/system_file_store.h"
 #include "platform/thread/thread_service.h"
 #include "results/pg_sink.h"
 
@@ -11,7 +11,7 @@ struct StationShipper::Services {
   explicit Services(std::string target) : sink(PostgresConnector(std::move(target))) {}
   platform::SystemClock clock;
   std::unique_ptr<platform::ThreadService> threads = platform::MakeSystemThreadService();
-  platform::PosixFileStore files;
+  platform::SystemFileStore files;
   PgSink sink;
 };
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <mutex>
 
-#include "platform/storage/posix/posix_file_store.h"
+#include "platform/storage/system_file_store.h"
 #include "platform/thread/posix/posix_thread_service.h"
 #include "results/shipper.h"
 #include "support/test_env.h"
@@ -72,7 +72,7 @@ void Append(const std::string& path, const std::string& text) {
 struct Rig {
   WaitRecordingClock clock;
   platform::PosixThreadService threads;
-  platform::PosixFileStore files;
+  platform::SystemFileStore files;
   FakeSink sink;
   std::vector<std::string> lines;
   std::mutex mutex;

@@ -5,7 +5,7 @@
 
 #include "cli/results_commands.h"
 #include "platform/database/libpq/libpq_connection.h"
-#include "platform/storage/posix/posix_file_store.h"
+#include "platform/storage/system_file_store.h"
 #include "results/pg_sink.h"
 #include "results/records_reader.h"
 #include "results/schema.h"
@@ -29,7 +29,7 @@ int RunResultsCommand(const std::vector<std::string>& args, std::ostream& out, s
 std::optional<std::vector<results::Record>> ReadForCommand(const std::string& command,
                                                            const std::string& path,
                                                            std::ostream& err, int* status) {
-  platform::PosixFileStore store;
+  platform::SystemFileStore store;
   results::RecordsFile file = results::ReadRecordsFile(store, path);
   if (!file.readable) {
     err << "ostrevane-cli " << command << ": " << file.error << "\n";

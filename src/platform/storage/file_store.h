@@ -24,7 +24,11 @@ class FileStore {
   [[nodiscard]] virtual bool ReadAt(const std::string& path, uint64_t offset, size_t max,
                                     std::string* out, std::string* error) = 0;
   // The whole file; false when it does not exist or cannot be read.
-  [[nodiscard]] virtual bool ReadWhole(const std::string& path, std::string* out) = 0;
+  [[nodiscard]] bool ReadWhole(const std::string& path, std::string* out) {
+    FileIdentity id;
+    std::string error;
+    return Identify(path, &id, &error) && ReadAt(path, 0, id.size, out, &error);
+  }
   // Replaces `path` so that a crash leaves the old content or the new one, both on disk.
   [[nodiscard]] virtual bool ReplaceDurably(const std::string& path, const std::string& content,
                                             std::string* error) = 0;

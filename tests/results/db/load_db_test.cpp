@@ -11,7 +11,7 @@
 #include <map>
 #include <thread>
 
-#include "platform/storage/posix/posix_file_store.h"
+#include "platform/storage/system_file_store.h"
 #include "results/db/test_db.h"
 #include "results/records_reader.h"
 #include "results/schema.h"
@@ -46,7 +46,7 @@ int Wait(pid_t pid) {
 
 // What the files say each channel ended as, against what the server holds.
 void ExpectServerHoldsTheFiles(const std::string& target, const std::vector<std::string>& files) {
-  platform::PosixFileStore store;
+  platform::SystemFileStore store;
   std::map<std::string, std::string> expected, held;
   for (const std::string& path : files)
     for (const results::Record& r : results::Fold(results::ReadRecordsFile(store, path).parsed.records))
@@ -107,7 +107,7 @@ TEST(ResultsLoad, HardStopKilledStationAndCutLineLoseNothing) {
   line.pids[7] = StartStation(line.files[7], 7, 0, 0, target, false);
   for (pid_t pid : line.pids) EXPECT_EQ(Wait(pid), 0);
   ExpectServerHoldsTheFiles(target, line.files);
-  platform::PosixFileStore store;
+  platform::SystemFileStore store;
   EXPECT_EQ(results::ReadRecordsFile(store, line.files[3]).parsed.issues.size(), 1u);
 }
 

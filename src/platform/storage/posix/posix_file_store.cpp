@@ -1,5 +1,5 @@
 // Errors carry the path and the system's words, since they end up in the operator's log.
-#include "platform/storage/posix/posix_file_store.h"
+#include "platform/storage/system_file_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,7 +44,7 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-bool PosixFileStore::Identify(const std::string& path, FileIdentity* out, std::string* error) {
+bool SystemFileStore::Identify(const std::string& path, FileIdentity* out, std::string* error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     *error = SystemError("cannot read", path);
@@ -56,7 +56,7 @@ bool PosixFileStore::Identify(const std::string& path, FileIdentity* out, std::s
   return true;
 }
 
-bool PosixFileStore::ReadAt(const std::string& path, uint64_t offset, size_t max,
+bool SystemFileStore::ReadAt(const std::string& path, uint64_t offset, size_t max,
                             std::string* out, std::string* error) {
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
@@ -80,13 +80,7 @@ bool PosixFileStore::ReadAt(const std::string& path, uint64_t offset, size_t max
   return true;
 }
 
-bool PosixFileStore::ReadWhole(const std::string& path, std::string* out) {
-  FileIdentity id;
-  std::string error;
-  return Identify(path, &id, &error) && ReadAt(path, 0, id.size, out, &error);
-}
-
-bool PosixFileStore::ReplaceDurably(const std::string& path, const std::string& content,
+bool SystemFileStore::ReplaceDurably(const std::string& path, const std::string& content,
                                     std::string* error) {
   const std::string temp = path + ".new";
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "platform/storage/posix/posix_file_store.h"
+#include "platform/storage/system_file_store.h"
 #include "platform/text/win32/wide.h"
 
 namespace platform {
@@ -43,7 +43,7 @@ Handle OpenForReading(const std::string& path) {
 
 }  // namespace
 
-bool PosixFileStore::Identify(const std::string& path, FileIdentity* out, std::string* error) {
+bool SystemFileStore::Identify(const std::string& path, FileIdentity* out, std::string* error) {
   const Handle h = OpenForReading(path);
   BY_HANDLE_FILE_INFORMATION info{};
   if (!h.ok() || GetFileInformationByHandle(h.get(), &info) == FALSE) {
@@ -56,7 +56,7 @@ bool PosixFileStore::Identify(const std::string& path, FileIdentity* out, std::s
   return true;
 }
 
-bool PosixFileStore::ReadAt(const std::string& path, uint64_t offset, size_t max,
+bool SystemFileStore::ReadAt(const std::string& path, uint64_t offset, size_t max,
                             std::string* out, std::string* error) {
   const Handle h = OpenForReading(path);
   if (!h.ok()) {
@@ -84,13 +84,7 @@ bool PosixFileStore::ReadAt(const std::string& path, uint64_t offset, size_t max
   return true;
 }
 
-bool PosixFileStore::ReadWhole(const std::string& path, std::string* out) {
-  FileIdentity id;
-  std::string error;
-  return Identify(path, &id, &error) && ReadAt(path, 0, id.size, out, &error);
-}
-
-bool PosixFileStore::ReplaceDurably(const std::string& path, const std::string& content,
+bool SystemFileStore::ReplaceDurably(const std::string& path, const std::string& content,
                                     std::string* error) {
   const std::string temp = path + ".new";
   const std::wstring wideTemp = Wide(temp);

@@ -35,6 +35,8 @@ class StationBackend {
   virtual void SetNoticeSink(std::function<void(const std::string&)> sink) { (void)sink; }
   // What must see the main window's native messages for arrivals and removals to be
   // reported (Windows' device-change broadcast); null where the platform needs no window.
+  // A front end with a window asks before the window's initialisation registers for
+  // arrivals; one that never asks gets what its platform does without a window.
   virtual ui::NativeMessageFilter* WindowMessages() { return nullptr; }
 };
 

@@ -23,7 +23,9 @@ using platform::notify::Win32DeviceNotifications;
 
 // A front end that shows no window (the command-line tool) registers with none
 // attached: the notifications then get a hidden window of their own, or the run would
-// never hear a written handset leave.
+// never hear a written handset leave. One that shows a window asks for its messages
+// first; it registers during the window's initialisation, before the dialog exists, and
+// the main window takes the registrations once it does.
 class OwnWindowWhenNone final : public DeviceNotifications {
  public:
   int Register(const std::string& interfaceClass, Sink sink) override {
@@ -37,12 +39,18 @@ class OwnWindowWhenNone final : public DeviceNotifications {
     notice_ = std::move(sink);
   }
 
+  ui::NativeMessageFilter* ForWindow() {
+    std::lock_guard lock(mutex_);
+    windowComing_ = true;
+    return &notifications;
+  }
+
   Win32DeviceNotifications notifications;  // first: the own window uses it until it goes
 
  private:
   void StartOwnWindowIfNone() {
     std::lock_guard lock(mutex_);
-    if (ownWindow_ || notifications.HasWindow()) return;
+    if (ownWindow_ || windowComing_ || notifications.HasWindow()) return;
     ownWindow_.emplace(notifications);
     if (!ownWindow_->ok() && notice_)
       notice_("[USB] " + ownWindow_->error() +
@@ -51,6 +59,7 @@ class OwnWindowWhenNone final : public DeviceNotifications {
 
   std::mutex mutex_;
   std::function<void(const std::string&)> notice_;
+  bool windowComing_ = false;
   std::optional<FilterWindowThread> ownWindow_;
 };
 
@@ -68,7 +77,7 @@ class Win32Backend final : public StationBackend {
   void SetNoticeSink(std::function<void(const std::string&)> sink) override {
     notifications_.SetNoticeSink(std::move(sink));
   }
-  ui::NativeMessageFilter* WindowMessages() override { return &notifications_.notifications; }
+  ui::NativeMessageFilter* WindowMessages() override { return notifications_.ForWindow(); }
 
  private:
   platform::usb::WinUsbHost host_;  // first: the capture uses it

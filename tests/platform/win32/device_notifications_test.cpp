@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/main_window_template.h"
+#include "backend/station_backend.h"
 #include "console/station.h"
 #include "platform/notify/win32/filter_window_thread.h"
 #include "platform/notify/win32/win32_device_notifications.h"
@@ -15,6 +16,7 @@
 #include "platform/text/win32/wide.h"
 #include "platform/ui/headless/headless_window.h"
 #include "support/recording_threads.h"
+#include "support/test_env.h"
 #include "support/virtual_station.h"
 #include "usb/device_kind.h"
 
@@ -128,6 +130,21 @@ TEST_F(NotificationsTest, AnArrivalMessageBindsAChannel) {
   EXPECT_TRUE(dialog->PumpUntil([&] { return station.table().Devices().size() == 1; },
                                 std::chrono::seconds(20)));
   EXPECT_EQ(station.dlg().Run.DevicePresent[0], 1);
+}
+
+// The window program asks for the window's messages, then registers during the window's
+// initialisation, before the dialog exists: the main window it makes next must take the
+// registrations, not a hidden window of the backend's own.
+TEST_F(NotificationsTest, TheWindowProgramsRegistrationsGoToItsMainWindow) {
+  std::string error;
+  auto backend = backends::MakeRealBackend(testsupport::FastClock(), &error);
+  ASSERT_NE(backend, nullptr) << error;
+  ui::NativeMessageFilter* filter = backend->WindowMessages();
+  ASSERT_NE(filter, nullptr);
+  ASSERT_NE(backend->Notifications().Register(usb::KIND0_INTERFACE_CLASS, Into(&kind0)), 0);
+  FilterWindowThread main(*filter);  // stands in for the main window
+  Send(main, DBT_DEVICEARRIVAL, &arrival);
+  EXPECT_EQ(kind0.size(), 1u);
 }
 
 }  // namespace

@@ -42,6 +42,12 @@ int32_t CWinUSBFlashDevice::WritePacket(const uint8_t* buffer, uint32_t length) 
   return 0;
 }
 
+void CWinUSBFlashDevice::MarkRemoved() {
+  removed_.store(true, std::memory_order_release);
+  if (m_pHandleInfo && m_pHandleInfo->winusb != kInvalidHandle)
+    host_.AbortPipes(m_pHandleInfo->winusb);
+}
+
 void CWinUSBFlashDevice::NoteFailure() {
   if (host_.LastError() == platform::usb::kErrorDeviceNotConnected)
     lost_.store(true, std::memory_order_release);

@@ -30,9 +30,10 @@ class CWinUSBFlashDevice final : public CWinUSBDevice {
   static bool QueryBulkPipes(platform::usb::UsbHost& host, platform::usb::Handle winusb,
                              DeviceHandleInfo& record);
 
-  // The handset's interface went away: from now on every transfer fails. The handles
-  // are released only when the last holder of the device lets go of it.
-  void MarkRemoved() { removed_.store(true, std::memory_order_release); }
+  // The handset's interface went away, or its run is cut off: from now on every
+  // transfer fails, and one in flight on another thread ends now instead of at its
+  // timeout. The handles are released only when the last holder lets go of the device.
+  void MarkRemoved();
   bool Removed() const { return removed_.load(std::memory_order_acquire); }
   // The handset is gone: removed from the table, or a transfer found it no longer
   // connected (the removal may not have been handled yet).

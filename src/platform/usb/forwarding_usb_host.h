@@ -51,6 +51,7 @@ class ForwardingUsbHost : public UsbHost {
   std::string LocationOf(Handle winusb) override { return inner_.LocationOf(winusb); }
   void TraceLine(const std::string& line) override { inner_.TraceLine(line); }
   UsbAddress AddressOf(Handle winusb) override { return inner_.AddressOf(winusb); }
+  void AbortPipes(Handle winusb) override { inner_.AbortPipes(winusb); }
 
  protected:
   UsbHost& inner_;

@@ -25,6 +25,7 @@ inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorNoMoreItems = 259;
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorOperationAborted = 995;
 
 inline constexpr uint8_t kPipeTypeBulk = 2;
 
@@ -109,6 +110,13 @@ class UsbHost {
   // ("1-1.4.2") on a real bus, a name of the backend's own that stays the same for the
   // same seat on a virtual one; empty when the backend cannot say.
   virtual std::string LocationOf(Handle /*winusb*/) { return {}; }
+
+  // Cuts the interface off: a transfer in flight on either of its pipes ends now, failed
+  // (LastError kErrorOperationAborted), and every later transfer on it fails at once
+  // without reaching the bus. Any thread may call it, also while another thread is
+  // inside WritePipe or ReadPipe on the same interface; the handle stays valid until
+  // Free. The default suits a backend whose transfers cannot block for long.
+  virtual void AbortPipes(Handle /*winusb*/) {}
 };
 
 }  // namespace platform::usb

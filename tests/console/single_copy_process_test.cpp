@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +158,43 @@ TEST_F(SingleCopyProcessTest, CopiesBeforeTheStarterAreAskedToCloseAndTheOthersL
   // Still running: the copy started after the starter, and the one of another case.
   EXPECT_EQ(EndOf(otherCase, std::chrono::milliseconds(0)), -1);
   EXPECT_EQ(EndOf(after, std::chrono::milliseconds(0)), -1);
+}
+
+TEST_F(SingleCopyProcessTest, ProcessesThatAreNotOursToAskAreLeftAlone) {
+  // Root may signal anyone's process: only the list's own check keeps another user's
+  // copy safe, so that is the case that needs root to be shown.
+  if (geteuid() != 0) GTEST_SKIP() << "starting a process as another user needs root";
+  const pid_t otherUser = fork();
+  if (otherUser == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    for (;;) pause();
+  }
+  ASSERT_GT(otherUser, 0);
+  children_.push_back(otherUser);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  struct stat info {};
+  while ((stat(("/proc/" + std::to_string(otherUser)).c_str(), &info) != 0 || info.st_uid == 0) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_NE(info.st_uid, 0u);
+
+  using platform::process::ProcessOutcome;
+  platform::process::ProcProcessList mine(
+      [](platform::process::ProcessId, platform::process::ProcessId parent) {
+        return parent == getpid();
+      });
+  const struct {
+    pid_t id;
+    ProcessOutcome outcome;
+  } cases[] = {
+      {otherUser, ProcessOutcome::kOtherUser},
+      {getpid(), ProcessOutcome::kRefused},  // itself
+      {getppid(), ProcessOutcome::kRefused},  // not one the filter lets through
+  };
+  for (const auto& c : cases) EXPECT_EQ(mine.AskToClose(c.id), c.outcome) << c.id;
+  EXPECT_EQ(EndOf(otherUser, std::chrono::milliseconds(100)), -1);
+  EXPECT_EQ(mine.WaitUntilGone(otherUser, std::chrono::milliseconds(0)),
+            ProcessOutcome::kStillRunning);
 }
 
 #ifdef OSTREVANE_STATION_APP

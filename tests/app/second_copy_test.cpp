@@ -113,16 +113,16 @@ class Station {
 std::wstring Wide(const std::string& text) {
   std::wstring out(text.size(), L'\0');
   out.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                                                      static_cast<int>(text.size()), out.data(),
-                                                      static_cast<int>(out.size()))));
+                                                     static_cast<int>(text.size()), out.data(),
+                                                     static_cast<int>(out.size()))));
   return out;
 }
 
 Station::Station(const fs::path& exe, const std::vector<std::string>& args,
                  const std::string& stderrPath) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const HANDLE err = CreateFileW(Wide(stderrPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                 &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE err = CreateFileW(Wide(stderrPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (err == INVALID_HANDLE_VALUE) return;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -146,8 +146,12 @@ Station::~Station() {
   CloseHandle(info_.hProcess);
 }
 
-bool Station::started() const { return started_; }
-long Station::Id() const { return static_cast<long>(info_.dwProcessId); }
+bool Station::started() const {
+  return started_;
+}
+long Station::Id() const {
+  return static_cast<long>(info_.dwProcessId);
+}
 
 std::optional<int> Station::Ended() {
   DWORD code = 0;
@@ -201,8 +205,12 @@ Station::~Station() {
   waitpid(pid_, nullptr, 0);
 }
 
-bool Station::started() const { return pid_ > 0; }
-long Station::Id() const { return pid_; }
+bool Station::started() const {
+  return pid_ > 0;
+}
+long Station::Id() const {
+  return pid_;
+}
 
 std::optional<int> Station::Ended() {
   int status = 0;
@@ -211,7 +219,9 @@ std::optional<int> Station::Ended() {
   return exit_;
 }
 
-void Station::AskToClose() { kill(pid_, SIGTERM); }
+void Station::AskToClose() {
+  kill(pid_, SIGTERM);
+}
 #endif
 
 int Station::ExitCode(std::chrono::seconds limit) {
@@ -241,23 +251,26 @@ TEST(SecondCopy, TheRunningStationFinishesItsRunAndTheSecondCopyThenOpens) {
   {
     std::ofstream out(config, std::ios::binary);
     out << "[";
-    for (int i = 0; i < 4; ++i) out << (i ? ", " : "") << R"({"faults": {"linkBytesPerSecond": 1000000}})";
+    for (int i = 0; i < 4; ++i)
+      out << (i ? ", " : "") << R"({"faults": {"linkBytesPerSecond": 1000000}})";
     out << "]";
   }
   const std::string firstResults = dir + "/first.jsonl";
   const std::string secondResults = dir + "/second.jsonl";
 
-  Station first(exe, {"--handset-config", config, "--results", firstResults, "AUTO_DLOAD",
-                      images.os, images.csc},
-                dir + "/first.err");
+  Station first(
+      exe,
+      {"--handset-config", config, "--results", firstResults, "AUTO_DLOAD", images.os, images.csc},
+      dir + "/first.err");
   ASSERT_TRUE(first.started());
   ASSERT_TRUE(WaitFor([&] { return LastRecords(firstResults).size() == 4 || first.Ended(); }))
       << ReadAll(dir + "/first.err");
   ASSERT_EQ(Ended(LastRecords(firstResults)), 0u) << "the run ended before the second copy came";
 
-  Station second(exe, {"--handset-config", config, "--results", secondResults, "AUTO_DLOAD",
-                       images.os, images.csc},
-                 dir + "/second.err");
+  Station second(
+      exe,
+      {"--handset-config", config, "--results", secondResults, "AUTO_DLOAD", images.os, images.csc},
+      dir + "/second.err");
   ASSERT_TRUE(second.started());
   // The second copy starts no run of its own while the first still runs (until it has
   // ended, the first is not even a zombie).
@@ -273,7 +286,8 @@ TEST(SecondCopy, TheRunningStationFinishesItsRunAndTheSecondCopyThenOpens) {
 
   const auto records = LastRecords(firstResults);
   ASSERT_EQ(records.size(), 4u);
-  for (const auto& [channel, record] : records) EXPECT_EQ(record["result"], "done") << record.dump();
+  for (const auto& [channel, record] : records)
+    EXPECT_EQ(record["result"], "done") << record.dump();
   EXPECT_NE(ReadAll(dir + "/second.err").find("process " + std::to_string(first.Id()) + ")"),
             std::string::npos)
       << ReadAll(dir + "/second.err");

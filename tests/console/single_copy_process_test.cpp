@@ -188,7 +188,7 @@ TEST_F(SingleCopyProcessTest, ProcessesThatAreNotOursToAskAreLeftAlone) {
     ProcessOutcome outcome;
   } cases[] = {
       {otherUser, ProcessOutcome::kOtherUser},
-      {getpid(), ProcessOutcome::kRefused},  // itself
+      {getpid(), ProcessOutcome::kRefused},   // itself
       {getppid(), ProcessOutcome::kRefused},  // not one the filter lets through
   };
   for (const auto& c : cases) EXPECT_EQ(mine.AskToClose(c.id), c.outcome) << c.id;

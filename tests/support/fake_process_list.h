@@ -41,8 +41,8 @@ class FakeProcessList final : public ProcessList {
   // Snapshots a gone process is still listed in, with its name.
   int lingerSnapshots = 0;
   int snapshotCount = 0;
-  std::vector<ProcessId> asked;  // the delivered close requests, in order
-  std::vector<ProcessId> gone;   // in the order they went
+  std::vector<ProcessId> asked;                  // the delivered close requests, in order
+  std::vector<ProcessId> gone;                   // in the order they went
   std::vector<std::chrono::milliseconds> waits;  // each wait's patience, in order
 
  private:

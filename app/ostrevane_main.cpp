@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
   // served as soon as it runs.
   const platform::StopSignals stops;
   // The application object comes first: it names the program (the version line and the
-  // boxes' captions); it ends the other copies only once the window exists.
+  // boxes' captions); it waits for the other copies once the arguments are known good.
   app::StationKit kit;
   console::COstrevaneApp theApp{kit.Processes()};
   const std::string& name = theApp.ApplicationName();
@@ -172,6 +172,20 @@ int main(int argc, char** argv) {
                          "leaves none\n");
     return 2;
   }
+  // The older copies go first, each finishing its run: until then this copy neither
+  // looks for handsets nor opens the records file they may still be writing.
+  std::vector<std::string> waitLines;
+  console::CopyWait wait;
+  wait.say = [&waitLines](const std::string& line) {
+    std::fprintf(stderr, "ostrevane: %s\n", line.c_str());
+    waitLines.push_back(line);
+  };
+  wait.stopped = [&stops] { return stops.Count() > 0; };
+  if (!theApp.WaitForOtherCopies(wait)) {
+    std::fputs("ostrevane: stopped while waiting for the other copy; not opened\n", stderr);
+    return 0;
+  }
+
   records::ResultsFile results;
   std::string resultsPath;
   if (!records::OpenResultsFile(args.resultsPath, &results, &error, &resultsPath)) {
@@ -212,6 +226,8 @@ int main(int argc, char** argv) {
       autoStart);
   console::COstrevaneDlg& dlg = station.dlg();
   dlg.ApplicationTitle = name;
+  for (const std::string& line : waitLines)
+    dlg.Post([&dlg, text = line + "\r\n"] { dlg.AppendLogText(text); });
   backend->SetNoticeSink([&dlg](const std::string& text) { dlg.AppendLogText(text); });
   records::RunRecords runRecords(dlg, platform::HostName(), results);
   station.ObserveChannels(&runRecords);
@@ -247,7 +263,7 @@ int main(int argc, char** argv) {
     }
   });
 
-  // The station object exists; now the other copies go, then the window runs.
+  // The other copies are gone already; the window runs.
   (void)theApp.InitInstance([&station] { return station.DoModal(); });
 
   backend->SetNoticeSink({});

@@ -1,8 +1,6 @@
-// The old copy is ended before this one's window looks for handsets, so that the ones
-// it held are let go; ending does not wait, so a handset may take a moment to return.
+// The old copy is gone before this one's window looks for handsets, so that the ones it
+// held are let go, and before this one opens the records file the old one still writes.
 #include "console/ostrevane_app.h"
-
-#include "console/single_copy.h"
 
 namespace console {
 
@@ -16,9 +14,18 @@ COstrevaneApp::COstrevaneApp(platform::process::ProcessList& processes)
   if (m_name.empty()) m_name = "ostrevane";
 }
 
+bool COstrevaneApp::WaitForOtherCopies(const CopyWait& wait) {
+  if (m_othersGone) return true;
+  // No process list: no other copy is asked, and start-up goes on without a word.
+  const OtherCopies outcome =
+      CloseOtherInstances(m_processes, m_name + m_processes.ExecutableExtension(), wait);
+  m_othersGone = outcome != OtherCopies::kStopped;
+  return m_othersGone;
+}
+
 bool COstrevaneApp::InitInstance(const std::function<int()>& runModal) {
-  // No process list: no other copy is ended, and start-up goes on without a word.
-  (void)KillOtherInstances(m_processes, m_name + m_processes.ExecutableExtension());
+  // Without a stop to listen for, the wait can only end with the other copies gone.
+  (void)WaitForOtherCopies({});
   (void)runModal();
   return false;
 }

@@ -150,7 +150,8 @@ std::vector<std::string> HandsetVerdict::Problems() const {
   if (partitionsChecked == 0) problems.push_back("the OS image has no partition to compare");
   if (!cscPackage && cscPackageExpected)
     problems.push_back("CSC.mbn missing or not the CSC image's package");
-  if (!salesCode) problems.push_back("SalesCode.cfg missing or not " + salesCodeExpected);
+  if (!salesCode && salesCodeFileExpected)
+    problems.push_back("SalesCode.cfg missing or not " + salesCodeExpected);
   return problems;
 }
 
@@ -159,6 +160,7 @@ HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageF
   HandsetVerdict v;
   v.cscPackageExpected = expected.cscPackage;
   v.salesCodeExpected = expected.salesCode;
+  v.salesCodeFileExpected = expected.salesCodeFile;
   const std::string& salesCode = expected.salesCode;
   for (const std::string& name : expected.partitions) {
     const image::PartitionEntry* entry = os.Entry(name);

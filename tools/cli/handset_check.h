@@ -28,6 +28,7 @@ struct DownloadExpectation {
   std::vector<std::string> partitions;
   bool cscPackage = true;
   std::string salesCode;
+  bool salesCodeFile = true;  // false: SalesCode.cfg is not judged (a run that may skip it)
 };
 // Recover rewrites only Data; only mode ALL sends the CSC package.
 DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
@@ -42,6 +43,7 @@ struct HandsetVerdict {
   bool cscPackageExpected = true;
   bool cscPackage = false;  // CSC.mbn holds the CSC image's package
   std::string salesCodeExpected;
+  bool salesCodeFileExpected = true;
   bool salesCode = false;  // SalesCode.cfg holds the chosen code
 
   // Why the handset does not hold what its run promised, one line each; empty when it

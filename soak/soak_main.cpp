@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -25,7 +26,6 @@
 #include "console/image_open.h"
 #include "console/main_window_template.h"
 #include "console/station.h"
-#include "engine/download_mode.h"
 #include "demo/image_file.h"
 #include "handset/virtual_handset.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"

@@ -216,7 +216,8 @@ class Station {
 
  private:
   // On the channel's worker: the CLI's judge of its handset against what its run promised.
-  std::vector<std::string> Judge(const Images& im, const std::vector<std::set<std::string>>& mayLack,
+  std::vector<std::string> Judge(const Images& im,
+                                 const std::vector<std::set<std::string>>& mayLack,
                                  const records::ChannelRecord& r) {
     for (size_t i = 0; i < handsets.size(); ++i) {
       if (handsets[i]->InterfacePath() != r.handset.interfacePath) continue;
@@ -265,9 +266,9 @@ Reference CleanRun(Station& station, const Images& im) {
     const auto record = station.RecordOf(c);
     if (!record || !record->done) {
       std::fprintf(stderr, "the clean run did not end done on channel %d: %s\n", c,
-                   !record                     ? "no final record"
+                   !record                    ? "no final record"
                    : record->verifyMismatches ? Joined(*record->verifyMismatches).c_str()
-                                               : record->bar.c_str());
+                                              : record->bar.c_str());
       std::exit(3);
     }
   }

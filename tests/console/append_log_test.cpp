@@ -44,8 +44,7 @@ TEST_F(MainWindowTest, LogKeepsItsNewestLinesWithinItsLimit) {
   for (const Step step : {Step{10000, 10000}, Step{10001, 9000}, Step{11001, 10000},
                           Step{11002, 9000}, Step{25000, 9985}}) {
     SCOPED_TRACE(step.appended);
-    for (; appended < step.appended; ++appended)
-      dlg->AppendLog("%s\r\n", line(appended).c_str());
+    for (; appended < step.appended; ++appended) dlg->AppendLog("%s\r\n", line(appended).c_str());
     const auto lines = Lines(window->GetText(IDC_LOG));
     ASSERT_EQ(lines.size(), step.kept);
     EXPECT_EQ(lines.front(), line(appended - static_cast<int>(lines.size())));

@@ -106,8 +106,8 @@ TEST(ManPages, EveryOptionTheHelpListsHasItsEntryAndNoEntryIsStale) {
       std::set<std::string> stale;
       for (const std::string& o : entries)
         if (!listed.count(o)) stale.insert(o);
-      EXPECT_TRUE(stale.empty()) << p.page << " has entries the help does not list: "
-                                 << Listed(stale);
+      EXPECT_TRUE(stale.empty()) << p.page
+                                 << " has entries the help does not list: " << Listed(stale);
     }
   }
 }

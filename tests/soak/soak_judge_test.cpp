@@ -62,9 +62,9 @@ TEST(SoakJudge, ASectorNeverWrittenIsLackingWhereTheImageHoldsZeros) {
       zero = s;
   ASSERT_NE(zero, 0u);
   h.emmc().Erase(gpt.startSector + zero, 1);
-  EXPECT_EQ(Problems(h, others), std::vector<std::string>{"GPT: sector " +
-                                                          std::to_string(gpt.startSector + zero) +
-                                                          " was never written"});
+  EXPECT_EQ(Problems(h, others),
+            std::vector<std::string>{"GPT: sector " + std::to_string(gpt.startSector + zero) +
+                                     " was never written"});
 }
 
 // A part a fault let the sequence pass over may be missing or cut short, but what was

@@ -87,7 +87,8 @@ TEST(StorageJudge, DigestStorageCatchesEachWrongWriteAndNamesThePartition) {
          m.Write(p.sector, p.bytes.data(), p.bytes.size());
        },
        [&](const image::PartitionEntry& e) {
-         return "MainOS: " + range(e.startSector + kPacketSectors, e.startSector + 2 * kPacketSectors - 1) +
+         return "MainOS: " +
+                range(e.startSector + kPacketSectors, e.startSector + 2 * kPacketSectors - 1) +
                 " differ from the image";
        }},
       {"missing write", [](handset::Emmc& m, const image::PartitionEntry& e) {

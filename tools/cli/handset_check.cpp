@@ -86,7 +86,8 @@ std::vector<std::string> StrayWritesInData(const handset::VirtualHandset& h,
   for (const image::PartitionEntry& e : os.entries) {
     if (std::find(written.begin(), written.end(), e.name) != written.end()) continue;
     for (const DataRun& r : DataRuns(os, e).value_or(std::vector<DataRun>{})) {
-      const uint64_t runEnd = r.sector + (r.bytes + handset::kSectorSize - 1) / handset::kSectorSize;
+      const uint64_t runEnd =
+          r.sector + (r.bytes + handset::kSectorSize - 1) / handset::kSectorSize;
       for (const handset::SectorRun& w : writes) {
         const uint64_t first = std::max({w.first, r.sector, uint64_t{handset::kGptSectors}});
         const uint64_t end = std::min(w.end(), runEnd);

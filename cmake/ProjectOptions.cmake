@@ -45,6 +45,9 @@ else()
 endif()
 set(OSTREVANE_TEST_TIMEOUT_SCALE ${_timeout_scale} CACHE STRING
   "Factor on every test case's timeout (3 for AddressSanitizer, 6 for ThreadSanitizer)")
+# However slow the build, a case still running after ten minutes is hung, not slow: the
+# cap keeps one hang from holding a sanitizer pass for longer.
+set(OSTREVANE_TEST_TIMEOUT_CAP 600)
 
 # ostrevane_add_test(name SOURCES... [DEPS libs...] [LABELS labels...] [ENVIRONMENT vars...]
 #                    [TIMEOUT seconds])
@@ -53,7 +56,8 @@ set(OSTREVANE_TEST_TIMEOUT_SCALE ${_timeout_scale} CACHE STRING
 # folder under tests/ (`ctest -L image`) and the given LABELS: "threads" marks a test
 # that starts threads, and the ThreadSanitizer pass runs those. ENVIRONMENT adds
 # variables ("NAME=value") to every case's environment. TIMEOUT is each case's limit in
-# the plain build (60 s unless given), times OSTREVANE_TEST_TIMEOUT_SCALE.
+# the plain build (60 s unless given), times OSTREVANE_TEST_TIMEOUT_SCALE, and never more
+# than OSTREVANE_TEST_TIMEOUT_CAP.
 # Sources named in OSTREVANE_SKIPPED_TEST_SOURCES (tests/CMakeLists.txt) are left out;
 # a test left with none is not made.
 function(ostrevane_add_test name)
@@ -68,6 +72,13 @@ function(ostrevane_add_test name)
     set(ARG_TIMEOUT 60)
   endif()
   math(EXPR timeout "${ARG_TIMEOUT} * ${OSTREVANE_TEST_TIMEOUT_SCALE}")
+  if(ARG_TIMEOUT GREATER OSTREVANE_TEST_TIMEOUT_CAP)
+    message(FATAL_ERROR "${name}: a TIMEOUT of ${ARG_TIMEOUT} s passes the cap of "
+      "${OSTREVANE_TEST_TIMEOUT_CAP} s even unscaled")
+  endif()
+  if(timeout GREATER OSTREVANE_TEST_TIMEOUT_CAP)
+    set(timeout ${OSTREVANE_TEST_TIMEOUT_CAP})
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ostrevane_options ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)

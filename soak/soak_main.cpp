@@ -1,9 +1,11 @@
 // The soak: R ten-handset runs through the Start button of one headless station, the
 // way a factory day goes, each handset given a seeded random fault with probability 0.4.
-// After every run no channel may show done while its handset lacks the image; every run
-// must end within a bound; memory, descriptors and threads must stay flat.
+// After every run each channel's handset is judged as ostrevane-cli --verify judges it, and
+// no channel the sequence ended done may hold less than its run promised (the records'
+// rule: done only when the judge finds nothing); every run must end within a bound;
+// memory, descriptors and threads must stay flat.
 // Usage: ostrevane_soak [RUNS] [--seed N] [--run K] [--handset-storage memory|file|digest]
-//   RUNS default 200; --run replays one; the storage is that of the unfaulted handsets.
+//   RUNS default 200; --run replays one; the storage is every handset's.
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -32,6 +35,7 @@
 #include "platform/ui/headless/headless_window.h"
 #include "platform/usb/virtual/virtual_usb_bus.h"
 #include "process_sample.h"
+#include "records/record_keeper.h"
 #include "smdtool/image_builder.h"
 #include "soak_judge.h"
 #include "support/flashing/test_images.h"
@@ -78,6 +82,7 @@ struct Images {
   std::string os;
   std::string csc;
   demo::ImageFile osFile;
+  demo::ImageFile cscFile;
   std::vector<handset::GptPartition> gpt;
 };
 
@@ -102,13 +107,15 @@ Images BuildImages() {
       std::exit(3);
     }
   }
-  std::string error;
-  auto file = demo::ReadImageFile(im.os, &error);
-  if (!file) {
-    std::fprintf(stderr, "cannot read %s: %s\n", im.os.c_str(), error.c_str());
-    std::exit(3);
+  for (auto [path, file] : {std::pair{&im.os, &im.osFile}, std::pair{&im.csc, &im.cscFile}}) {
+    std::string error;
+    auto read = demo::ReadImageFile(*path, &error);
+    if (!read) {
+      std::fprintf(stderr, "cannot read %s: %s\n", path->c_str(), error.c_str());
+      std::exit(3);
+    }
+    *file = *read;
   }
-  im.osFile = *file;
   im.gpt = demo::GptOfImage(im.osFile);
   return im;
 }
@@ -132,21 +139,20 @@ class Station {
            station_->opener().OpenImageAt(image::ImageKind::Csc, im.csc);
   }
 
-  // Plugs ten handsets, presses Start; returns when the run has ended.
+  // Plugs ten handsets, presses Start; returns when the run has ended. Each channel that
+  // ends is recorded, and one the sequence ended done is judged as --verify judges it:
+  // handset i need not hold the parts mayLack[i] names.
   bool Run(const Images& im, const std::string& tag,
-           const std::vector<std::vector<CommandFaultAt>>& faults, bool keepFirst) {
+           const std::vector<std::vector<CommandFaultAt>>& faults,
+           const std::vector<std::set<std::string>>& mayLack, bool keepFirst) {
     for (int c = 0; c < kHandsets; ++c) {
       handset::HandsetConfig cfg;
       cfg.instancePart = "8&" + tag + "&0&" + std::to_string(c);
       cfg.partitions = im.gpt;
       cfg.securityAnswer = "SEC_MODE";
       cfg.faults.onCommand = faults[c];
-      // Faulted handsets keep their eMMC to be judged part by part, the others a digest.
-      const bool keep = !faults[c].empty() || (keepFirst && c == 0);
-      if (!keep) {
-        cfg.storage = storage_;
-        cfg.storageFile = fileDir_ + "/" + cfg.instancePart + ".img";
-      }
+      cfg.storage = storage_;
+      cfg.storageFile = fileDir_ + "/" + cfg.instancePart + ".img";
       cfg.keepRequestLog = keepFirst && c == 0;
       handsets.push_back(std::make_shared<handset::VirtualHandset>(cfg, clock_));
       const int bound = dlg().Run.BoundDeviceCount;
@@ -173,14 +179,28 @@ class Station {
       channelOf.push_back(channel);
     }
     if (!window_->IsWindowEnabled(console::IDC_START)) return false;
+    keeper_.emplace(dlg(), records::RunIdentity{"soak-" + tag, "soak"},
+                    records::ImageRef{im.os, ""}, records::ImageRef{im.csc, ""}, nullptr,
+                    [&](const records::ChannelRecord& r) { return Judge(im, mayLack, r); });
+    station_->ObserveChannels(&*keeper_);
     window_->Click(console::IDC_START);
+    station_->ObserveChannels(nullptr);
     return true;
+  }
+
+  // The final record of the channel the run wrote, if it ended.
+  std::optional<records::ChannelRecord> RecordOf(int channel) const {
+    if (keeper_)
+      for (const records::ChannelRecord& r : keeper_->Ended())
+        if (r.handset.channel == channel) return r;
+    return std::nullopt;
   }
 
   // Unplugs what stayed (failed handsets) and waits until every channel is free.
   void Clear() {
     for (auto& h : handsets) bus_.Unplug(h.get());
     window_->PumpUntil([&] { return dlg().Run.BoundDeviceCount == 0; }, std::chrono::seconds(10));
+    keeper_.reset();
     handsets.clear();
     channelOf.clear();
     // File storage's files go with their handsets, so a long soak does not fill the disk.
@@ -190,12 +210,29 @@ class Station {
   }
 
   console::COstrevaneDlg& dlg() { return station_->dlg(); }
-  std::string Bar(int c) { return dlg().Bar(c).Text(); }
 
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
   std::vector<int> channelOf;  // per handset: its channel, -1 when it never bound
 
  private:
+  // On the channel's worker: the CLI's judge of its handset against what its run promised.
+  std::vector<std::string> Judge(const Images& im,
+                                 const std::vector<std::set<std::string>>& mayLack,
+                                 const records::ChannelRecord& r) {
+    for (size_t i = 0; i < handsets.size(); ++i) {
+      if (handsets[i]->InterfacePath() != r.handset.interfacePath) continue;
+      image::ModelFamily family;
+      {
+        std::lock_guard lock(dlg().ImageMutex);
+        family = dlg().Image.CurrentModelFamily;
+      }
+      const cli::DownloadExpectation expected =
+          soak::ExpectationOf(dlg().DownloadMode, family, r.salesCode, mayLack[i]);
+      return cli::CheckHandset(*handsets[i], im.osFile, im.cscFile, expected).Problems();
+    }
+    return {"no handset answers at " + r.handset.interfacePath};
+  }
+
   platform::Clock& clock_;
   handset::StorageKind storage_;
   std::string fileDir_;
@@ -205,39 +242,37 @@ class Station {
   platform::PosixThreadService threads_;
   ui::HeadlessWindow* window_ = nullptr;
   std::unique_ptr<console::Station> station_;
+  std::optional<records::RecordKeeper> keeper_;  // the run's; goes before the station
 };
 
-bool DoneText(const std::string& t) {
-  return t.rfind(" DL Done. [ ", 0) == 0 && t.size() > 18 && t.substr(t.size() - 6) == " Sec.]";
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out += (out.empty() ? "" : "; ") + line;
+  return out;
 }
 
-// What a clean handset holds, and where each request of a clean run belongs.
+// Where each request of a clean run belongs.
 struct Reference {
-  soak::CleanHandset clean;
   std::vector<handset::RequestRecord> requests;  // from power-on, the open's included
   std::vector<std::string> partition;            // per request: the partition it writes
 };
 
 Reference CleanRun(Station& station, const Images& im) {
   Reference ref;
-  std::vector<std::vector<CommandFaultAt>> none(kHandsets);
-  if (!station.Run(im, "ref", none, true)) std::exit(3);
-  for (int c = 0; c < kHandsets; ++c)
-    if (!DoneText(station.Bar(c))) {
+  if (!station.Run(im, "ref", std::vector<std::vector<CommandFaultAt>>(kHandsets),
+                   std::vector<std::set<std::string>>(kHandsets), true))
+    std::exit(3);
+  for (int c = 0; c < kHandsets; ++c) {
+    const auto record = station.RecordOf(c);
+    if (!record || !record->done) {
       std::fprintf(stderr, "the clean run did not end done on channel %d: %s\n", c,
-                   station.Bar(c).c_str());
+                   !record                    ? "no final record"
+                   : record->verifyMismatches ? Joined(*record->verifyMismatches).c_str()
+                                              : record->bar.c_str());
       std::exit(3);
     }
-  auto& h = *station.handsets[0];
-  ref.clean.digest = station.handsets[1]->emmc().Digest();
-  ref.clean.bytes = station.handsets[1]->emmc().BytesWritten();
-  ref.clean.files = h.Files();
-  ref.requests = h.Requests();
-  const std::string lacks = soak::Lacks(h, im.osFile, ref.clean, {}, true);
-  if (!lacks.empty()) {
-    std::fprintf(stderr, "the clean run's handset lacks: %s\n", lacks.c_str());
-    std::exit(3);
   }
+  ref.requests = station.handsets[0]->Requests();
   station.Clear();
   // Data packets belong to the partition their sector lies in; a signature block or a
   // high-speed query to the partition whose data follows, an end command to the one before.
@@ -342,6 +377,7 @@ int main(int argc, char** argv) {
     std::mt19937_64 rng(seed ^ (0x9E3779B97F4A7C15ull * static_cast<uint64_t>(run + 1)));
     std::vector<std::vector<CommandFaultAt>> faults(kHandsets);
     std::vector<std::optional<PlannedFault>> planned(kHandsets);
+    std::vector<std::set<std::string>> mayLack(kHandsets);
     std::ostringstream what;
     what << "seed " << seed << " run " << run << ":";
     for (int c = 0; c < kHandsets; ++c) {
@@ -356,13 +392,14 @@ int main(int argc, char** argv) {
           0, std::size(handset::kAllCommandFaults) - 1)(rng)];
       faults[c] = {f.at};
       planned[c] = f;
+      mayLack[c] = MayLack(ref, f);
       ++byKind[handset::CommandFaultName(f.at.fault)];
       ++byCommand[CommandName(f.at.command)];
       what << " ch" << c << "=" << Describe(f);
     }
     {
       testsupport::RunWatchdog watchdog(what.str(), kRunBound);
-      if (!station.Run(im, std::to_string(run), faults, false)) {
+      if (!station.Run(im, std::to_string(run), faults, mayLack, false)) {
         std::fprintf(stderr, "Start stayed disabled: %s\n", what.str().c_str());
         return 1;
       }
@@ -373,33 +410,31 @@ int main(int argc, char** argv) {
         ++outcomes["never bound (cable pulled at the open)"];
         continue;
       }
-      const std::string bar = station.Bar(c);
+      // The records' verdict: a channel the sequence ended done whose handset the judge
+      // faults is the wrong success the soak is for.
+      const auto record = station.RecordOf(c);
+      const std::string fault = planned[h] ? Describe(*planned[h]) : "no fault";
       std::string outcome;
-      if (DoneText(bar)) {
-        const std::set<std::string> may =
-            planned[h] ? MayLack(ref, *planned[h]) : std::set<std::string>{};
-        const std::string lacks =
-            soak::Lacks(*station.handsets[h], im.osFile, ref.clean, may, planned[h].has_value());
-        if (!lacks.empty()) {
-          ++wrong;
-          std::fprintf(stderr, "WRONG SUCCESS on channel %d (%s): %s\n", c,
-                       planned[h] ? Describe(*planned[h]).c_str() : "no fault", lacks.c_str());
-          std::fprintf(stderr, "  replay: --seed %llu --run %d\n",
-                       static_cast<unsigned long long>(seed), run);
-        }
-        const bool passedOver =
-            planned[h] &&
-            !soak::Lacks(*station.handsets[h], im.osFile, ref.clean, {}, true).empty();
-        outcome = passedOver ? "done, parts passed over" : "done";
-      } else if (bar == " Error Disconnect Device!!!") {
-        outcome = "failed, removed";
-      } else if (station.dlg().Run.ChannelFailed[c] == 1) {
-        outcome = "failed";
-      } else {
-        outcome = "other: " + bar;
+      if (!record) {
+        outcome = "no final record";
         ++wrong;
-        std::fprintf(stderr, "UNEXPECTED END on channel %d: \"%s\" (%s)\n", c, bar.c_str(),
+        std::fprintf(stderr, "NO FINAL RECORD on channel %d (%s)\n", c, what.str().c_str());
+      } else if (record->verifyMismatches && !record->verifyMismatches->empty()) {
+        outcome = "done, handset lacks the image";
+        ++wrong;
+        std::fprintf(stderr, "WRONG SUCCESS on channel %d (%s): %s\n", c, fault.c_str(),
+                     Joined(*record->verifyMismatches).c_str());
+        std::fprintf(stderr, "  replay: --seed %llu --run %d\n",
+                     static_cast<unsigned long long>(seed), run);
+      } else if (record->done) {
+        outcome = record->passedOver.empty() ? "done" : "done, parts passed over";
+      } else if (record->interrupted) {
+        outcome = "interrupted";
+        ++wrong;
+        std::fprintf(stderr, "INTERRUPTED on channel %d with no stop asked (%s)\n", c,
                      what.str().c_str());
+      } else {
+        outcome = station.handsets[h]->Connected() ? "failed" : "failed, cable pulled";
       }
       ++outcomes[outcome];
     }

@@ -26,22 +26,27 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 // A day of runs: the log keeps between 9,000 and 10,000 of its newest lines, the oldest
-// going first a tenth at a time, and a text without its own line end still continues the
-// last line.
+// going first a tenth at a time (dropping one line per line appended would move the whole
+// text up for every line), and a text without its own line end still continues the last
+// line.
 TEST_F(MainWindowTest, LogKeepsItsNewestLinesWithinItsLimit) {
   auto line = [](int i) {
     char text[40];
     std::snprintf(text, sizeof text, "[Channel %d] line %05d", i % 10, i);
     return std::string(text);
   };
+  struct Step {
+    int appended;  // lines appended in all
+    size_t kept;   // lines the log then holds
+  };
   int appended = 0;
-  // At the limit, just past it, around the next trim, and far past it.
-  for (int until : {10000, 10001, 11001, 11002, 25000}) {
-    SCOPED_TRACE(until);
-    for (; appended < until; ++appended) dlg->AppendLog("%s\r\n", line(appended).c_str());
+  // At the limit, just past it, just before the next trim, at it, and far past it.
+  for (const Step step : {Step{10000, 10000}, Step{10001, 9000}, Step{11001, 10000},
+                          Step{11002, 9000}, Step{25000, 9985}}) {
+    SCOPED_TRACE(step.appended);
+    for (; appended < step.appended; ++appended) dlg->AppendLog("%s\r\n", line(appended).c_str());
     const auto lines = Lines(window->GetText(IDC_LOG));
-    ASSERT_GE(lines.size(), 9000u);
-    ASSERT_LE(lines.size(), 10000u);
+    ASSERT_EQ(lines.size(), step.kept);
     EXPECT_EQ(lines.front(), line(appended - static_cast<int>(lines.size())));
     EXPECT_EQ(lines.back(), line(appended - 1));
   }

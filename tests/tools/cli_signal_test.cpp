@@ -1,5 +1,6 @@
 // ostrevane-cli as its own process under stop signals sent at a chosen moment: when a
-// line shows the channels writing. The first signal lets them end, the second cuts them.
+// line shows the channels writing, or a handset still being bound. The first signal starts
+// no channel and lets running ones end, the second cuts them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -38,7 +39,7 @@ bool ReadUntil(int fd, std::string* seen, const std::string& needle) {
   }
 }
 
-TEST(CliSignal, AFirstStopLetsChannelsEndASecondCutsThemOff) {
+TEST(CliSignal, AFirstStopStartsNoChannelAndLetsRunningOnesEndASecondCutsThemOff) {
   const std::string dir = testsupport::ScratchDir("cli_signal");
   std::ifstream layout(std::string(SAMPLES_DIR) + "/product_os.json");
   const std::map<std::string, std::string> size = {{"size_mb", "4"}};
@@ -46,19 +47,40 @@ TEST(CliSignal, AFirstStopLetsChannelsEndASecondCutsThemOff) {
   std::ifstream cscLayout(std::string(SAMPLES_DIR) + "/product_csc.json");
   ASSERT_FALSE(smdtool::BuildImage(json::parse(cscLayout), SAMPLES_DIR, dir + "/csc.csc"));
 
+  // The second handset answers its open's questions slowly, so the line is still being
+  // bound when the first handset shows; it fails at once if a run ever starts.
+  const std::string slowLine = dir + "/slow_line.json";
+  std::ofstream(slowLine) << R"([{"instancePart": "5&1d2c3b4a&0&1"},
+    {"instancePart": "5&1d2c3b4a&0&2", "refuseStartDownload": true,
+     "faults": {"answerDelayMs": 500}}])";
+
   struct Case {
+    const char* name;
+    bool slowLine;
     int signals;
     bool resultsToStdout;  // then the person's lines are watched on standard error
-    const char* result;
+    const char* signalAt;  // the line after which the signals are sent
+    const char* result;    // each channel's end; none when no channel may start
   };
-  for (const Case c : {Case{1, true, "done"}, Case{2, false, "interrupted"}}) {
-    SCOPED_TRACE(c.signals);
-    const std::string results = dir + "/r" + std::to_string(c.signals) + ".jsonl";
-    const std::string other = dir + "/other" + std::to_string(c.signals) + ".txt";
-    std::vector<std::string> args = {CLI_PATH,    "--virtual-handsets", "2",
-                                     "--link-mbps", "20",               "--results",
-                                     c.resultsToStdout ? "-" : results, "AUTO_DLOAD",
-                                     dir + "/os.kx4", dir + "/csc.csc"};
+  const char* writing = "[Channel 1] Channel Write";
+  int run = 0;
+  const char* firstBound = "[Channel 0] QMR-K220_SIGN   Engineer | Detect KX4 Device !!!";
+  for (const Case c : {Case{"first while binding", true, 1, false, firstBound, nullptr},
+                       Case{"first while writing", false, 1, true, writing, "done"},
+                       Case{"second while writing", false, 2, false, writing, "interrupted"}}) {
+    SCOPED_TRACE(c.name);
+    const std::string results = dir + "/r" + std::to_string(++run) + ".jsonl";
+    const std::string other = dir + "/other" + std::to_string(run) + ".txt";
+    std::vector<std::string> args = {CLI_PATH,
+                                     c.slowLine ? "--handset-config" : "--virtual-handsets",
+                                     c.slowLine ? slowLine : "2",
+                                     "--link-mbps",
+                                     "20",
+                                     "--results",
+                                     c.resultsToStdout ? "-" : results,
+                                     "AUTO_DLOAD",
+                                     dir + "/os.kx4",
+                                     dir + "/csc.csc"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -78,7 +100,7 @@ TEST(CliSignal, AFirstStopLetsChannelsEndASecondCutsThemOff) {
     close(pipeFds[1]);
 
     std::string seen;
-    EXPECT_TRUE(ReadUntil(pipeFds[0], &seen, "[Channel 1] Channel Write")) << seen;
+    EXPECT_TRUE(ReadUntil(pipeFds[0], &seen, c.signalAt)) << seen;
     kill(pid, SIGINT);
     if (c.signals == 2) {
       EXPECT_TRUE(ReadUntil(pipeFds[0], &seen, "a second signal cuts them off now")) << seen;
@@ -97,6 +119,10 @@ TEST(CliSignal, AFirstStopLetsChannelsEndASecondCutsThemOff) {
     for (std::string line; std::getline(in, line);) {
       const json r = json::parse(line);
       byChannel[r["channel"].get<int>()].push_back(r);
+    }
+    if (!c.result) {
+      EXPECT_TRUE(byChannel.empty()) << seen;
+      continue;
     }
     ASSERT_EQ(byChannel.size(), 2u) << seen;
     for (const auto& [channel, records] : byChannel) {

@@ -80,6 +80,17 @@ TEST(StorageJudge, DigestStorageCatchesEachWrongWriteAndNamesThePartition) {
          return "MainOS: " + range(e.startSector, e.startSector + kPacketSectors - 2) +
                 " differ from the image";
        }},
+      {"wrong byte",  // packet 1 at its own sectors, one byte in its middle changed
+       [](handset::Emmc& m, const image::PartitionEntry& e) {
+         Packet p = PacketOf(e, 1);
+         p.bytes[p.bytes.size() / 2] ^= 0x01;
+         m.Write(p.sector, p.bytes.data(), p.bytes.size());
+       },
+       [&](const image::PartitionEntry& e) {
+         return "MainOS: " +
+                range(e.startSector + kPacketSectors, e.startSector + 2 * kPacketSectors - 1) +
+                " differ from the image";
+       }},
       {"missing write", [](handset::Emmc& m, const image::PartitionEntry& e) {
          m.Erase(e.startSector + kPacketSectors, kPacketSectors);
        },
@@ -109,6 +120,15 @@ TEST(StorageJudge, DigestStorageCatchesEachWrongWriteAndNamesThePartition) {
          const uint64_t end = e.startSector + (e.length + 511) / 512;
          return "MainOS: " + range(e.startSector + last * kPacketSectors, end) +
                 " were written in one piece across its bounds";
+       }},
+      {"stray write in data the run does not write",  // DBI holds data; K220 skips it
+       [](handset::Emmc& m, const image::PartitionEntry& e) {
+         Packet p = PacketOf(e, 1);
+         m.Write(Images().os->Entry("DBI")->startSector, p.bytes.data(), 4 * 512);
+       },
+       [&](const image::PartitionEntry&) {
+         const uint64_t dbi = Images().os->Entry("DBI")->startSector;
+         return "DBI: " + range(dbi, dbi + 3) + " differ from the image";
        }},
   };
   const auto full =

@@ -74,6 +74,34 @@ std::vector<std::string> WritesWithoutData(const handset::VirtualHandset& h,
   return out;
 }
 
+// Writes inside the image data of a partition the download does not write (one another
+// family's download writes, or one a fault let the run pass over): whatever landed there
+// must be the image's own bytes, as no whole-partition comparison looks at them. The
+// handset's own partition table is not the station's write.
+std::vector<std::string> StrayWritesInData(const handset::VirtualHandset& h,
+                                           const demo::ImageFile& os,
+                                           const std::vector<std::string>& written) {
+  const std::vector<handset::SectorRun> writes = h.emmc().WrittenRuns();
+  std::vector<std::string> out;
+  for (const image::PartitionEntry& e : os.entries) {
+    if (std::find(written.begin(), written.end(), e.name) != written.end()) continue;
+    for (const DataRun& r : DataRuns(os, e).value_or(std::vector<DataRun>{})) {
+      const uint64_t runEnd =
+          r.sector + (r.bytes + handset::kSectorSize - 1) / handset::kSectorSize;
+      for (const handset::SectorRun& w : writes) {
+        const uint64_t first = std::max({w.first, r.sector, uint64_t{handset::kGptSectors}});
+        const uint64_t end = std::min(w.end(), runEnd);
+        if (first >= end) continue;
+        const uint64_t offset = (first - r.sector) * handset::kSectorSize;
+        const uint64_t bytes = std::min((end - first) * handset::kSectorSize, r.bytes - offset);
+        if (auto error = CompareRun(h.emmc(), os, {first, r.fileOffset + offset, bytes}))
+          out.push_back(e.name + ": " + *error);
+      }
+    }
+  }
+  return out;
+}
+
 bool FileHolds(const handset::VirtualHandset& h, const std::string& suffix,
                const std::vector<uint8_t>& want) {
   for (const auto& [path, content] : h.Files())
@@ -123,7 +151,8 @@ std::vector<std::string> HandsetVerdict::Problems() const {
   if (partitionsChecked == 0) problems.push_back("the OS image has no partition to compare");
   if (!cscPackage && cscPackageExpected)
     problems.push_back("CSC.mbn missing or not the CSC image's package");
-  if (!salesCode) problems.push_back("SalesCode.cfg missing or not " + salesCodeExpected);
+  if (!salesCode && salesCodeFileExpected)
+    problems.push_back("SalesCode.cfg missing or not " + salesCodeExpected);
   return problems;
 }
 
@@ -132,6 +161,7 @@ HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageF
   HandsetVerdict v;
   v.cscPackageExpected = expected.cscPackage;
   v.salesCodeExpected = expected.salesCode;
+  v.salesCodeFileExpected = expected.salesCodeFile;
   const std::string& salesCode = expected.salesCode;
   for (const std::string& name : expected.partitions) {
     const image::PartitionEntry* entry = os.Entry(name);
@@ -143,6 +173,8 @@ HandsetVerdict CheckHandset(const handset::VirtualHandset& h, const demo::ImageF
       ++v.partitionsMatching;
   }
   for (std::string& extra : WritesWithoutData(h, os)) v.mismatches.push_back(std::move(extra));
+  for (std::string& stray : StrayWritesInData(h, os, expected.partitions))
+    v.mismatches.push_back(std::move(stray));
   v.cscPackage = csc.cscPackageLength > 0 &&
                  FileHolds(h, "\\CSC.mbn",
                            ReadFileRange(csc.path, csc.cscPackageOffset, csc.cscPackageLength));

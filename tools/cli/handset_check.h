@@ -1,6 +1,7 @@
 // Judges a written virtual handset against the images it was given: every partition a
 // full download writes, at its sectors on whichever storage the handset keeps, nothing
-// written where the image has no data, and the CSC files.
+// written where the image has no data, nothing but the image's bytes in the data of a
+// partition the download leaves alone, and the CSC files.
 #pragma once
 
 #include <optional>
@@ -27,6 +28,7 @@ struct DownloadExpectation {
   std::vector<std::string> partitions;
   bool cscPackage = true;
   std::string salesCode;
+  bool salesCodeFile = true;  // false: SalesCode.cfg is not judged (a run that may skip it)
 };
 // Recover rewrites only Data; only mode ALL sends the CSC package.
 DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
@@ -35,11 +37,13 @@ DownloadExpectation ExpectationOf(uint32_t mode, image::ModelFamily family,
 struct HandsetVerdict {
   int partitionsChecked = 0;
   int partitionsMatching = 0;
-  // One line per partition that differs, and per write where the image has no data.
+  // One line per partition that differs, per write where the image has no data, and per
+  // write of other bytes into the data of a partition the download does not write.
   std::vector<std::string> mismatches;
   bool cscPackageExpected = true;
   bool cscPackage = false;  // CSC.mbn holds the CSC image's package
   std::string salesCodeExpected;
+  bool salesCodeFileExpected = true;
   bool salesCode = false;  // SalesCode.cfg holds the chosen code
 
   // Why the handset does not hold what its run promised, one line each; empty when it

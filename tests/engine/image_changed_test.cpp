@@ -135,6 +135,12 @@ INSTANTIATE_TEST_SUITE_P(
                      const auto e = Entry(os, "SBL1");
                      FlipByteKeepingStamp(os, uint64_t{e.fileOffset} + e.length - 1);
                    }},
+        // A failed MMOS write is otherwise passed over; a changed one is not.
+        ChangeCase{"OptionalPartitionLastByte", false,
+                   [](const std::string& os, const std::string&) {
+                     const auto e = Entry(os, "MMOS");
+                     FlipByteKeepingStamp(os, uint64_t{e.fileOffset} + e.length - 1);
+                   }},
         ChangeCase{"DiscretePartitionRunData", true,
                    [](const std::string& os, const std::string&) {
                      const auto e = Entry(os, "MainOS");

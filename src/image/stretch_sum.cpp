@@ -161,7 +161,7 @@ void StretchSummer::FeedPlanned(const uint8_t* data, size_t size) {
     }
     if (r.next == r.end) {
       done_.push_back({r.kind, r.start, r.end - r.start, r.hasher.Digest()});
-      running_[i] = std::move(running_.back());
+      if (i + 1 != running_.size()) running_[i] = std::move(running_.back());
       running_.pop_back();
     } else {
       ++i;

@@ -124,7 +124,8 @@ ImageOpener::Outcome ImageOpener::Open(ImageKind kind, bool browse) {
       std::lock_guard lock(m_dlg.ImageMutex);
       path = PathOf(m_dlg.Image, kind);
     }
-    if (Confirm(kind, path) && LayoutHolds(path)) Accept(kind, path);
+    std::optional<image::ConfirmedFile> confirmed;
+    if (Confirm(kind, path, &confirmed) && LayoutHolds(path)) Accept(kind, path, confirmed);
   }
 
   bool loaded = false;
@@ -158,7 +159,8 @@ bool ImageOpener::PairingHolds() {
   return image::CheckFactorySignature(probe, m_dlg);
 }
 
-bool ImageOpener::Confirm(ImageKind kind, const std::string& path) {
+bool ImageOpener::Confirm(ImageKind kind, const std::string& path,
+                          std::optional<image::ConfirmedFile>* confirmed) {
   uint8_t abort = 1;
   bool stopped = false;
   m_dlg.GetWindow().RunDialog(Md5DialogTemplate(), [&](ui::Window& window) {
@@ -180,6 +182,7 @@ bool ImageOpener::Confirm(ImageKind kind, const std::string& path) {
       m_confirmWindow = nullptr;
     }
     abort = confirm.m_bAbort;
+    *confirmed = confirm.Confirmed();
     if (onConfirmClosed) onConfirmClosed(confirm);
   });
   // The red verdict alone would not say why a file this large can never pass.
@@ -211,7 +214,8 @@ bool ImageOpener::LayoutHolds(const std::string& path) {
   return false;
 }
 
-void ImageOpener::Accept(ImageKind kind, const std::string& path) {
+void ImageOpener::Accept(ImageKind kind, const std::string& path,
+                         const std::optional<image::ConfirmedFile>& confirmed) {
   const bool os = kind == ImageKind::Os;
   std::string magic;
   std::vector<std::string> codes;
@@ -220,6 +224,7 @@ void ImageOpener::Accept(ImageKind kind, const std::string& path) {
     std::lock_guard lock(m_dlg.ImageMutex);
     image::ImageState& state = m_dlg.Image;
     if (!image::LoadImageHeader(state, path, kind)) return;
+    (os ? state.OsConfirmed : state.CscConfirmed) = confirmed;
     magic = platform::FixedText(state.LoadedHeader.data(), 16);
     for (int i = 0; i < state.SalesCodeCount; ++i)
       codes.emplace_back(state.SalesCodes[static_cast<size_t>(i)].data(),

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,10 +61,13 @@ class ImageOpener {
   Outcome Open(image::ImageKind kind, bool browse);
   // The pairing check on copies of what it reads, so that its box shows unlocked.
   bool PairingHolds();
-  bool Confirm(image::ImageKind kind, const std::string& path);
+  // True when confirmed; `confirmed` then holds what the confirmation saw of the file.
+  bool Confirm(image::ImageKind kind, const std::string& path,
+               std::optional<image::ConfirmedFile>* confirmed);
   // False, after a box naming each problem, when the image could harm a handset.
   bool LayoutHolds(const std::string& path);
-  void Accept(image::ImageKind kind, const std::string& path);
+  void Accept(image::ImageKind kind, const std::string& path,
+              const std::optional<image::ConfirmedFile>& confirmed);
   void Remember(image::ImageKind kind, const std::string& path);
   void ShowImageInformation();
 

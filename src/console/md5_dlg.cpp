@@ -197,6 +197,7 @@ void CMD5Dlg::ConfirmMd5Thread() {
   }
 
   if (Stopped()) return;
+  m_file.SumStretchesOf(m_nImageKind);
   const image::DigestResult result = m_file.Run(
       [this](int percent) {
         m_lastPercent = percent;
@@ -214,6 +215,7 @@ void CMD5Dlg::ConfirmMd5Thread() {
   if (result.Matches()) {
     ShowVerdict(0, 255, 0, " MD5 Result Equal Binayr header Information.");
     SetPosition(m_lastPercent);
+    m_confirmed = result.confirmed;
     m_bAbort = 0;
     m_clock.Sleep(500);
     CloseDialog();

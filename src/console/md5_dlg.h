@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -53,6 +54,9 @@ class CMD5Dlg final : public ui::WindowEvents {
 
   // The last percentage the worker reported (100 when it reported none).
   int LastPercent() const { return m_lastPercent.load(); }
+  // What a successful confirmation saw of the file, for the channels to hold it to; read
+  // once the dialog has closed.
+  const std::optional<image::ConfirmedFile>& Confirmed() const { return m_confirmed; }
   bool FileOpen() const { return m_fileOpen.load(); }
 
   // --- Window events ---------------------------------------------------------------
@@ -85,6 +89,7 @@ class CMD5Dlg final : public ui::WindowEvents {
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_workerDone{false};
   std::atomic<int> m_lastPercent{100};
+  std::optional<image::ConfirmedFile> m_confirmed;
 };
 
 }  // namespace console

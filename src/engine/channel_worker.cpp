@@ -13,6 +13,7 @@
 #include "protocol/failure_report.h"
 #include "protocol/interrogation.h"
 #include "protocol/partition_write.h"
+#include "protocol/stretch_check.h"
 
 namespace engine {
 namespace {
@@ -47,6 +48,11 @@ constexpr FailureText kWriteProtectionFail{"[Channel %d] This device Write Prote
                                            true};
 constexpr FailureText kImageFileFail{"[Channel %d] SMD binary open fail !!",
                                      "[Channel %d] SMD binary open fail !!", true};
+// The image file is not the one the operator confirmed (size, modification or a stretch's
+// bytes differ): failed as an image that cannot be opened is, so nothing changed completes.
+constexpr FailureText kImageChangedFail{"[Channel %d] Image file changed since it was confirmed !!",
+                                        "[Channel %d] Image file changed since it was confirmed !!",
+                                        true};
 constexpr FailureText kModelFail{"[Channel %d] ConfirmModelName does not Match !!",
                                  "[Channel %d] ConfirmModelName does not Match !!", true};
 
@@ -54,7 +60,9 @@ constexpr FailureText kModelFail{"[Channel %d] ConfirmModelName does not Match !
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
-void Fail(CommandChannel& ch, const FailureText& f, const char* boxCaption = "") {
+void Fail(CommandChannel& ch, const FailureText& given, const char* boxCaption = "") {
+  // Whatever step ran into the changed file, the operator is told the file changed.
+  const FailureText& f = ch.imageChanged ? kImageChangedFail : given;
   ReportFailure(ch, {FormatBounded(LOG_FORMAT_SIZE, f.log, ch.channel),
                      FormatBounded(FAILURE_TEXT_SIZE, f.bar, ch.channel), f.wait, boxCaption});
 }
@@ -119,7 +127,10 @@ bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
   if (groups.WriteGroupOs) {
     if (!write(PART_EFIESP)) return false;
     // Not consulted: the run goes on without MMOS, and its record says so.
-    if (!write(PART_MMOS)) ch.host.PassedOver(ch.channel, "MMOS write failed");
+    if (!write(PART_MMOS)) {
+      if (ch.imageChanged) return false;
+      ch.host.PassedOver(ch.channel, "MMOS write failed");
+    }
     if (!write(PART_MAINOS) || !write(PART_DATA)) return false;
     if (WritePartition(ch, PART_CRASHDUMP, 1) != 0) return false;
   }
@@ -145,8 +156,20 @@ bool RunSequence(CommandChannel& ch, ChannelContext& ctx) {
   if (WriteCsc(ch, mode == DOWNLOAD_MODE_ALL) != 0) return Fail(ch, kCscFail), false;
   if (CheckWriteProtection(ch) != 0) return Fail(ch, kWriteProtectionFail), false;
   if (image.OsImageLoaded != 1) return true;
-  if (!ch.file.Open(image.OsImagePath)) return Fail(ch, kImageFileFail), false;
-  if (mode == DOWNLOAD_MODE_RECOVER) return RecoverData(ch);
+  switch (OpenConfirmedImage(ch, image.OsImagePath, image.OsConfirmed)) {
+    case ImageOpen::kOpened:
+      break;
+    case ImageOpen::kCannotOpen:
+      return Fail(ch, kImageFileFail), false;
+    case ImageOpen::kChanged:
+      return Fail(ch, kImageChangedFail), false;
+  }
+  // The writers end on a changed stretch without a text of their own.
+  auto failedIfChanged = [&](bool ok) {
+    if (!ok && ch.imageChanged) Fail(ch, kImageChangedFail);
+    return ok;
+  };
+  if (mode == DOWNLOAD_MODE_RECOVER) return failedIfChanged(RecoverData(ch));
 
   GroupFlags& groups = host.Tables().Groups[c];
   if (CheckPartitionInfo(ch) != 0) {
@@ -154,7 +177,7 @@ bool RunSequence(CommandChannel& ch, ChannelContext& ctx) {
     if (mode != DOWNLOAD_MODE_ALL) groups = GroupFlags{1, 1, 1, 1, 1};
   }
   if (IsErasableUefi(flags.UefiVersion)) EraseOsArea(ch);
-  return WriteImage(ch, groups, mode, image.CurrentModelFamily);
+  return failedIfChanged(WriteImage(ch, groups, mode, image.CurrentModelFamily));
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ bool ImageDigestJob::Open(const std::string& path) {
     return false;
   }
   fileLength_ = *length;
+  stamp_ = platform::file::Stamp(f);
   header_.fill(0);
   headerBytes_ = std::fread(header_.data(), 1, header_.size(), f);
   return true;
@@ -76,6 +77,7 @@ void ImageDigestJob::Close() {
   file_.reset();
   fileLength_ = 0;
   headerBytes_ = 0;
+  stamp_.reset();
 }
 
 DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<bool>& stop,
@@ -119,6 +121,13 @@ DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<b
     return result;
   }
   ReadAheadStream& stream = *reader;
+  // Without a stamp a later change could not be told at a channel's open: nothing is
+  // confirmed for the channels then, and the caller sees no `confirmed`.
+  std::optional<StretchSummer> summer;
+  if (sumKind_ && stamp_) {
+    summer.emplace(*sumKind_);
+    summer->Feed(header_.data(), header_.size());
+  }
   result.outcome = DigestOutcome::kComplete;
   while (remaining > 0) {
     if (stop.load(std::memory_order_relaxed)) {
@@ -134,6 +143,7 @@ DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<b
       return result;
     }
     md5.Update(piece, got);
+    if (summer) summer->Feed(piece, got);
     remaining -= static_cast<uint32_t>(got);
     const int percent = static_cast<int>((static_cast<uint64_t>(total - remaining) * 100) / total);
     if (percent != result.lastPercent) {
@@ -142,6 +152,7 @@ DigestResult ImageDigestJob::Run(const PercentFn& onPercent, const std::atomic<b
     }
   }
   result.computed = md5.Final();
+  if (summer) result.confirmed = ConfirmedFile{*stamp_, summer->Finish()};
   return result;
 }
 

@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/md5.h"
 #include "image/smd_format.h"
+#include "image/stretch_sum.h"
 #include "platform/file/file.h"
 
 namespace image {
@@ -42,6 +44,8 @@ struct DigestResult {
   Md5Digest computed{};
   Md5Digest stored{};
   int lastPercent = 100;  // the last percentage reported (100 when none was)
+  // With SumStretchesOf, when the whole file was read: its stamp at Open and its stretches.
+  std::optional<ConfirmedFile> confirmed;
   bool Matches() const { return outcome == DigestOutcome::kComplete && computed == stored; }
 };
 
@@ -65,6 +69,8 @@ class ImageDigestJob {
   // The first 96 bytes as read at Open; bytes past the end of a short file are zero.
   const std::array<uint8_t, SMD_HEADER_SIZE>& Header() const { return header_; }
   uint64_t FileLength() const { return fileLength_; }
+  // Run also sums the stretches a channel sends of an image of `kind`, in the same reads.
+  void SumStretchesOf(ImageKind kind) { sumKind_ = kind; }
 
   // Hashes the whole file in reads of `readSize` bytes, testing `stop` before each read.
   // The reads are taken from a read-ahead stream with a thread of its own for the run.
@@ -76,6 +82,8 @@ class ImageDigestJob {
   std::array<uint8_t, SMD_HEADER_SIZE> header_{};
   uint64_t fileLength_ = 0;
   size_t headerBytes_ = 0;
+  std::optional<platform::file::FileStamp> stamp_;
+  std::optional<ImageKind> sumKind_;
 };
 
 // Open, hash and close in one call (tools and benchmarks).

@@ -4,11 +4,13 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/model_family.h"
 #include "image/smd_format.h"
+#include "image/stretch_sum.h"
 
 namespace image {
 
@@ -22,6 +24,11 @@ struct ImageState {
   ModelFamily CurrentModelFamily = ModelFamily::FamilyUnknown;
   std::vector<std::array<char, 4>> SalesCodes;  // each up to 3 characters and a NUL
   int SalesCodeCount = 0;
+  // What each accepted image's confirmation saw. A channel refuses a file that no longer
+  // matches it; an image without one (loaded straight, by tools and test rigs) is sent
+  // unchecked.
+  std::optional<ConfirmedFile> OsConfirmed;
+  std::optional<ConfirmedFile> CscConfirmed;
 };
 
 }  // namespace image

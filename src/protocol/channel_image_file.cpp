@@ -18,4 +18,9 @@ size_t ChannelImageFile::Read(uint8_t* buffer, size_t count) {
   return std::fread(buffer, 1, count, file_.get());
 }
 
+std::optional<platform::file::FileStamp> ChannelImageFile::Stamp() {
+  if (!file_) return std::nullopt;
+  return platform::file::Stamp(file_.get());
+}
+
 }  // namespace protocol

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/file/file.h"
@@ -17,6 +18,8 @@ class ChannelImageFile {
   bool Seek(uint64_t offset);
   // Bytes read; fewer than `count` at the end of the file or on a read error.
   size_t Read(uint8_t* buffer, size_t count);
+  // The open file's size and modification, as its confirmation took them.
+  [[nodiscard]] std::optional<platform::file::FileStamp> Stamp();
 
  private:
   platform::file::File file_;

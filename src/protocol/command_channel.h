@@ -23,6 +23,9 @@ struct CommandChannel {
   CommandHost& host;
   const image::ImageState& image;  // read-only while a run lasts
   platform::Clock& clock;
+  // Set when a stretch read from an image file no longer matches what its confirmation
+  // saw; the channel then fails with that text, whatever step noticed it.
+  bool imageChanged = false;
 };
 
 // Failure texts go into 100-byte 8-bit buffers; longer texts are cut.

@@ -7,6 +7,7 @@
 #include "platform/bytes/little_endian.h"
 #include "protocol/command_packet.h"
 #include "protocol/partition_write.h"
+#include "protocol/stretch_check.h"
 
 namespace protocol {
 namespace {
@@ -20,10 +21,12 @@ void ClearBuffers(CommandChannel& ch) {
 int SendCscPackage(CommandChannel& ch) {
   const auto& header = ch.image.LoadedHeader;
   if (header.size() < image::SMD_HEADER_SIZE) return 1;
-  if (!ch.file.Open(ch.image.CscImagePath)) return 1;
+  if (OpenConfirmedImage(ch, ch.image.CscImagePath, ch.image.CscConfirmed) != ImageOpen::kOpened)
+    return 1;
   uint64_t offset = platform::Le32(header.data() + image::HDR_CSC_PACKAGE_OFFSET);
   uint32_t left = platform::Le32(header.data() + image::HDR_CSC_PACKAGE_LENGTH);
   const uint32_t total = left;
+  SentStretch sent(ch.image.CscConfirmed, image::StretchKind::kCscPackage, offset);
   uint8_t counter = 0;
   int32_t lastShown = 100;
   int result = 0;
@@ -31,6 +34,11 @@ int SendCscPackage(CommandChannel& ch) {
     const uint32_t n = std::min(left, CONTIGUOUS_PACKET_DATA);
     if (!ch.file.Seek(offset) || ch.file.Read(ch.tx + PKT_PAYLOAD, n) != n) {
       result = 1;  // the package lies past the end of the CSC file
+      break;
+    }
+    sent.Add(ch.tx + PKT_PAYLOAD, n);
+    if (n == left && !sent.Confirmed(ch)) {
+      result = 1;
       break;
     }
     BuildRequestHeader(ch.tx, CMD_FILE_DATA);

@@ -8,6 +8,7 @@
 #include "platform/bytes/little_endian.h"
 #include "protocol/command_packet.h"
 #include "protocol/failure_report.h"
+#include "protocol/stretch_check.h"
 
 namespace protocol {
 namespace {
@@ -18,14 +19,6 @@ using image::PartitionEntry;
 // the entry points past the end of the file (or the file shrank).
 bool ReadExactly(CommandChannel& ch, uint64_t offset, uint8_t* dst, size_t count) {
   return ch.file.Seek(offset) && ch.file.Read(dst, count) == count;
-}
-
-// Bytes of run data that the first `runs` records of a map ask for.
-uint64_t MapDataBytes(const uint8_t* map, uint32_t runs) {
-  uint64_t bytes = 0;
-  for (uint32_t r = 0; r < runs; ++r)
-    bytes += uint64_t{platform::Le32(map + image::DISCRETE_MAP_RECORDS_OFFSET + 8 * r + 4)} * 512;
-  return bytes;
 }
 
 void ReportWriteFailure(CommandChannel& ch, const char* loggedName, const char* shownName) {
@@ -77,6 +70,9 @@ int WritePartition(CommandChannel& ch, int index, int optional) {
   const int result =
       entry->discrete() ? WriteDiscretePart(ch, *entry) : WriteContiguousPart(ch, *entry);
   if (result == 0) return 0;
+  // A changed image is no write failure to pass over, even of an optional partition: the
+  // channel ends on it, with its own text.
+  if (ch.imageChanged) return 1;
   if (optional) {
     ch.host.PassedOver(c, std::string(name) + " write failed");
     return 0;
@@ -107,6 +103,11 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
                         (ch.flags.ProductSignature ? image::SIGNATURE_BLOCK_SIZE : 0);
       std::memcpy(ch.tx + PKT_PAYLOAD, ch.image.LoadedHeader.data() + at,
                   image::SIGNATURE_BLOCK_SIZE);
+      // The header region was read again when the image was accepted, after its
+      // confirmation: the block sent must still be the one confirmed.
+      SentStretch block(ch.image.OsConfirmed, image::StretchKind::kSignatureBlock, at);
+      block.Add(ch.tx + PKT_PAYLOAD, image::SIGNATURE_BLOCK_SIZE);
+      if (!block.Confirmed(ch)) return 1;
       BuildRequest(ch.tx, CMD_WRITE_DATA, 0, 0, SIGNATURE_BLOCK_PARAM, SIGNATURE_BLOCK_PARAM);
       signatureResult = SendConfirmed(ch.device, ch.tx, ch.rx, PACKET_SIZE);
     } else {
@@ -120,9 +121,12 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
   std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
   uint8_t* payload = ch.tx + PKT_PAYLOAD;
   const uint8_t dataKind = (slot < 3 || legacy) ? DATA_KIND_PLAIN : DATA_KIND_SIGNED;
+  SentStretch sent(ch.image.OsConfirmed, image::StretchKind::kPartition, entry.fileOffset);
   while (left > 0) {
     const uint32_t n = std::min(left, CONTIGUOUS_PACKET_DATA);
     if (!ReadExactly(ch, offset, payload, n)) return 1;
+    sent.Add(payload, n);
+    if (n == left && !sent.Confirmed(ch)) return 1;
     const uint32_t rounded = (n + 511) / 512 * 512;
     std::memset(payload + n, 0, rounded - n);  // never an earlier packet's bytes
     BuildRequest(ch.tx, CMD_WRITE_DATA, counter++, static_cast<uint8_t>(percent), sector, rounded);
@@ -160,13 +164,13 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
   std::array<uint8_t, image::DISCRETE_MAP_SIZE> map{};
   const bool mapRead = ReadExactly(ch, entry.fileOffset, map.data(), map.size());
   const uint32_t runs = platform::Le32(map.data() + 8);
-  if (mapRead && platform::Le32(map.data()) == image::DISCRETE_MAP_WORD1 &&
-      platform::Le32(map.data() + 4) == image::DISCRETE_MAP_WORD2 && runs != 0 &&
-      runs <= image::DISCRETE_MAP_MAX_RUNS && entry.length >= image::DISCRETE_MAP_SIZE &&
-      // Runs needing more data than the part holds would send the bytes of whatever
-      // follows it in the file.
-      MapDataBytes(map.data(), runs) <= entry.length - image::DISCRETE_MAP_SIZE) {
+  const std::optional<uint64_t> runBytes =
+      mapRead ? image::DiscreteRunBytes(map.data(), entry.length) : std::nullopt;
+  if (runBytes) {
     const uint32_t total = entry.length - image::DISCRETE_MAP_SIZE;
+    // The map decides where every run lands, so it is part of what is checked.
+    SentStretch stretch(ch.image.OsConfirmed, image::StretchKind::kPartition, entry.fileOffset);
+    stretch.Add(map.data(), map.size());
     uint64_t dataPos = uint64_t{entry.fileOffset} + image::DISCRETE_MAP_SIZE;
 
     std::memset(ch.tx, 0, CHANNEL_BUFFER_SIZE);
@@ -195,6 +199,11 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
           result = 1;
           break;
         }
+        stretch.Add(ch.tx + PKT_PAYLOAD, n);
+        if (sent + n == *runBytes && !stretch.Confirmed(ch)) {
+          result = 1;
+          break;
+        }
         BuildRequest(ch.tx, CMD_WRITE_DATA, counter++, static_cast<uint8_t>(percent), sector, n);
         ch.tx[PKT_DATA_KIND] = DATA_KIND_PLAIN;
         if (SendConfirmed(ch.device, ch.tx, ch.rx,
@@ -215,6 +224,12 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
         left -= n;
       }
     }
+  } else if (mapRead) {
+    // Nothing is sent for a map the writer will not follow; still, a map that is not the
+    // confirmed one means the file changed, and the channel must say so, not "Write fail".
+    SentStretch mapOnly(ch.image.OsConfirmed, image::StretchKind::kPartition, entry.fileOffset);
+    mapOnly.Add(map.data(), map.size());
+    (void)mapOnly.Confirmed(ch);
   }
   ShowPercent(ch, 100, label);
   ch.host.AppendLog("[Channel %d] Channel End Discrete Part Write !!\r\n", c);
@@ -233,6 +248,7 @@ int WriteRecoverData(CommandChannel& ch, const uint8_t* answer) {
   }
   if (!data) return 1;
   if (WriteDiscretePart(ch, *data) == 0) return 0;
+  if (ch.imageChanged) return 1;  // the channel's own text says why
   // The log names the partition the handset answered with; the bar names the one written.
   const std::string answered = platform::Utf16LeText(answer + ANS_RECOVER_NAME, 16);
   ReportWriteFailure(ch, answered.c_str(), "Data");

@@ -26,6 +26,16 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // The file's length in bytes, leaving the position where it was; nullopt when unknown.
 [[nodiscard]] std::optional<uint64_t> Length(std::FILE* f);
 
+// What an open file looked like: its length and its last modification, in the system's
+// own units (compared for equality only, never read as a date).
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file behind `f`; nullopt when the system cannot say.
+[[nodiscard]] std::optional<FileStamp> Stamp(std::FILE* f);
+
 // The same UTF-8 path as the standard library's path, for streams and std::filesystem.
 inline std::filesystem::path NativePath(const std::string& path) {
   return std::filesystem::path(std::u8string(path.begin(), path.end()));

@@ -1,5 +1,8 @@
 // POSIX file names are bytes: the UTF-8 path is the name. Offsets are off_t, 64 bits.
+#include <sys/stat.h>
 #include <sys/types.h>
+
+#include <cstdio>
 
 #include "platform/file/file.h"
 
@@ -20,6 +23,13 @@ std::optional<uint64_t> Length(std::FILE* f) {
   const off_t end = ftello(f);
   if (fseeko(f, here, SEEK_SET) != 0 || end < 0) return std::nullopt;
   return static_cast<uint64_t>(end);
+}
+
+std::optional<FileStamp> Stamp(std::FILE* f) {
+  struct stat st{};
+  if (fstat(fileno(f), &st) != 0) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_size),
+                   static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
 }  // namespace platform::file

@@ -1,6 +1,8 @@
 // Windows: the path and the mode go to _wfopen in UTF-16; the narrow fopen would read
 // the path in the ANSI code page and miss every character outside it.
+#include <io.h>
 #include <stdio.h>
+#include <windows.h>
 
 #include "platform/file/file.h"
 
@@ -22,6 +24,17 @@ std::optional<uint64_t> Length(std::FILE* f) {
   const int64_t end = _ftelli64(f);
   if (_fseeki64(f, here, SEEK_SET) != 0 || end < 0) return std::nullopt;
   return static_cast<uint64_t>(end);
+}
+
+std::optional<FileStamp> Stamp(std::FILE* f) {
+  const intptr_t handle = _get_osfhandle(_fileno(f));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (handle == -1 || !GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info))
+    return std::nullopt;
+  // The write time in 100 ns steps, as the file system keeps it.
+  return FileStamp{(uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+                   static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                        info.ftLastWriteTime.dwLowDateTime)};
 }
 
 }  // namespace platform::file

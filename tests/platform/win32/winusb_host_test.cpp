@@ -210,6 +210,31 @@ TEST(WinUsbHostChannel, WritesAWholeImageThroughWinUsb) {
   EXPECT_GT(fake.WinUsbCalls(), 100);
 }
 
+TEST(WinUsbHostChannel, ACutOffEndsAChannelWhoseHandsetTakesNothingAtOnce) {
+  const auto images = testsupport::BuildImagePair("winusb_cut");
+  FakeWinUsbApi fake;
+  WinUsbHost host{FakeWinUsbApi::Table()};
+  testsupport::ChannelRig rig(testsupport::HandsetFor(images.os), 1, testsupport::FastClock(),
+                              [&](VirtualUsbBus& bus) -> UsbHost& {
+                                fake.Attach(bus);
+                                return host;
+                              });
+  ASSERT_NE(rig.context.device, nullptr);
+  rig.LoadImages(images.os, images.csc);
+  fake.TakeNoWrites();
+  auto run = std::async(std::launch::async, [&] { return rig.Run(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (fake.WaitingWrites() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_EQ(fake.WaitingWrites(), 1);
+  // What the CLI's second stop signal does to every bound handset.
+  const auto cut = std::chrono::steady_clock::now();
+  rig.context.device->MarkRemoved();
+  ASSERT_EQ(run.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_LT(std::chrono::steady_clock::now() - cut, std::chrono::seconds(2)) << rig.Log();
+  EXPECT_NE(run.get(), 1) << rig.Log();
+}
+
 // Wine's winusb.dll exports the entry points but aborts the process in each: these
 // stand in for them, so a call would be counted rather than end the test.
 int g_winusbCalls = 0;

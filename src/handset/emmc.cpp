@@ -11,6 +11,7 @@
 #include "handset/extent_digest.h"
 #include "handset/file_emmc.h"
 #include "handset/memory_emmc.h"
+#include "platform/file/file.h"
 
 namespace handset {
 namespace {
@@ -133,7 +134,7 @@ uint64_t Emmc::Digest() const {
 
 bool Emmc::Dump(const std::string& path) const {
   {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(platform::file::NativePath(path), std::ios::binary | std::ios::trunc);
     if (!out) return false;
     for (const SectorRun& r : WrittenRuns()) {
       out.seekp(static_cast<std::streamoff>(r.first * kSectorSize));
@@ -146,7 +147,7 @@ bool Emmc::Dump(const std::string& path) const {
     if (!out) return false;
   }
   std::error_code ec;
-  std::filesystem::resize_file(path, sectorCount_ * kSectorSize, ec);
+  std::filesystem::resize_file(platform::file::NativePath(path), sectorCount_ * kSectorSize, ec);
   return !ec;
 }
 

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/bytes/little_endian.h"
+#include "platform/file/file.h"
 
 namespace handset {
 namespace {
@@ -460,21 +461,22 @@ std::vector<SignatureBlock> VirtualHandset::SignatureBlocks() const {
 
 bool VirtualHandset::DumpTo(const std::string& folder) const {
   namespace fs = std::filesystem;
+  const fs::path base = platform::file::NativePath(folder);
   std::error_code ec;
-  fs::create_directories(folder, ec);
+  fs::create_directories(base, ec);
   if (ec) return false;
   const bool bytesKept = config_.storage != StorageKind::kDigest;
-  if (bytesKept && !emmc_->Dump((fs::path(folder) / "emmc.img").string())) return false;
+  if (bytesKept && !emmc_->Dump(platform::file::Utf8Path(base / "emmc.img"))) return false;
   std::lock_guard lock(mutex_);
   for (const auto& [path, content] : files_) {
-    fs::path target = fs::path(folder) / "files" / DumpName(path);
+    fs::path target = base / "files" / DumpName(path);
     fs::create_directories(target.parent_path(), ec);
     std::ofstream out(target, std::ios::binary);
     out.write(reinterpret_cast<const char*>(content.data()),
               static_cast<std::streamsize>(content.size()));
     if (!out) return false;
   }
-  std::ofstream state(fs::path(folder) / "state.txt");
+  std::ofstream state(base / "state.txt");
   state << "download_flag " << downloadFlag_ << "\nchecksum_passed " << checksumPassed_
         << "\nresets " << resetCount_ << "\nsignature_blocks " << signatureBlocks_.size()
         << "\nemmc_storage " << StorageKindName(config_.storage) << "\n";

@@ -28,6 +28,17 @@ std::string ScratchDir(const std::string& name) {
   fs::path dir = fs::path(TestOutputDir()) / name;
   std::error_code ec;
   fs::remove_all(dir, ec);
+  if (ec && fs::exists(dir)) {
+    // The runtime's removal stops at paths past 260 characters (Windows): the old tree
+    // moves aside, so that the folder handed out is still empty.
+    for (int n = 1;; ++n) {
+      const fs::path aside = dir.string() + ".stale" + std::to_string(n);
+      if (!fs::exists(aside)) {
+        fs::rename(dir, aside);
+        break;
+      }
+    }
+  }
   fs::create_directories(dir);
   return dir.string();
 }

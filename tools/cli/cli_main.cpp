@@ -26,6 +26,9 @@ int main(int argc, char** argv) {
   const int shown = parsed.options->ResultsToStdout() ? 2 : 1;
   cli::RunEnvironment environment{[&stops] { return stops.Count(); },
                                   [shown] { return platform::TerminalColumns(shown); }};
-  return cli::RunCli(*parsed.options, clock, *threads, std::cout, std::cerr,
-                     platform::PrepareTerminal(shown), environment);
+  const int status = cli::RunCli(*parsed.options, clock, *threads, std::cout, std::cerr,
+                                 platform::PrepareTerminal(shown), environment);
+  // A closed console window is held up until here: every record is final now.
+  stops.RecordsFinal();
+  return status;
 }

@@ -4,10 +4,28 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "ostrevane_version.h"
+#include "platform/file/file.h"
 
 namespace cli {
+namespace {
+
+// CLI11's own check reads the path in the ANSI code page on Windows, so a folder named
+// in other letters would be said not to exist.
+const CLI::Validator kExistingFile(
+    [](std::string& path) -> std::string {
+      std::error_code ec;
+      const std::filesystem::path native = platform::file::NativePath(path);
+      if (std::filesystem::is_directory(native, ec)) return "File is actually a directory: " + path;
+      if (!std::filesystem::exists(native, ec)) return "File does not exist: " + path;
+      return {};
+    },
+    "FILE");
+
+}  // namespace
 
 ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ostream& out,
                                   std::ostream& err) {
@@ -41,7 +59,7 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.add_option("--handset-config", o.handsetConfig,
                  "Virtual handsets from a JSON array, one object of fields per handset")
       ->option_text("FILE.json")
-      ->check(CLI::ExistingFile)
+      ->check(kExistingFile)
       ->excludes(handsets);
   app.add_option("--link-mbps", o.linkMbps, "Every virtual link's speed in Mbit/s (0 unlimited)")
       ->option_text("M")

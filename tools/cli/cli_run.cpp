@@ -37,6 +37,7 @@
 #include "platform/host/host_name.h"
 #include "platform/text/escaped_text.h"
 #include "platform/ui/headless/headless_window.h"
+#include "platform/file/file.h"
 
 namespace cli {
 
@@ -146,7 +147,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   }
   if (!o.dumpDir.empty()) {
     std::error_code ec;
-    std::filesystem::create_directories(o.dumpDir, ec);
+    std::filesystem::create_directories(platform::file::NativePath(o.dumpDir), ec);
     if (ec) return Refuse(err, "cannot create the dump folder " + o.dumpDir + ": " + ec.message());
   }
   if (!o.capturePath.empty() && !backend->StartCapture(o.capturePath, o.captureSnaplen))

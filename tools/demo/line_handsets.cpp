@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "demo/handset_config_json.h"
+#include "platform/file/file.h"
 
 namespace demo {
 
@@ -27,7 +28,7 @@ handset::HandsetConfig HandsetFor(const ImageFile* os, int index, uint64_t linkM
 
 bool ReadLineConfig(LineSpec* spec, std::string* error) {
   if (spec->configPath.empty()) return true;
-  std::ifstream in(spec->configPath, std::ios::binary);
+  std::ifstream in(platform::file::NativePath(spec->configPath), std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   if (!in) {
@@ -39,7 +40,8 @@ bool ReadLineConfig(LineSpec* spec, std::string* error) {
 }
 
 std::string HandsetFolder(const std::string& dumpDir, size_t index) {
-  return (std::filesystem::path(dumpDir) / ("handset" + std::to_string(index))).string();
+  return platform::file::Utf8Path(platform::file::NativePath(dumpDir) /
+                                  ("handset" + std::to_string(index)));
 }
 
 std::optional<std::vector<handset::HandsetConfig>> LineConfigs(const LineSpec& spec,
@@ -73,7 +75,7 @@ std::optional<std::vector<handset::HandsetConfig>> LineConfigs(const LineSpec& s
       return std::nullopt;
     }
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(c.storageFile).parent_path(), ec);
+    std::filesystem::create_directories(platform::file::NativePath(c.storageFile).parent_path(), ec);
   }
   return configs;
 }

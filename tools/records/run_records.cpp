@@ -9,6 +9,7 @@
 #include "demo/image_file.h"
 #include "image/image_digest.h"
 #include "image/md5.h"
+#include "platform/file/file.h"
 #include "platform/file/state_path.h"
 #include "records/run_id.h"
 
@@ -31,7 +32,7 @@ bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string*
       return false;
     }
     std::error_code ignored;  // a folder that cannot be made fails the open below
-    std::filesystem::create_directories(std::filesystem::path(chosen).parent_path(), ignored);
+    std::filesystem::create_directories(platform::file::NativePath(chosen).parent_path(), ignored);
   }
   if (opened) *opened = chosen;
   return results->Open(chosen, error);

@@ -14,17 +14,13 @@
 #include "platform/bytes/little_endian.h"
 #include "smdtool/layout_plan.h"
 #include "smdtool/pattern.h"
+#include "platform/file/file.h"
 
 namespace smdtool {
 namespace {
 
 using image::Md5;
 constexpr size_t kChunk = 1 << 20;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 void PutText(uint8_t* field, const std::string& text) {
   std::memcpy(field, text.data(), text.size());
@@ -95,7 +91,7 @@ class Writer {
         return true;
       }
       case DataSource::Kind::kFile: {
-        File in(std::fopen(source.path.c_str(), "rb"));
+        platform::file::File in = platform::file::Open(source.path, "rb");
         if (!in) return Fail("cannot open " + source.path);
         for (uint64_t done = 0; done < source.size;) {
           const size_t want = static_cast<size_t>(std::min<uint64_t>(source.size - done, kChunk));
@@ -165,7 +161,7 @@ bool FillBlock(const DataSource& source, uint8_t* out) {
       std::memcpy(out, source.bytes.data(), source.bytes.size());
       return true;
     case DataSource::Kind::kFile: {
-      std::ifstream in(source.path, std::ios::binary);
+      std::ifstream in(platform::file::NativePath(source.path), std::ios::binary);
       in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(source.size));
       return static_cast<uint64_t>(in.gcount()) == source.size;
     }
@@ -175,7 +171,7 @@ bool FillBlock(const DataSource& source, uint8_t* out) {
 
 std::optional<std::string> WriteImage(const ImagePlan& plan, const std::string& outPath,
                                       image::Md5Digest* digest) {
-  File out(std::fopen(outPath.c_str(), "wb"));
+  platform::file::File out = platform::file::Open(outPath, "wb");
   if (!out) return "cannot create " + outPath;
   Writer w(out.get(), outPath);
   {
@@ -232,7 +228,7 @@ std::optional<BuildError> BuildImage(const nlohmann::json& layout, const std::st
   image::Md5Digest digest{};
   if (auto failure = WriteImage(plan, outPath, &digest)) {
     std::error_code ec;
-    std::filesystem::remove(outPath, ec);
+    std::filesystem::remove(platform::file::NativePath(outPath), ec);
     return BuildError{outPath, "", *failure};
   }
   if (summary) {
@@ -254,11 +250,12 @@ std::optional<BuildError> BuildImageFromFile(const std::string& layoutPath,
                                              const std::string& outPath,
                                              const ParamOverrides& overrides,
                                              BuildSummary* summary) {
-  std::ifstream in(layoutPath);
+  std::ifstream in(platform::file::NativePath(layoutPath));
   if (!in) return BuildError{layoutPath, "", "cannot open the layout"};
   nlohmann::json layout = nlohmann::json::parse(in, nullptr, false, true);
   if (layout.is_discarded()) return BuildError{layoutPath, "", "not valid JSON"};
-  const std::string baseDir = std::filesystem::path(layoutPath).parent_path().string();
+  const std::string baseDir =
+      platform::file::Utf8Path(platform::file::NativePath(layoutPath).parent_path());
   auto error = BuildImage(layout, baseDir.empty() ? "." : baseDir, outPath, overrides, summary);
   if (error && error->file == "<layout>") error->file = layoutPath;
   return error;

@@ -9,6 +9,7 @@
 #include "image/md5.h"
 #include "image/model_table.h"
 #include "platform/text/escaped_text.h"
+#include "platform/file/file.h"
 
 namespace smdtool {
 namespace {
@@ -32,7 +33,7 @@ std::string HexBytes(const uint8_t* p, size_t n) {
 }
 
 std::vector<uint8_t> ReadAt(const std::string& path, uint64_t offset, uint64_t size) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::file::NativePath(path), std::ios::binary);
   std::vector<uint8_t> out(static_cast<size_t>(size));
   in.seekg(static_cast<std::streamoff>(offset));
   in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(size));

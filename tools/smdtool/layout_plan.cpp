@@ -12,6 +12,7 @@
 #include "image/smd_format.h"
 #include "smdtool/layout_expr.h"
 #include "smdtool/pattern.h"
+#include "platform/file/file.h"
 
 namespace smdtool {
 namespace {
@@ -172,17 +173,17 @@ class Planner {
     }
     if (d.contains("file")) {
       if (!d["file"].is_string()) return Fail(Join(field, "file"), "must be a string");
-      fs::path path = d["file"].get<std::string>();
-      if (path.is_relative()) path = fs::path(baseDir_) / path;
+      fs::path path = platform::file::NativePath(d["file"].get<std::string>());
+      if (path.is_relative()) path = platform::file::NativePath(baseDir_) / path;
       std::error_code ec;
       const uint64_t size = fs::file_size(path, ec);
       if (ec)
-        return Fail(Join(field, "file"), "cannot read " + path.string() + ": " + ec.message());
+        return Fail(Join(field, "file"), "cannot read " + platform::file::Utf8Path(path) + ": " + ec.message());
       if (size > maxSize)
-        return Fail(Join(field, "file"), path.string() + " has " + Hex(size) + " bytes, at most " +
+        return Fail(Join(field, "file"), platform::file::Utf8Path(path) + " has " + Hex(size) + " bytes, at most " +
                                              Hex(maxSize) + " fit");
       out->kind = DataSource::Kind::kFile;
-      out->path = path.string();
+      out->path = platform::file::Utf8Path(path);
       out->size = size;
       return true;
     }

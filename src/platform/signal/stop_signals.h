@@ -16,6 +16,12 @@ class StopSignals {
 
   // How many stop signals have come since it was made (any thread).
   int Count() const;
+
+  // The program's final records are written. Where the system ends the program once it
+  // has been told of the stop (Windows, when the console window is closed, the user logs
+  // off or the machine shuts down), that stop counts as two signals, the cut-off, and
+  // holds the program up until this is called or this object goes. Elsewhere: nothing.
+  void RecordsFinal();
 };
 
 }  // namespace platform

@@ -21,7 +21,7 @@
 #include "usb/device_kind.h"
 
 // Last: windows.h and dbt.h define names the station's headers use.
-#include "platform/usb/win32/fake_winusb_api.h"
+#include "support/fake_winusb_api.h"
 #include "platform/usb/win32/winusb_host.h"
 // (dbt.h needs windows.h first.)
 #include <dbt.h>

@@ -1,6 +1,7 @@
 // A capture file through stdio with a large buffer: the writing thread hands it whole
 // batches of records, and flushes only now and then.
 #include "platform/usb/capture/capture_sink.h"
+#include "platform/file/file.h"
 
 #include <cstdio>
 
@@ -30,7 +31,7 @@ class FileSink final : public CaptureSink {
 }  // namespace
 
 std::unique_ptr<CaptureSink> CreateCaptureFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = file::Open(path, "wb").release();
   if (!file) return nullptr;
   return std::make_unique<FileSink>(file);
 }

@@ -29,12 +29,16 @@ uint32_t LoadWinUsbApi(WinUsbApi* api) {
       Find(setupapi, "SetupDiGetDeviceInterfaceDetailW", &t.getDeviceInterfaceDetail) &&
       Find(setupapi, "SetupDiGetDeviceRegistryPropertyW", &t.getDeviceRegistryProperty) &&
       Find(setupapi, "SetupDiDestroyDeviceInfoList", &t.destroyDeviceInfoList) &&
+      Find(setupapi, "SetupDiCreateDeviceInfoList", &t.createDeviceInfoList) &&
+      Find(setupapi, "SetupDiOpenDeviceInterfaceW", &t.openDeviceInterface) &&
       Find(kernel32, "CreateFileW", &t.createFile) && Find(kernel32, "CloseHandle", &t.closeHandle) &&
       Find(winusb, "WinUsb_Initialize", &t.initialize) && Find(winusb, "WinUsb_Free", &t.free) &&
       Find(winusb, "WinUsb_QueryInterfaceSettings", &t.queryInterfaceSettings) &&
       Find(winusb, "WinUsb_QueryPipe", &t.queryPipe) &&
       Find(winusb, "WinUsb_SetPipePolicy", &t.setPipePolicy) &&
-      Find(winusb, "WinUsb_WritePipe", &t.writePipe) && Find(winusb, "WinUsb_ReadPipe", &t.readPipe);
+      Find(winusb, "WinUsb_WritePipe", &t.writePipe) && Find(winusb, "WinUsb_ReadPipe", &t.readPipe) &&
+      Find(winusb, "WinUsb_AbortPipe", &t.abortPipe) &&
+      Find(winusb, "WinUsb_ControlTransfer", &t.controlTransfer);
   if (!found) return ::GetLastError();
   *api = t;
   return 0;

@@ -17,6 +17,8 @@ struct WinUsbApi {
   decltype(&::SetupDiGetDeviceInterfaceDetailW) getDeviceInterfaceDetail = nullptr;
   decltype(&::SetupDiGetDeviceRegistryPropertyW) getDeviceRegistryProperty = nullptr;
   decltype(&::SetupDiDestroyDeviceInfoList) destroyDeviceInfoList = nullptr;
+  decltype(&::SetupDiCreateDeviceInfoList) createDeviceInfoList = nullptr;
+  decltype(&::SetupDiOpenDeviceInterfaceW) openDeviceInterface = nullptr;
   decltype(&::CreateFileW) createFile = nullptr;
   decltype(&::CloseHandle) closeHandle = nullptr;
   decltype(&::WinUsb_Initialize) initialize = nullptr;
@@ -26,6 +28,8 @@ struct WinUsbApi {
   decltype(&::WinUsb_SetPipePolicy) setPipePolicy = nullptr;
   decltype(&::WinUsb_WritePipe) writePipe = nullptr;
   decltype(&::WinUsb_ReadPipe) readPipe = nullptr;
+  decltype(&::WinUsb_AbortPipe) abortPipe = nullptr;
+  decltype(&::WinUsb_ControlTransfer) controlTransfer = nullptr;
 };
 
 // Fills `api` from setupapi.dll, winusb.dll and kernel32.dll (the DLLs stay loaded for

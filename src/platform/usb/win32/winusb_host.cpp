@@ -3,6 +3,7 @@
 #include "platform/usb/win32/winusb_host.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <iterator>
@@ -33,6 +34,26 @@ int HexDigit(char c) {
 
 // The friendly name and the description fit in this buffer on every handset.
 constexpr DWORD kPropertyBytes = 520;
+// A location path is a handful of hops; the multi-string holds a second (ACPI) form too.
+constexpr DWORD kLocationBytes = 2048;
+
+// The reason for the calling thread's last failed transfer, while its code is still the
+// thread's last error.
+thread_local DWORD t_failedError = ERROR_SUCCESS;
+thread_local TransferError t_failedReason = TransferError::kNone;
+
+// "...#USBROOT(n)#..." as usbmon's bus number n + 1; 0 when the path names no root hub.
+uint16_t BusOfLocation(const std::string& location) {
+  const std::string root = "USBROOT(";
+  const size_t at = location.find(root);
+  if (at == std::string::npos) return 0;
+  unsigned n = 0;
+  size_t i = at + root.size();
+  if (i >= location.size() || location[i] < '0' || location[i] > '9') return 0;
+  for (; i < location.size() && location[i] >= '0' && location[i] <= '9' && n < 1000; ++i)
+    n = n * 10 + static_cast<unsigned>(location[i] - '0');
+  return static_cast<uint16_t>(n + 1);
+}
 
 }  // namespace
 
@@ -165,18 +186,72 @@ Handle WinUsbHost::OpenInterface(const std::string& path) {
   const HANDLE file = api_.createFile(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  return file == INVALID_HANDLE_VALUE ? kInvalidHandle : AsHandle(file);
+  if (file == INVALID_HANDLE_VALUE) return kInvalidHandle;
+  std::lock_guard lock(mutex_);
+  pathOfFile_[AsHandle(file)] = path;
+  return AsHandle(file);
 }
 
-void WinUsbHost::CloseInterface(Handle file) { api_.closeHandle(AsFile(file)); }
+void WinUsbHost::CloseInterface(Handle file) {
+  {
+    std::lock_guard lock(mutex_);
+    pathOfFile_.erase(file);
+  }
+  api_.closeHandle(AsFile(file));
+}
+
+std::string WinUsbHost::LocationOfPath(const std::string& path) {
+  const HDEVINFO set = api_.createDeviceInfoList(nullptr, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return {};
+  std::string location;
+  SP_DEVICE_INTERFACE_DATA iface{};
+  iface.cbSize = sizeof(iface);
+  SP_DEVINFO_DATA info{};
+  info.cbSize = sizeof(info);
+  // Opening the interface adds its device to the empty set as element 0.
+  std::vector<wchar_t> text(kLocationBytes / sizeof(wchar_t) + 2, L'\0');
+  DWORD type = 0;
+  if (api_.openDeviceInterface(set, Wide(path).c_str(), 0, &iface) &&
+      api_.enumDeviceInfo(set, 0, &info) &&
+      api_.getDeviceRegistryProperty(set, &info, SPDRP_LOCATION_PATHS, &type,
+                                     reinterpret_cast<BYTE*>(text.data()), kLocationBytes,
+                                     nullptr) &&
+      (type == REG_MULTI_SZ || type == REG_SZ))
+    location = Bounded(text.data(), kLocationBytes / sizeof(wchar_t));  // the first path
+  api_.destroyDeviceInfoList(set);
+  return location;
+}
 
 Handle WinUsbHost::Initialize(Handle file) {
   WINUSB_INTERFACE_HANDLE winusb = nullptr;
   if (!api_.initialize(AsFile(file), &winusb)) return kInvalidHandle;
+  std::string path;
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto it = pathOfFile_.find(file); it != pathOfFile_.end()) path = it->second;
+  }
+  // A seat that cannot be read leaves the location empty, never the handset unopened.
+  const std::string location = path.empty() ? std::string() : LocationOfPath(path);
+  std::lock_guard lock(mutex_);
+  Interface& entry = interfaces_[AsHandle(winusb)];
+  entry = Interface{};
+  entry.location = location;
+  if (!location.empty()) {
+    const auto seat = deviceOfSeat_.try_emplace(
+        location, static_cast<uint8_t>(std::min<size_t>(deviceOfSeat_.size() + 1, 127)));
+    entry.address = {BusOfLocation(location), seat.first->second};
+  }
+  ::SetLastError(ERROR_SUCCESS);
   return AsHandle(winusb);
 }
 
-void WinUsbHost::Free(Handle winusb) { api_.free(AsWinUsb(winusb)); }
+void WinUsbHost::Free(Handle winusb) {
+  {
+    std::lock_guard lock(mutex_);
+    interfaces_.erase(winusb);
+  }
+  api_.free(AsWinUsb(winusb));
+}
 
 bool WinUsbHost::QueryInterfaceSettings(Handle winusb, uint8_t altSetting, uint8_t* numEndpoints) {
   USB_INTERFACE_DESCRIPTOR descriptor{};
@@ -198,14 +273,63 @@ bool WinUsbHost::SetPipeTimeout(Handle winusb, uint8_t pipeId, uint32_t millisec
   return api_.setPipePolicy(AsWinUsb(winusb), pipeId, PIPE_TRANSFER_TIMEOUT, sizeof(value), &value);
 }
 
+template <typename Call>
+bool WinUsbHost::Transfer(Handle winusb, Call call) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = interfaces_.find(winusb);
+    if (it != interfaces_.end()) {
+      if (it->second.aborted) {
+        t_failedError = ERROR_OPERATION_ABORTED;
+        t_failedReason = TransferError::kIo;
+        ::SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+      }
+      ++it->second.inFlight;
+    }
+  }
+  const BOOL ok = call();
+  DWORD error = ok ? ERROR_SUCCESS : ::GetLastError();
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = interfaces_.find(winusb);
+    if (it != interfaces_.end()) {
+      --it->second.inFlight;
+      // Whatever WinUSB made of an abort, the cut-off is what the caller must hear.
+      if (!ok && it->second.aborted) error = ERROR_OPERATION_ABORTED;
+    }
+  }
+  transferEnded_.notify_all();
+  if (ok) return true;
+  t_failedError = error;
+  t_failedReason = TransferErrorOf(error);
+  if (error == ERROR_GEN_FAILURE) {
+    // GET_STATUS of the device: a stalled bulk pipe leaves the control pipe answering.
+    WINUSB_SETUP_PACKET status{};
+    status.RequestType = 0x80;
+    status.Request = 0x00;
+    status.Length = 2;
+    UCHAR answer[2] = {};
+    ULONG got = 0;
+    t_failedReason = api_.controlTransfer(AsWinUsb(winusb), status, answer, sizeof(answer), &got,
+                                          nullptr)
+                         ? TransferError::kStall
+                         : TransferError::kNoDevice;
+  }
+  ::SetLastError(error);
+  return false;
+}
+
 bool WinUsbHost::WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, uint32_t length,
                            uint32_t* transferred) {
   // A zero-length packet is a write of no bytes, never a pipe policy; it still needs a
   // buffer to point at.
   UCHAR none = 0;
   ULONG done = 0;
-  const BOOL ok = api_.writePipe(AsWinUsb(winusb), pipeId,
-                                 data ? const_cast<UCHAR*>(data) : &none, length, &done, nullptr);
+  const bool ok = Transfer(winusb, [&] {
+    return api_.writePipe(AsWinUsb(winusb), pipeId, data ? const_cast<UCHAR*>(data) : &none,
+                          length, &done, nullptr);
+  });
   if (transferred) *transferred = done;
   return ok;
 }
@@ -213,11 +337,60 @@ bool WinUsbHost::WritePipe(Handle winusb, uint8_t pipeId, const uint8_t* data, u
 bool WinUsbHost::ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                           uint32_t* transferred) {
   ULONG done = 0;
-  const BOOL ok = api_.readPipe(AsWinUsb(winusb), pipeId, buffer, length, &done, nullptr);
+  const bool ok = Transfer(winusb, [&] {
+    return api_.readPipe(AsWinUsb(winusb), pipeId, buffer, length, &done, nullptr);
+  });
   if (transferred) *transferred = done;
   return ok;
 }
 
 uint32_t WinUsbHost::LastError() { return ::GetLastError(); }
+
+TransferError WinUsbHost::LastErrorReason() {
+  const DWORD error = ::GetLastError();
+  return error == t_failedError ? t_failedReason : TransferErrorOf(error);
+}
+
+UsbAddress WinUsbHost::AddressOf(Handle winusb) {
+  std::lock_guard lock(mutex_);
+  const auto it = interfaces_.find(winusb);
+  return it == interfaces_.end() ? UsbAddress{} : it->second.address;
+}
+
+std::string WinUsbHost::LocationOf(Handle winusb) {
+  std::lock_guard lock(mutex_);
+  const auto it = interfaces_.find(winusb);
+  return it == interfaces_.end() ? std::string() : it->second.location;
+}
+
+void WinUsbHost::AbortEachPipe(Handle winusb) {
+  USB_INTERFACE_DESCRIPTOR descriptor{};
+  if (!api_.queryInterfaceSettings(AsWinUsb(winusb), 0, &descriptor)) return;
+  for (UCHAR i = 0; i < descriptor.bNumEndpoints; ++i) {
+    WINUSB_PIPE_INFORMATION pipe{};
+    if (api_.queryPipe(AsWinUsb(winusb), 0, i, &pipe)) api_.abortPipe(AsWinUsb(winusb), pipe.PipeId);
+  }
+}
+
+void WinUsbHost::AbortPipes(Handle winusb) {
+  const DWORD callersError = ::GetLastError();
+  std::unique_lock lock(mutex_);
+  const auto entry = interfaces_.find(winusb);
+  if (entry == interfaces_.end()) return;
+  entry->second.aborted = true;
+  auto idle = [&] {
+    const auto it = interfaces_.find(winusb);
+    return it == interfaces_.end() || it->second.inFlight == 0;
+  };
+  // Bounded: a WinUSB that will not abort leaves the transfer to its own pipe timeout.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  do {
+    lock.unlock();
+    AbortEachPipe(winusb);
+    lock.lock();
+  } while (!transferEnded_.wait_for(lock, std::chrono::milliseconds(10), idle) &&
+           std::chrono::steady_clock::now() < giveUp);
+  ::SetLastError(callersError);
+}
 
 }  // namespace platform::usb

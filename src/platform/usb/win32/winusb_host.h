@@ -2,6 +2,7 @@
 // through a table of entry points. GetLastError() is the error, unchanged.
 #pragma once
 
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,8 +38,35 @@ class WinUsbHost final : public UsbHost {
   bool ReadPipe(Handle winusb, uint8_t pipeId, uint8_t* buffer, uint32_t length,
                 uint32_t* transferred) override;
   uint32_t LastError() override;
+  // A general failure is a stall while the interface still answers, a lost handset when
+  // it does not: Windows gives the same code for both.
+  TransferError LastErrorReason() override;
+  // The bus from the root hub of the location path (USBROOT(0) is bus 1), the device a
+  // number of this host's own, one per seat and the same for the seat while the host lives:
+  // Windows does not tell the address the hub gave the handset.
+  UsbAddress AddressOf(Handle winusb) override;
+  // The first of SetupAPI's location paths of the interface's device, as
+  // "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USB(2)"; read once, when it is initialised.
+  std::string LocationOf(Handle winusb) override;
+  // WinUsb_AbortPipe on each of the interface's pipes, again until no transfer of another
+  // thread is left inside WinUSB (one that passed the check before the cut-off might
+  // otherwise start after the abort and wait out its whole timeout), for at most 1 s.
+  void AbortPipes(Handle winusb) override;
 
  private:
+  struct Interface {
+    std::string location;
+    UsbAddress address;
+    bool aborted = false;
+    int inFlight = 0;  // transfers inside WinUSB now
+  };
+
+  // One pipe transfer through `call`, failed at once when the interface is cut off.
+  template <typename Call>
+  bool Transfer(Handle winusb, Call call);
+  std::string LocationOfPath(const std::string& path);
+  void AbortEachPipe(Handle winusb);
+
   // The element `index` of `set` and its interface of the set's class.
   bool InterfaceOf(Handle set, uint32_t index, SP_DEVINFO_DATA* info,
                    SP_DEVICE_INTERFACE_DATA* iface);
@@ -46,6 +74,10 @@ class WinUsbHost final : public UsbHost {
   const WinUsbApi api_;
   std::mutex mutex_;
   std::map<Handle, GUID> classOfSet_;  // the interface class each open set was made for
+  std::map<Handle, std::string> pathOfFile_;      // the interface path each open file is of
+  std::map<Handle, Interface> interfaces_;        // by WinUSB handle, until Free
+  std::map<std::string, uint8_t> deviceOfSeat_;   // AddressOf's device numbers
+  std::condition_variable transferEnded_;
 };
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (either case) as a GUID; false when malformed.

@@ -1,10 +1,12 @@
 // The fake entry points: each turns its Win32 arguments into the bus's operation, checks
 // the arguments the real call insists on, and leaves the bus's error in GetLastError().
-#include "platform/usb/win32/fake_winusb_api.h"
+#include "support/fake_winusb_api.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "platform/text/win32/wide.h"
 #include "platform/usb/win32/winusb_host.h"
@@ -21,6 +23,34 @@ VirtualUsbBus* Bus() {
   VirtualUsbBus* bus = g_fake ? g_fake->bus() : nullptr;
   if (!bus) ::SetLastError(ERROR_NOT_READY);
   return bus;
+}
+
+// Whether a handset with the interface `path` is plugged now.
+bool Present(VirtualUsbBus& bus, const std::string& path) {
+  const size_t brace = path.rfind('{');
+  const Handle set = brace == std::string::npos ? kInvalidHandle : bus.GetClassDevs(path.substr(brace));
+  bool found = false;
+  for (uint32_t i = 0; set != kInvalidHandle && !found && bus.EnumDeviceInfo(set, i); ++i) {
+    std::string present;
+    found = bus.GetInterfaceDetail(set, i, &present, nullptr) && present == path;
+  }
+  if (set != kInvalidHandle) bus.DestroyDeviceInfoList(set);
+  return found;
+}
+
+// The interface path of each open file and initialised interface.
+std::mutex g_pathsMutex;
+std::map<Handle, std::string> g_pathOf;
+
+void Remember(Handle h, const std::string& path) {
+  std::lock_guard lock(g_pathsMutex);
+  g_pathOf[h] = path;
+}
+
+std::string PathOf(Handle h) {
+  std::lock_guard lock(g_pathsMutex);
+  const auto it = g_pathOf.find(h);
+  return it == g_pathOf.end() ? std::string() : it->second;
 }
 
 BOOL Refuse(DWORD error) {
@@ -43,11 +73,15 @@ HDEVINFO WINAPI GetClassDevs(const GUID* guid, PCWSTR enumerator, HWND, DWORD fl
   return reinterpret_cast<HDEVINFO>(set);
 }
 
+bool IsOpenedSet(HDEVINFO set, std::string* path);
+
 BOOL WINAPI EnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA info) {
   VirtualUsbBus* bus = Bus();
   if (!bus) return FALSE;
   if (!info || info->cbSize != sizeof(*info)) return Refuse(ERROR_INVALID_USER_BUFFER);
   info->DevInst = index;  // the element's number stands in for its device instance
+  if (std::string path; IsOpenedSet(set, &path))
+    return index == 0 && !path.empty() ? TRUE : Refuse(ERROR_NO_MORE_ITEMS);
   return Done(*bus, bus->EnumDeviceInfo(H(set), index));
 }
 
@@ -91,21 +125,78 @@ BOOL WINAPI GetDeviceRegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA info, DWORD
                                       PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
   VirtualUsbBus* bus = Bus();
   if (!bus) return FALSE;
-  const auto value =
-      bus->GetDeviceProperty(H(set), info->DevInst, static_cast<DeviceProperty>(property));
-  if (!value) return Refuse(ERROR_INVALID_DATA);  // what Windows says of a missing property
-  const std::wstring wide = Wide(*value);
+  std::wstring wide;
+  DWORD valueType = REG_SZ;
+  if (std::string path; IsOpenedSet(set, &path)) {
+    if (property != SPDRP_LOCATION_PATHS || info->DevInst != 0 || path.empty())
+      return Refuse(ERROR_INVALID_DATA);
+    // A multi-string: the location path, then its ACPI form, which no station reads.
+    wide = Wide(g_fake->LocationPathOf(path));
+    wide.push_back(L'\0');
+    wide += L"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)";
+    wide.push_back(L'\0');
+    valueType = REG_MULTI_SZ;
+  } else {
+    const auto value =
+        bus->GetDeviceProperty(H(set), info->DevInst, static_cast<DeviceProperty>(property));
+    if (!value) return Refuse(ERROR_INVALID_DATA);  // what Windows says of a missing property
+    wide = Wide(*value);
+  }
   const DWORD need = static_cast<DWORD>(sizeof(wchar_t) * (wide.size() + 1));
   if (required) *required = need;
-  if (type) *type = REG_SZ;
+  if (type) *type = valueType;
   if (!buffer || size < need) return Refuse(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(buffer, wide.c_str(), need);
+  return TRUE;
+}
+
+// The sets of SetupDiCreateDeviceInfoList, each holding at most the one interface path
+// opened into it; their handles are far from the bus's, which count up from 1.
+std::mutex g_setsMutex;
+std::map<Handle, std::string> g_openedSets;
+Handle g_nextSet = 0x7f000000;
+
+bool IsOpenedSet(HDEVINFO set, std::string* path) {
+  std::lock_guard lock(g_setsMutex);
+  const auto it = g_openedSets.find(H(set));
+  if (it == g_openedSets.end()) return false;
+  if (path) *path = it->second;
+  return true;
+}
+
+HDEVINFO WINAPI CreateDeviceInfoList(const GUID* guid, HWND window) {
+  if (!Bus()) return INVALID_HANDLE_VALUE;
+  if (guid || window) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::lock_guard lock(g_setsMutex);
+  const Handle set = ++g_nextSet;
+  g_openedSets[set] = {};
+  return reinterpret_cast<HDEVINFO>(set);
+}
+
+BOOL WINAPI OpenDeviceInterface(HDEVINFO set, PCWSTR path, DWORD flags,
+                                PSP_DEVICE_INTERFACE_DATA iface) {
+  VirtualUsbBus* bus = Bus();
+  if (!bus) return FALSE;
+  if (!IsOpenedSet(set, nullptr) || !path || flags != 0) return Refuse(ERROR_INVALID_PARAMETER);
+  if (iface && iface->cbSize != sizeof(*iface)) return Refuse(ERROR_INVALID_USER_BUFFER);
+  // Present only: the interface of a handset gone is no longer known.
+  const std::string wanted = Narrow(path);
+  if (!Present(*bus, wanted)) return Refuse(ERROR_NO_SUCH_DEVICE_INTERFACE);
+  std::lock_guard lock(g_setsMutex);
+  g_openedSets[H(set)] = wanted;
   return TRUE;
 }
 
 BOOL WINAPI DestroyDeviceInfoList(HDEVINFO set) {
   VirtualUsbBus* bus = Bus();
   if (!bus) return FALSE;
+  {
+    std::lock_guard lock(g_setsMutex);
+    if (g_openedSets.erase(H(set)) != 0) return TRUE;
+  }
   bus->DestroyDeviceInfoList(H(set));
   return TRUE;
 }
@@ -128,6 +219,7 @@ HANDLE WINAPI OpenInterfaceFile(LPCWSTR path, DWORD access, DWORD share, LPSECUR
   }
   const Handle file = bus->OpenInterface(utf8);
   if (file == kInvalidHandle) ::SetLastError(bus->LastError());
+  else Remember(file, utf8);
   return reinterpret_cast<HANDLE>(file);
 }
 
@@ -149,6 +241,7 @@ BOOL WINAPI Initialize(HANDLE file, PWINUSB_INTERFACE_HANDLE winusb) {
   if (!bus) return FALSE;
   const Handle h = bus->Initialize(H(file));
   if (h == kInvalidHandle) return Refuse(bus->LastError());
+  Remember(h, PathOf(H(file)));
   *winusb = reinterpret_cast<WINUSB_INTERFACE_HANDLE>(h);
   return TRUE;
 }
@@ -196,6 +289,7 @@ BOOL WINAPI SetPipePolicy(WINUSB_INTERFACE_HANDLE winusb, UCHAR pipe, ULONG type
   if (length != sizeof(ULONG) || !value) return Refuse(ERROR_INVALID_PARAMETER);
   ULONG ms;
   std::memcpy(&ms, value, sizeof(ms));
+  g_fake->RecordTimeout(winusb, pipe, ms);
   return Done(*bus, bus->SetPipeTimeout(H(winusb), pipe, ms));
 }
 
@@ -206,6 +300,11 @@ BOOL WINAPI WritePipe(WINUSB_INTERFACE_HANDLE winusb, UCHAR pipe, PUCHAR buffer,
   if (!buffer || overlapped) return Refuse(ERROR_INVALID_PARAMETER);
   g_fake->RecordWrite(length);
   if (g_fake->TakeStall()) return Refuse(ERROR_GEN_FAILURE);
+  if (g_fake->TakesNoWrites()) {
+    if (transferred) *transferred = 0;
+    unsigned long error = 0;
+    return g_fake->WaitForWrite(winusb, pipe, &error) ? TRUE : Refuse(error);
+  }
   uint32_t done = 0;
   const bool ok = bus->WritePipe(H(winusb), pipe, buffer, length, &done);
   if (transferred) *transferred = done;
@@ -224,6 +323,30 @@ BOOL WINAPI ReadPipe(WINUSB_INTERFACE_HANDLE winusb, UCHAR pipe, PUCHAR buffer, 
   return Done(*bus, ok);
 }
 
+BOOL WINAPI AbortPipe(WINUSB_INTERFACE_HANDLE winusb, UCHAR pipe) {
+  VirtualUsbBus* bus = WinUsbBus();
+  if (!bus) return FALSE;
+  g_fake->Abort(winusb, pipe);
+  // A read waiting on the handset ends on the bus's own cut-off.
+  bus->AbortPipes(H(winusb));
+  return TRUE;
+}
+
+// GET_STATUS of the device only: what a host asks to learn whether the handset is there.
+BOOL WINAPI ControlTransfer(WINUSB_INTERFACE_HANDLE winusb, WINUSB_SETUP_PACKET setup,
+                            PUCHAR buffer, ULONG length, PULONG transferred,
+                            LPOVERLAPPED overlapped) {
+  VirtualUsbBus* bus = WinUsbBus();
+  if (!bus) return FALSE;
+  if (overlapped || setup.RequestType != 0x80 || setup.Request != 0 || setup.Length != 2 ||
+      !buffer || length < 2)
+    return Refuse(ERROR_INVALID_PARAMETER);
+  if (!Present(*bus, PathOf(H(winusb)))) return Refuse(ERROR_DEVICE_NOT_CONNECTED);
+  buffer[0] = buffer[1] = 0;
+  if (transferred) *transferred = 2;
+  return TRUE;
+}
+
 }  // namespace
 
 FakeWinUsbApi::FakeWinUsbApi() { g_fake = this; }
@@ -231,9 +354,61 @@ FakeWinUsbApi::~FakeWinUsbApi() { g_fake = nullptr; }
 
 WinUsbApi FakeWinUsbApi::Table() {
   return {GetClassDevs, EnumDeviceInfo, EnumDeviceInterfaces, GetDeviceInterfaceDetail,
-          GetDeviceRegistryProperty, DestroyDeviceInfoList, OpenInterfaceFile, CloseFile,
-          Initialize, Free, QueryInterfaceSettings, QueryPipe, SetPipePolicy, WritePipe,
-          ReadPipe};
+          GetDeviceRegistryProperty, DestroyDeviceInfoList, CreateDeviceInfoList,
+          OpenDeviceInterface, OpenInterfaceFile, CloseFile, Initialize, Free,
+          QueryInterfaceSettings, QueryPipe, SetPipePolicy, WritePipe, ReadPipe, AbortPipe,
+          ControlTransfer};
+}
+
+std::string FakeWinUsbApi::LocationPathOf(const std::string& path) {
+  // "...#vid_x&pid_y#<depth>&<hub>&<n>&<port>#{class}"
+  const size_t end = path.rfind('#');
+  const size_t start = end == std::string::npos ? end : path.rfind('#', end - 1);
+  const std::string instance =
+      start == std::string::npos ? std::string() : path.substr(start + 1, end - start - 1);
+  const size_t lastAmp = instance.rfind('&');
+  const std::string hub = lastAmp == std::string::npos ? instance : instance.substr(0, lastAmp);
+  const std::string port = lastAmp == std::string::npos ? "0" : instance.substr(lastAmp + 1);
+  std::lock_guard lock(mutex_);
+  const int hubPort = hubs_.try_emplace(hub, static_cast<int>(hubs_.size()) + 1).first->second;
+  return "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(" + std::to_string(hubPort) + ")#USB(" + port + ")";
+}
+
+void FakeWinUsbApi::RecordTimeout(const void* winusb, uint8_t pipe, unsigned long ms) {
+  std::lock_guard lock(mutex_);
+  timeouts_[{winusb, pipe}] = ms;
+}
+
+bool FakeWinUsbApi::WaitForWrite(const void* winusb, uint8_t pipe, unsigned long* error) {
+  std::unique_lock lock(mutex_);
+  const auto key = std::make_pair(winusb, pipe);
+  const int abortsBefore = aborts_[key];
+  const unsigned long timeoutMs = timeouts_.count(key) ? timeouts_[key] : 0;
+  auto abortedSince = [&] { return aborts_[key] != abortsBefore; };
+  ++waitingWrites_;
+  bool aborted;
+  if (timeoutMs == 0) {
+    aborted_.wait(lock, abortedSince);
+    aborted = true;
+  } else {
+    aborted = aborted_.wait_for(lock, std::chrono::milliseconds(timeoutMs), abortedSince);
+  }
+  --waitingWrites_;
+  *error = aborted ? ERROR_OPERATION_ABORTED : ERROR_SEM_TIMEOUT;
+  return false;
+}
+
+void FakeWinUsbApi::Abort(const void* winusb, uint8_t pipe) {
+  {
+    std::lock_guard lock(mutex_);
+    ++aborts_[{winusb, pipe}];
+  }
+  aborted_.notify_all();
+}
+
+int FakeWinUsbApi::WaitingWrites() const {
+  std::lock_guard lock(mutex_);
+  return waitingWrites_;
 }
 
 void FakeWinUsbApi::Hold(const std::string& path) {

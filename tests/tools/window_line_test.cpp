@@ -2,17 +2,13 @@
 // OS image is dropped on the window, suited to it, and a run writes them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-
-#include <nlohmann/json.hpp>
 
 #include "backend/virtual_line.h"
 #include "console/control_ids.h"
 #include "console/main_window_template.h"
 #include "console/station.h"
 #include "demo/window_line.h"
-#include "records/run_records.h"
 #include "platform/ui/headless/headless_window.h"
 #include "support/flashing/test_images.h"
 #include "support/recording_threads.h"
@@ -71,48 +67,6 @@ TEST(WindowLine, AConfigFileMakesTheLineASecureImageIsWrittenTo) {
 
   EXPECT_EQ(dlg.Bar(0).Text().rfind(" DL Done. [ ", 0), 0u) << dlg.Bar(0).Text();
   EXPECT_EQ(dlg.Bar(1).Text(), "[Channel 1] This device Write Protection Enable !!");
-}
-
-// The window's run leaves, in the default results file, one final record per handset,
-// all of one run and one station.
-TEST(WindowLine, ARunOfThreeHandsetsLeavesThreeFinalRecordsInTheDefaultFile) {
-  const std::string state = testsupport::ScratchDir("window_records");
-  ASSERT_EQ(setenv("XDG_STATE_HOME", state.c_str(), 1), 0);
-  const std::string os = testsupport::BuildOsImage({}, "records.kx4");
-  const std::string csc = testsupport::BuildCscImage({}, "records.csc");
-  demo::LineSpec spec;
-  spec.count = 3;
-  std::string error;
-  ASSERT_TRUE(demo::ReadLineConfig(&spec, &error)) << error;
-  records::ResultsFile results;
-  ASSERT_TRUE(records::OpenResultsFile("", &results, &error)) << error;
-
-  WindowStation w(spec);
-  ui::HeadlessWindow* window = w.window;
-  console::COstrevaneDlg& dlg = w.station.dlg();
-  records::RunRecords runRecords(dlg, "line-pc-3", results);
-  w.station.ObserveChannels(&runRecords);
-  w.windowLine.PlugAfterFirstImage(dlg);
-  dlg.OnInitDialog();
-  window->DropFiles({os, csc});
-  ASSERT_TRUE(window->PumpUntil([&] { return dlg.Run.BoundDeviceCount == 3; }));
-  window->Click(console::IDC_START);
-  w.station.ObserveChannels(nullptr);
-
-  std::ifstream in(state + "/ostrevane/results.jsonl");
-  std::vector<nlohmann::json> finals;
-  for (std::string text; std::getline(in, text);) {
-    const auto record = nlohmann::json::parse(text);
-    if (record["result"] != "running") finals.push_back(record);
-  }
-  ASSERT_EQ(finals.size(), 3u);
-  for (const auto& record : finals) {
-    EXPECT_EQ(record["result"], "done") << record.dump();
-    EXPECT_EQ(record["runId"], finals[0]["runId"]);
-    EXPECT_EQ(record["station"], "line-pc-3");
-    EXPECT_TRUE(record.contains("location")) << record.dump();
-  }
-  EXPECT_FALSE(runRecords.WriteFailed());
 }
 
 }  // namespace

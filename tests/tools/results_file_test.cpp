@@ -1,6 +1,6 @@
 // The results file when the disk will not take a record: the record waits in memory and
-// goes in order once the file takes writes, a cut line spoils no other, and the file is
-// made by its first record and never removed, as other processes append to it too.
+// goes in order once the file takes writes, a cut line is made whole or spoils no other,
+// and the file is made by its first record and never removed, as others append to it too.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -55,7 +55,13 @@ class FileSizeLimit {
   rlimit saved_{};
 };
 
-TEST(ResultsFile, RecordsTheFileRefusesWaitInOrderAndACutLineSpoilsNoOther) {
+std::vector<int> Channels(const results::ParsedLines& read) {
+  std::vector<int> channels;
+  for (const auto& record : read.records) channels.push_back(record.channel);
+  return channels;
+}
+
+TEST(ResultsFile, RecordsTheFileRefusesWaitInOrderAndTheLineItCutIsMadeWhole) {
   const std::string path = testsupport::ScratchDir("results_waiting") + "/r.jsonl";
   records::ResultsFile file;
   std::string error;
@@ -72,7 +78,7 @@ TEST(ResultsFile, RecordsTheFileRefusesWaitInOrderAndACutLineSpoilsNoOther) {
     EXPECT_EQ(file.Reason(), AppendFailure::kTooLarge);
     // While the file grows, its reader waits at the cut line and takes nothing of it.
     const results::ParsedLines growing = results::ParseLines(path, Bytes(path), 1, false);
-    EXPECT_EQ(growing.records.size(), 1u);
+    EXPECT_EQ(Channels(growing), std::vector<int>{0});
     EXPECT_TRUE(growing.issues.empty());
   }
   ASSERT_TRUE(file.Append(Record(3), /*durable=*/false));
@@ -86,9 +92,29 @@ TEST(ResultsFile, RecordsTheFileRefusesWaitInOrderAndACutLineSpoilsNoOther) {
   EXPECT_EQ(told[1].count, 2u);
 
   const results::ParsedLines read = results::ParseLines(path, Bytes(path), 1, true);
-  ASSERT_EQ(read.records.size(), 4u);
-  for (int channel = 0; channel < 4; ++channel)
-    EXPECT_EQ(read.records[static_cast<size_t>(channel)].channel, channel);
+  EXPECT_EQ(Channels(read), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_TRUE(read.issues.empty());
+}
+
+// Another process appended after the cut: the cut line cannot be finished any more, and
+// the record is written again whole on a line of its own.
+TEST(ResultsFile, ALineCutUnderAnotherWritersRecordSpoilsNoOther) {
+  const std::string path = testsupport::ScratchDir("results_cut") + "/r.jsonl";
+  records::ResultsFile file;
+  records::ResultsFile other;
+  std::string error;
+  ASSERT_TRUE(file.Open(path, &error)) << error;
+  ASSERT_TRUE(other.Open(path, &error)) << error;
+  ASSERT_TRUE(file.Append(Record(0), /*durable=*/false));
+  {
+    FileSizeLimit limit(std::filesystem::file_size(path) + 10);
+    EXPECT_FALSE(file.Append(Record(1), /*durable=*/false));
+  }
+  ASSERT_TRUE(other.Append(Record(7), /*durable=*/false));
+  ASSERT_TRUE(file.WriteWaiting());
+
+  const results::ParsedLines read = results::ParseLines(path, Bytes(path), 1, true);
+  EXPECT_EQ(Channels(read), (std::vector<int>{0, 7, 1}));
   ASSERT_EQ(read.issues.size(), 1u);
   EXPECT_EQ(read.issues[0].line, 2u);  // only the cut line itself
 }

@@ -146,7 +146,7 @@ bool ResultsFile::Append(const nlohmann::json& record, bool durable) {
   // Texts from a handset are not always UTF-8: replace what is not, never throw.
   std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   std::lock_guard lock(mutex_);
-  waiting_.push_back({std::move(line), durable, false});
+  waiting_.push_back({std::move(line), durable});
   return FlushLocked();
 }
 
@@ -184,11 +184,23 @@ bool ResultsFile::FlushLocked() {
   }
   while (failure == AppendFailure::kNone && !waiting_.empty()) {
     Line& line = waiting_.front();
-    // A line cut short (by a power cut, or by a write that got only part in, here or in
-    // another process) stays a bad line of its own: the next record starts a fresh one.
-    const std::string text = file_.EndsMidLine() ? "\n" + line.text : line.text;
-    failure = file_.Append(text);
-    if (failure != AppendFailure::kNone) break;
+    // Our own line, cut short, that nothing has been appended after: its rest makes it
+    // whole. Any other cut line (a power cut, another process's) stays a bad line of its
+    // own, and the record starts a fresh one.
+    const bool resume = line.cut > 0 && file_.Size() == line.cutEnd;
+    const std::string_view prefix = !resume && file_.EndsMidLine() ? "\n" : "";
+    const size_t from = resume ? line.cut : 0;
+    std::string text(prefix);
+    text.append(line.text, from);
+    size_t put = 0;
+    failure = file_.Append(text, &put);
+    if (failure != AppendFailure::kNone) {
+      if (put > prefix.size() || !resume) {
+        line.cut = put > prefix.size() ? from + put - prefix.size() : 0;
+        line.cutEnd = file_.Size();
+      }
+      break;
+    }
     writtenAfterWaiting_ += line.waited ? 1 : 0;
     const bool durable = line.durable;
     waiting_.pop_front();

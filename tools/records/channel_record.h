@@ -125,8 +125,10 @@ class ResultsFile {
  private:
   struct Line {
     std::string text;
-    bool durable;
-    bool waited;  // the file has refused it at least once
+    bool durable = false;
+    bool waited = false;  // the file has refused it at least once
+    size_t cut = 0;       // bytes of it in the file, when a write got only part in
+    uint64_t cutEnd = 0;  // the file's size just after those bytes
   };
   // Under the lock: writes the waiting lines in order, stopping at the first the file
   // does not take; true when none waits.

@@ -2,6 +2,8 @@
 // the form of a log of records that a power cut may cut short but never garbles.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,8 +42,11 @@ class AppendFile {
   // file, since other processes may append to it too.
   bool EndsMidLine();
   // Writes all of `text` at the end, going on after interruptions. On a failure part of
-  // the text may be in the file.
-  [[nodiscard]] AppendFailure Append(std::string_view text);
+  // the text may be in the file: `written`, when given, gets how many bytes.
+  [[nodiscard]] AppendFailure Append(std::string_view text, size_t* written = nullptr);
+  // The file's size now, other processes' appends included; 0 before it is made, and for
+  // what is not a file.
+  uint64_t Size();
   // The data written so far is on the storage. kNone for a pipe or a terminal, which keep
   // nothing to make durable.
   [[nodiscard]] AppendFailure Sync();
@@ -50,6 +55,8 @@ class AppendFile {
  private:
   // Opens `toMake_`, creating it; kNone once the descriptor is there.
   AppendFailure Make();
+  // Opens `toMake_` when another process has made it meanwhile, so what it holds counts.
+  void OpenMadeByOthers();
 
   int fd_ = -1;
   bool owned_ = false;

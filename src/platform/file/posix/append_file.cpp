@@ -99,7 +99,16 @@ AppendFailure AppendFile::Make() {
   return AppendFailure::kNone;
 }
 
+void AppendFile::OpenMadeByOthers() {
+  if (fd_ >= 0 || toMake_.empty()) return;
+  fd_ = OpenExisting(toMake_);
+  if (fd_ < 0) return;
+  owned_ = true;
+  toMake_.clear();
+}
+
 bool AppendFile::EndsMidLine() {
+  OpenMadeByOthers();
   if (fd_ < 0) return false;
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return cutByAppend_;
@@ -109,20 +118,30 @@ bool AppendFile::EndsMidLine() {
   return last != '\n';
 }
 
-AppendFailure AppendFile::Append(std::string_view text) {
+uint64_t AppendFile::Size() {
+  OpenMadeByOthers();
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+AppendFailure AppendFile::Append(std::string_view text, size_t* written) {
+  size_t put = 0;
+  if (written) *written = 0;
   if (const AppendFailure made = Make(); made != AppendFailure::kNone) return made;
   if (text.empty()) return AppendFailure::kNone;
   const bool endsLine = text.back() == '\n';
-  bool wrote = false;
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd_, text.data(), text.size());
+  while (put < text.size()) {
+    const ssize_t n = ::write(fd_, text.data() + put, text.size() - put);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      cutByAppend_ = cutByAppend_ || wrote;
-      return n == 0 ? AppendFailure::kShortWrite : FailureOf(errno);
+      const AppendFailure why = n == 0 ? AppendFailure::kShortWrite : FailureOf(errno);
+      cutByAppend_ = cutByAppend_ || put > 0;
+      if (written) *written = put;
+      return why;
     }
-    wrote = true;
-    text.remove_prefix(static_cast<size_t>(n));
+    put += static_cast<size_t>(n);
+    if (written) *written = put;
   }
   cutByAppend_ = !endsLine;
   return AppendFailure::kNone;

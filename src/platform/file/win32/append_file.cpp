@@ -114,7 +114,22 @@ AppendFailure AppendFile::Make() {
   return AppendFailure::kNone;
 }
 
+void AppendFile::OpenMadeByOthers() {
+  if (fd_ >= 0 || toMake_.empty()) return;
+  const HANDLE h = CreateFileW(Wide(toMake_).c_str(), kAccess, kShare, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_APPEND);
+  if (fd_ < 0) {
+    CloseHandle(h);
+    return;
+  }
+  owned_ = true;
+  toMake_.clear();
+}
+
 bool AppendFile::EndsMidLine() {
+  OpenMadeByOthers();
   if (fd_ < 0) return false;
   const HANDLE h = HandleOf(fd_);
   LARGE_INTEGER size{};
@@ -130,23 +145,33 @@ bool AppendFile::EndsMidLine() {
   return last != '\n';
 }
 
-AppendFailure AppendFile::Append(std::string_view text) {
+uint64_t AppendFile::Size() {
+  OpenMadeByOthers();
+  if (fd_ < 0) return 0;
+  const HANDLE h = HandleOf(fd_);
+  LARGE_INTEGER size{};
+  if (GetFileType(h) != FILE_TYPE_DISK || GetFileSizeEx(h, &size) == FALSE) return 0;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+AppendFailure AppendFile::Append(std::string_view text, size_t* written) {
+  size_t done = 0;
+  if (written) *written = 0;
   if (const AppendFailure made = Make(); made != AppendFailure::kNone) return made;
   if (text.empty()) return AppendFailure::kNone;
   const bool endsLine = text.back() == '\n';
   const HANDLE h = HandleOf(fd_);
-  bool wrote = false;
-  while (!text.empty()) {
+  while (done < text.size()) {
     DWORD put = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size(), 1u << 30));
-    const bool taken = WriteFile(h, text.data(), chunk, &put, nullptr) != FALSE;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 30));
+    const bool taken = WriteFile(h, text.data() + done, chunk, &put, nullptr) != FALSE;
+    done += put;
+    if (written) *written = done;
     if (!taken || put == 0) {
       const AppendFailure why = taken ? AppendFailure::kShortWrite : FailureOf(GetLastError());
-      cutByAppend_ = cutByAppend_ || wrote || put > 0;
+      cutByAppend_ = cutByAppend_ || done > 0;
       return why;
     }
-    wrote = true;
-    text.remove_prefix(put);
   }
   cutByAppend_ = !endsLine;
   return AppendFailure::kNone;

@@ -2,8 +2,10 @@
 // goes in order once the file takes writes, a cut line is made whole or spoils no other,
 // and the file is made by its first record and never removed, as others append to it too.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -36,6 +38,7 @@ std::string Bytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+#ifndef _WIN32  // short writes are made with the file size limit
 // The process may write no file past `bytes` while this lasts: the system takes what fits
 // of a write (a short write) and refuses the rest.
 class FileSizeLimit {
@@ -133,6 +136,8 @@ TEST(ResultsFile, WaitingRecordsAreWrittenWhenAskedWithoutALaterRecord) {
   EXPECT_EQ(file.WriteWaitingWithin(testsupport::FastClock(), 3000), 0u);
   EXPECT_EQ(results::ParseLines(path, Bytes(path), 1, true).records.size(), 2u);
 }
+
+#endif
 
 // An idle owner leaves no file, and one that goes never takes another's records with it.
 TEST(ResultsFile, IsMadeByItsFirstRecordAndNeverRemoved) {

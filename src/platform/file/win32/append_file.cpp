@@ -22,12 +22,15 @@ HANDLE HandleOf(int fd) {
   return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
 AppendFailure FailureOf(DWORD error) {
   switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
       return AppendFailure::kNoSpace;
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
       return AppendFailure::kQuota;
     case ERROR_FILE_TOO_LARGE:
       return AppendFailure::kTooLarge;

@@ -252,16 +252,13 @@ int main(int argc, char** argv) {
 
   backend->SetNoticeSink({});
   windowOpen = false;
-  station.ObserveChannels(nullptr);
-  results.SetAppendedHook({});
-  if (shipper && !shipper->Stop(2000))
-    std::fprintf(stderr, "ostrevane: records still to send to the results database; the next "
-                         "start sends them\n");
-  // With the window gone the file's notices go to stderr, and the disk gets a bounded
-  // while to take what still waits.
+  // With the window gone the records file's notices go to stderr.
   results.SetWaitingHook([](const records::WaitingNotice& notice) {
     std::fprintf(stderr, "ostrevane: %s\n", records::WaitingText(notice).c_str());
   });
+  station.ObserveChannels(nullptr);
+  // The disk gets a bounded while to take what still waits, before the
+  // shipper's last sending.
   int status = 0;
   if (results.Waiting() > 0 &&
       results.WriteWaitingWithin(clock, records::kRecordsPatienceMs) > 0) {
@@ -270,6 +267,10 @@ int main(int argc, char** argv) {
                  records::FailureText(results.Reason()).c_str());
     status = records::kExitRecordsUnwritten;
   }
+  results.SetAppendedHook({});
+  if (shipper && !shipper->Stop(2000))
+    std::fprintf(stderr, "ostrevane: records still to send to the results database; the next "
+                         "start sends them\n");
   leaving = true;
   signalWatch.join();
   if (windowLine) windowLine->Stop();

@@ -2,6 +2,7 @@
 // OS image is dropped on the window, suited to it, and a run writes them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "backend/virtual_line.h"
@@ -9,6 +10,7 @@
 #include "console/main_window_template.h"
 #include "console/station.h"
 #include "demo/window_line.h"
+#include "records/run_records.h"
 #include "platform/ui/headless/headless_window.h"
 #include "support/flashing/test_images.h"
 #include "support/recording_threads.h"
@@ -67,6 +69,35 @@ TEST(WindowLine, AConfigFileMakesTheLineASecureImageIsWrittenTo) {
 
   EXPECT_EQ(dlg.Bar(0).Text().rfind(" DL Done. [ ", 0), 0u) << dlg.Bar(0).Text();
   EXPECT_EQ(dlg.Bar(1).Text(), "[Channel 1] This device Write Protection Enable !!");
+}
+
+// A record the disk will not take is told in the window's log at once, not at its close.
+TEST(WindowLine, ARecordTheDiskWillNotTakeIsToldInTheLogAtOnce) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  const std::string os = testsupport::BuildOsImage({}, "full.kx4");
+  const std::string csc = testsupport::BuildCscImage({}, "full.csc");
+  demo::LineSpec spec;
+  spec.count = 1;
+  std::string error;
+  ASSERT_TRUE(demo::ReadLineConfig(&spec, &error)) << error;
+  records::ResultsFile results;
+  ASSERT_TRUE(results.Open("/dev/full", &error)) << error;
+
+  WindowStation w(spec);
+  ui::HeadlessWindow* window = w.window;
+  console::COstrevaneDlg& dlg = w.station.dlg();
+  records::RunRecords runRecords(dlg, "line-pc-3", results);
+  w.station.ObserveChannels(&runRecords);
+  w.windowLine.PlugAfterFirstImage(dlg);
+  dlg.OnInitDialog();
+  window->DropFiles({os, csc});
+  ASSERT_TRUE(window->PumpUntil([&] { return dlg.Run.BoundDeviceCount == 1; }));
+  window->Click(console::IDC_START);
+  EXPECT_TRUE(window->PumpUntil([&] {
+    return window->GetText(console::IDC_LOG).find(
+               "records file: no space left on device; 1 record waiting") != std::string::npos;
+  })) << window->GetText(console::IDC_LOG);
+  w.station.ObserveChannels(nullptr);
 }
 
 }  // namespace

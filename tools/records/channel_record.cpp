@@ -1,7 +1,6 @@
 // Field names and texts of a record are what line tools parse: keep them stable.
 #include "records/channel_record.h"
 
-
 #include "engine/download_mode.h"
 #include "platform/file/file.h"
 #include "results/iso_time.h"
@@ -115,12 +114,11 @@ std::string FailureText(platform::AppendFailure reason) {
 }
 
 std::string WaitingText(const WaitingNotice& notice) {
-  const std::string records = std::to_string(notice.count) +
-                              (notice.count == 1 ? " record" : " records");
+  const std::string count = std::to_string(notice.count);
+  const char* noun = notice.count == 1 ? "record" : "records";
   if (notice.reason == platform::AppendFailure::kNone)
-    return "records file: " + std::to_string(notice.count) + " waiting " +
-           (notice.count == 1 ? "record" : "records") + " written";
-  return "records file: " + FailureText(notice.reason) + "; " + records + " waiting";
+    return "records file: " + count + " waiting " + noun + " written";
+  return "records file: " + FailureText(notice.reason) + "; " + count + " " + noun + " waiting";
 }
 
 ResultsFile::~ResultsFile() {

@@ -260,6 +260,10 @@ int main(int argc, char** argv) {
   // The disk gets a bounded while to take what still waits, before the
   // shipper's last sending.
   int status = 0;
+  if (results.Waiting() > 0)
+    std::fprintf(stderr, "ostrevane: records file %s: waiting up to %u s for it to take %zu "
+                         "record(s)\n",
+                 resultsPath.c_str(), records::kRecordsPatienceMs / 1000, results.Waiting());
   if (results.Waiting() > 0 &&
       results.WriteWaitingWithin(clock, records::kRecordsPatienceMs) > 0) {
     std::fprintf(stderr, "ostrevane: %zu record(s) could not be written to %s (%s) and are lost\n",

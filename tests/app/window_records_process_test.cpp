@@ -32,6 +32,8 @@ class WindowRecordsProcessTest : public ::testing::Test {
   WindowRecordsProcessTest() : dir_(testsupport::ScratchDir("window_process")) {
     station_ = dir_ + "/ostrevane-records-test-" + std::to_string(getpid());
     fs::copy_file(STATION_APP, station_);
+    fs::create_directory(dir_ + "/runtime");
+    fs::permissions(dir_ + "/runtime", fs::perms::owner_all);
   }
   ~WindowRecordsProcessTest() override {
     // Only this test's own children, each reaped.
@@ -47,7 +49,7 @@ class WindowRecordsProcessTest : public ::testing::Test {
     for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
     for (const std::string& set :
          {std::string("QT_QPA_PLATFORM=offscreen"), "HOME=" + dir_, "XDG_STATE_HOME=" + dir_ + "/state",
-          "XDG_CONFIG_HOME=" + dir_ + "/config", "XDG_RUNTIME_DIR=" + dir_})
+          "XDG_CONFIG_HOME=" + dir_ + "/config", "XDG_RUNTIME_DIR=" + dir_ + "/runtime"})
       env.push_back(set);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());

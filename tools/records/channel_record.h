@@ -88,8 +88,10 @@ std::string WaitingText(const WaitingNotice& notice);
 // The results file: records are appended after what is there, each as one line handed to
 // the system in one write, so a reader never sees half a record. A record the file does
 // not take (a full disk, a quota, a failing disk, a short write) waits in memory, in
-// order, and is written again at the next record, every few seconds while any wait, and
-// when the owner asks. Nothing here removes the file: other processes may append to it.
+// order, and is written again at the next record, every 2 seconds while any wait, and
+// when the owner asks. A line the file took only part of is finished with its rest when
+// nothing was appended after it; else it stays a bad line and the record starts a fresh
+// one. Nothing here removes the file: other processes may append to it.
 class ResultsFile {
  public:
   ResultsFile() = default;

@@ -268,18 +268,33 @@ int main(int argc, char** argv) {
 
   backend->SetNoticeSink({});
   windowOpen = false;
+  // With the window gone the records file's notices go to stderr.
+  results.SetWaitingHook([](const records::WaitingNotice& notice) {
+    std::fprintf(stderr, "ostrevane: %s\n", records::WaitingText(notice).c_str());
+  });
   station.ObserveChannels(nullptr);
+  // The disk gets a bounded while to take what still waits, before the
+  // shipper's last sending.
+  int status = 0;
+  if (results.Waiting() > 0)
+    std::fprintf(stderr, "ostrevane: records file %s: waiting up to %u s for it to take %zu "
+                         "record(s)\n",
+                 resultsPath.c_str(), records::kRecordsPatienceMs / 1000, results.Waiting());
+  if (results.Waiting() > 0 &&
+      results.WriteWaitingWithin(clock, records::kRecordsPatienceMs) > 0) {
+    std::fprintf(stderr, "ostrevane: %zu record(s) could not be written to %s (%s) and are lost\n",
+                 results.Waiting(), resultsPath.c_str(),
+                 records::FailureText(results.Reason()).c_str());
+    status = records::kExitRecordsUnwritten;
+  }
   results.SetAppendedHook({});
   if (shipper && !shipper->Stop(2000))
     std::fprintf(stderr, "ostrevane: records still to send to the results database; the next "
                          "start sends them\n");
-  results.DiscardIfUnused();
-  if (runRecords.WriteFailed())
-    std::fprintf(stderr, "ostrevane: a record could not be written to the results file\n");
   leaving = true;
   signalWatch.join();
   if (windowLine) windowLine->Stop();
   if (line) line->UnplugAll();
   if (!args.capturePath.empty()) std::fprintf(stderr, "%s\n", backend->StopCapture().c_str());
-  return 0;
+  return status;
 }

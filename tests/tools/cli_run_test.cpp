@@ -79,7 +79,7 @@ CliOutcome RunCommandLine(const std::vector<std::string>& args, bool terminal = 
   run.out = out.str();
   run.err = err.str();
   if (parsed.options && !parsed.options->resultsPath.empty() &&
-      std::filesystem::exists(parsed.options->resultsPath)) {
+      std::filesystem::is_regular_file(parsed.options->resultsPath)) {
     std::ifstream in(parsed.options->resultsPath);
     for (std::string line; std::getline(in, line);) {
       json record = json::parse(line);
@@ -234,6 +234,21 @@ TEST(CliRun, ExitStatusesForRefusalsAndForNoHandset) {
                         "AUTO_DLOAD", Images().os, Images().csc});
   EXPECT_EQ(run.status, cli::kExitRefused);
   EXPECT_NE(run.err.find("cannot write the results file"), std::string::npos) << run.err;
+}
+
+// A disk that never takes a record: the operator hears of it at once, the end waits a
+// while for the disk, and the lost records get a status of their own and name the file.
+TEST(CliRun, RecordsTheDiskNeverTakesEndTheRunWithTheirOwnStatus) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+  const CliOutcome run = RunCommandLine(
+      {"--virtual-handsets", "2", "--results", "/dev/full", "AUTO_DLOAD", Images().os,
+       Images().csc});
+  EXPECT_EQ(run.status, cli::kExitRecordsUnwritten) << run.out << run.err;
+  EXPECT_NE(run.err.find("records file: no space left on device; 1 record waiting"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("4 record(s) could not be written to /dev/full"), std::string::npos)
+      << run.err;
 }
 
 TEST(CliRun, AMessageBoxIsAnsweredWithoutAPersonAndTheRunEnds) {

@@ -33,7 +33,8 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
       "The Ostrevane station without a window: binds the attached handsets, opens both images,\n"
       "writes them onto every handset at once and exits when the run has ended.\n"
       "Exit status: 0 every started channel done, 1 a channel failed, 2 arguments or an image\n"
-      "refused, 3 no handset bound, 130 ended by a signal.\n"
+      "refused, 3 no handset bound, 4 records the results file never took, 130 ended by a\n"
+      "signal.\n"
       "A first SIGINT, SIGTERM or SIGHUP starts no further channel and lets the running ones\n"
       "end; a second one cuts them off at once (their records say \"interrupted\").",
       "ostrevane-cli"};

@@ -14,6 +14,9 @@ inline constexpr int kExitDone = 0;       // every started channel ended "done"
 inline constexpr int kExitFailed = 1;     // a channel failed (or its handset did not verify)
 inline constexpr int kExitRefused = 2;    // arguments or an image refused
 inline constexpr int kExitNoHandset = 3;  // no handset was bound
+// Records the results file would not take (a full disk...) were still in memory when the
+// wait for the disk ran out; before every other status, as they are lost.
+inline constexpr int kExitRecordsUnwritten = 4;
 inline constexpr int kExitInterrupted = 130;  // a stop signal (SIGINT, SIGTERM, SIGHUP) ended the run
 
 struct CliOptions {

@@ -216,6 +216,11 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       shipperLines.push_back(line);
     });
   if (shipper) results.SetAppendedHook([&shipper] { shipper->Wake(); });
+  // Told from the channels' workers and the file's retry; shown with the shipper's lines.
+  results.SetWaitingHook([&](const records::WaitingNotice& notice) {
+    std::lock_guard lock(traceMutex);
+    shipperLines.push_back(records::WaitingText(notice) + " (" + o.resultsPath + ")");
+  });
   auto showShipperLines = [&] {
     std::vector<std::string> lines;
     {
@@ -270,6 +275,17 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     refresh();
   }
   refresh();
+  // The disk gets a bounded while to take what waits; the outer clock, as a cut-off's
+  // shortened one would make this wait spin.
+  size_t unwritten = 0;
+  if (results.Waiting() > 0) {
+    view.Notice("ostrevane-cli: records file " + o.resultsPath + ": waiting up to " +
+                std::to_string(records::kRecordsPatienceMs / 1000) + " s for it to take " +
+                std::to_string(results.Waiting()) + " record(s)");
+    unwritten = results.WriteWaitingWithin(outerClock, records::kRecordsPatienceMs);
+  }
+  const platform::AppendFailure unwrittenReason = results.Reason();
+  showShipperLines();
   // What the run wrote goes now; what the database cannot take in time goes next start.
   results.SetAppendedHook({});
   if (shipper && !shipper->Stop(2000))
@@ -317,11 +333,6 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     out << (o.verify ? " (done channels verified against the images)" : "") << "\n";
     if (failed + interrupted > 0) status = kExitFailed;
   }
-  if (keeper.WriteFailed()) {
-    err << "ostrevane-cli: a record could not be written to " << o.resultsPath << "\n";
-    if (status == kExitDone) status = kExitFailed;
-  }
-  results.DiscardIfUnused();
   if (!o.resultsPath.empty())
     out << "Results: " << (o.ResultsToStdout() ? "standard output" : o.resultsPath) << "\n";
   if (!o.capturePath.empty()) out << captureSummary << "\n";
@@ -339,12 +350,19 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
         << "/handset<N> (emmc.img is sparse, none for digest storage; files/, state.txt)\n";
   }
   if (stopsServed > 0) status = kExitInterrupted;
+  if (unwritten > 0) {
+    err << "ostrevane-cli: " << unwritten << " record(s) could not be written to "
+        << o.resultsPath << " (" << records::FailureText(unwrittenReason)
+        << ") and are lost\n";
+    status = kExitRecordsUnwritten;
+  }
 
   // Handsets still attached (failed ones) leave before the window goes; the keeper goes
   // before the station, which must not reach it afterwards.
   if (line) line->UnplugAll();
   window->PumpUntil([] { return false; }, std::chrono::milliseconds(50));
   station.ObserveChannels(nullptr);
+  results.SetWaitingHook({});
   return status;
 }
 

@@ -24,7 +24,8 @@ struct RunEnvironment {
 // `threads`. Log and channel lines go to `out` (to `err` when the records do: --results -),
 // message boxes and errors to `err`. `terminal`: that stream is a terminal, where the channel
 // lines are redrawn in place. Returns the exit status (kExitDone, kExitFailed, kExitRefused,
-// kExitNoHandset, kExitInterrupted).
+// kExitNoHandset, kExitRecordsUnwritten, kExitInterrupted); the wait for a full disk at the
+// end is on `clock` too.
 int RunCli(const CliOptions& options, platform::Clock& clock, platform::ThreadService& threads,
            std::ostream& out, std::ostream& err, bool terminal,
            const RunEnvironment& environment = {});

@@ -1,8 +1,6 @@
 // Field names and texts of a record are what line tools parse: keep them stable.
 #include "records/channel_record.h"
 
-#include <filesystem>
-
 #include "engine/download_mode.h"
 #include "platform/file/file.h"
 #include "results/iso_time.h"
@@ -90,6 +88,48 @@ nlohmann::json RecordJson(const ChannelRecord& r) {
   return j;
 }
 
+std::string FailureText(platform::AppendFailure reason) {
+  using platform::AppendFailure;
+  switch (reason) {
+    case AppendFailure::kNone:
+      return "written";
+    case AppendFailure::kNoSpace:
+      return "no space left on device";
+    case AppendFailure::kQuota:
+      return "disk quota exceeded";
+    case AppendFailure::kTooLarge:
+      return "file too large";
+    case AppendFailure::kIo:
+      return "input/output error";
+    case AppendFailure::kShortWrite:
+      return "short write";
+    case AppendFailure::kReadOnly:
+      return "read-only file system";
+    case AppendFailure::kNotOpen:
+      return "not open";
+    case AppendFailure::kOther:
+      break;
+  }
+  return "cannot be written";
+}
+
+std::string WaitingText(const WaitingNotice& notice) {
+  const std::string count = std::to_string(notice.count);
+  const char* noun = notice.count == 1 ? "record" : "records";
+  if (notice.reason == platform::AppendFailure::kNone)
+    return "records file: " + count + " waiting " + noun + " written";
+  return "records file: " + FailureText(notice.reason) + "; " + count + " " + noun + " waiting";
+}
+
+ResultsFile::~ResultsFile() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  retryWake_.notify_all();
+  if (retry_.joinable()) retry_.join();
+}
+
 bool ResultsFile::Open(const std::string& path, std::string* error) {
   std::string reason;
   if (!file_.Open(path, &reason)) {
@@ -104,13 +144,98 @@ bool ResultsFile::Append(const nlohmann::json& record, bool durable) {
   // Texts from a handset are not always UTF-8: replace what is not, never throw.
   std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   std::lock_guard lock(mutex_);
-  // A line an earlier run left unfinished (a power cut) stays a bad line of its own.
-  if (!written_ && file_.EndsMidLine()) line.insert(0, 1, '\n');
-  written_ = true;
-  const bool whole = file_.Append(line);
-  const bool kept = whole && (!durable || file_.Sync());
-  if (whole && appended_) appended_();
-  return kept;
+  waiting_.push_back({std::move(line), durable});
+  return FlushLocked();
+}
+
+bool ResultsFile::WriteWaiting() {
+  std::lock_guard lock(mutex_);
+  return FlushLocked();
+}
+
+size_t ResultsFile::WriteWaitingWithin(platform::Clock& clock, uint32_t patienceMs) {
+  const uint32_t start = clock.TickCount();
+  while (!WriteWaiting()) {
+    if (clock.TickCount() - start >= patienceMs) break;
+    clock.Sleep(1000);
+  }
+  return Waiting();
+}
+
+size_t ResultsFile::Waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_.size();
+}
+
+platform::AppendFailure ResultsFile::Reason() const {
+  std::lock_guard lock(mutex_);
+  return reason_;
+}
+
+bool ResultsFile::FlushLocked() {
+  using platform::AppendFailure;
+  AppendFailure failure = AppendFailure::kNone;
+  // A durable line is on the storage before the next is written.
+  if (syncOwed_) {
+    failure = file_.Sync();
+    syncOwed_ = failure != AppendFailure::kNone;
+  }
+  while (failure == AppendFailure::kNone && !waiting_.empty()) {
+    Line& line = waiting_.front();
+    // Our own line, cut short, that nothing has been appended after: its rest makes it
+    // whole. Any other cut line (a power cut, another process's) stays a bad line of its
+    // own, and the record starts a fresh one.
+    const bool resume = line.cut > 0 && file_.Size() == line.cutEnd;
+    const std::string_view prefix = !resume && file_.EndsMidLine() ? "\n" : "";
+    const size_t from = resume ? line.cut : 0;
+    std::string text(prefix);
+    text.append(line.text, from);
+    size_t put = 0;
+    failure = file_.Append(text, &put);
+    if (failure != AppendFailure::kNone) {
+      if (put > prefix.size() || !resume) {
+        line.cut = put > prefix.size() ? from + put - prefix.size() : 0;
+        line.cutEnd = file_.Size();
+      }
+      break;
+    }
+    writtenAfterWaiting_ += line.waited ? 1 : 0;
+    const bool durable = line.durable;
+    waiting_.pop_front();
+    if (appended_) appended_();
+    if (durable) {
+      failure = file_.Sync();
+      syncOwed_ = failure != AppendFailure::kNone;
+    }
+  }
+  const bool clear = failure == AppendFailure::kNone;
+  if (!clear) {
+    for (Line& line : waiting_) line.waited = true;
+    const bool began = reason_ == AppendFailure::kNone;
+    reason_ = failure;
+    if (began && waitingHook_) waitingHook_({failure, waiting_.size()});
+    if (began && !retry_.joinable()) retry_ = std::thread([this] { RetryWhileWaiting(); });
+    retryWake_.notify_all();
+  } else if (reason_ != AppendFailure::kNone) {
+    reason_ = AppendFailure::kNone;
+    if (waitingHook_) waitingHook_({AppendFailure::kNone, writtenAfterWaiting_});
+    writtenAfterWaiting_ = 0;
+  }
+  return clear;
+}
+
+void ResultsFile::RetryWhileWaiting() {
+  constexpr auto kRetryEvery = std::chrono::seconds(2);
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    retryWake_.wait(lock, [this] {
+      return stopping_ || reason_ != platform::AppendFailure::kNone;
+    });
+    if (stopping_) break;
+    // Woken early by a later failure: the full pause still comes first.
+    if (retryWake_.wait_for(lock, kRetryEvery, [this] { return stopping_; })) break;
+    (void)FlushLocked();
+  }
 }
 
 void ResultsFile::SetAppendedHook(std::function<void()> hook) {
@@ -118,12 +243,9 @@ void ResultsFile::SetAppendedHook(std::function<void()> hook) {
   appended_ = std::move(hook);
 }
 
-void ResultsFile::DiscardIfUnused() {
+void ResultsFile::SetWaitingHook(std::function<void(const WaitingNotice&)> hook) {
   std::lock_guard lock(mutex_);
-  if (written_ || !file_.Created()) return;
-  file_.Close();
-  std::error_code ignored;
-  std::filesystem::remove(path_, ignored);
+  waitingHook_ = std::move(hook);
 }
 
 }  // namespace records

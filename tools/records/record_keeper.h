@@ -1,5 +1,6 @@
 // Keeps every started channel's record as its run goes on, and writes it to the results
-// file twice: "running" when the channel starts, and its result the moment it ends.
+// file twice, durably each time: "running" when the channel starts, and its result the
+// moment it ends.
 #pragma once
 
 #include <array>
@@ -38,8 +39,6 @@ class RecordKeeper final : public engine::ChannelObserver {
   std::vector<ChannelRecord> Ended() const;
   // The seat of the handset a started channel writes; empty when not started or unknown.
   std::string LocationOf(int channel) const;
-  // A record that could not be written to the results file.
-  bool WriteFailed() const;
 
  private:
   struct Slot {
@@ -48,8 +47,8 @@ class RecordKeeper final : public engine::ChannelObserver {
     ChannelRecord record;
   };
 
-  // Writes outside the lock; false when the write failed, which is remembered too.
-  bool Write(const ChannelRecord& record, bool durable);
+  // Outside the lock; a record the file does not take waits in the file's memory.
+  void Write(const ChannelRecord& record, bool durable);
 
   console::COstrevaneDlg& dlg_;
   const RunIdentity run_;
@@ -59,7 +58,6 @@ class RecordKeeper final : public engine::ChannelObserver {
   Judge judge_;
   mutable std::mutex mutex_;
   std::array<Slot, engine::kChannelCount> slots_;
-  bool writeFailed_ = false;
   std::optional<std::string> interruptText_;
 };
 

@@ -39,7 +39,17 @@ bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string*
 }
 
 RunRecords::RunRecords(console::COstrevaneDlg& dlg, std::string station, ResultsFile& results)
-    : dlg_(dlg), station_(std::move(station)), results_(results) {}
+    : dlg_(dlg), station_(std::move(station)), results_(results) {
+  // Told from a channel's worker or the file's retry: the log is the window's to write.
+  results_.SetWaitingHook([&dlg](const WaitingNotice& notice) {
+    const std::string text = WaitingText(notice) + "\r\n";
+    dlg.Post([&dlg, text] { dlg.AppendLogText(text); });
+  });
+}
+
+RunRecords::~RunRecords() {
+  results_.SetWaitingHook({});
+}
 
 void RunRecords::ChannelStarted(const engine::ChannelStartInfo& info) {
   std::shared_ptr<RecordKeeper> keeper;
@@ -52,7 +62,6 @@ void RunRecords::ChannelStarted(const engine::ChannelStartInfo& info) {
         os = dlg_.Image.OsImagePath;
         csc = dlg_.Image.CscImagePath;
       }
-      if (keeper_ && keeper_->WriteFailed()) writeFailed_ = true;
       keeper_ = std::make_shared<RecordKeeper>(dlg_, RunIdentity{NewRunId(), station_},
                                                ImageRefOf(os), ImageRefOf(csc), &results_,
                                                RecordKeeper::Judge{});
@@ -78,11 +87,6 @@ void RunRecords::ChannelEnded(int channel, bool done) {
   keeper->ChannelEnded(channel, done);
   std::lock_guard lock(mutex_);
   if (running_ > 0) --running_;
-}
-
-bool RunRecords::WriteFailed() const {
-  std::lock_guard lock(mutex_);
-  return writeFailed_ || (keeper_ && keeper_->WriteFailed());
 }
 
 std::shared_ptr<RecordKeeper> RunRecords::Current() const {

@@ -24,16 +24,17 @@ ImageRef ImageRefOf(const std::string& path);
 
 class RunRecords final : public engine::ChannelObserver {
  public:
-  // `results` outlives this; `station` names the machine in every record.
+  // `results` outlives this; `station` names the machine in every record. While this
+  // lasts, records that wait for the file, and their writing, are told in the window's log.
   RunRecords(console::COstrevaneDlg& dlg, std::string station, ResultsFile& results);
+  ~RunRecords() override;
+  RunRecords(const RunRecords&) = delete;
+  RunRecords& operator=(const RunRecords&) = delete;
 
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
   void ChannelPassedOver(int channel, const std::string& what) override;
   void ChannelEnded(int channel, bool done) override;
-
-  // A record that could not be written.
-  bool WriteFailed() const;
 
  private:
   std::shared_ptr<RecordKeeper> Current() const;
@@ -44,7 +45,6 @@ class RunRecords final : public engine::ChannelObserver {
   mutable std::mutex mutex_;
   std::shared_ptr<RecordKeeper> keeper_;  // the current run's
   int running_ = 0;                       // its channels started and not yet ended
-  bool writeFailed_ = false;              // of an earlier run
 };
 
 }  // namespace records

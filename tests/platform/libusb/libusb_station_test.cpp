@@ -135,7 +135,7 @@ TEST_F(LibusbTest, RemovalFailsTheTransferInFlightAndEveryLaterOne) {
   ASSERT_NE(d, nullptr);
   d->SetInPipeTimeout(600000);  // the read waits for the removal, not for its timeout
   auto request = testsupport::RawRequest(handset::wire::kGetModelName);
-  ASSERT_EQ(d->WritePacket(request.data(), 65536), 1);
+  ASSERT_EQ(d->WritePacket(request.data(), 65536), 1) << host.LastError();
   std::atomic<int> read{-1};
   std::atomic<uint32_t> error{0};
   std::thread reader([&] {

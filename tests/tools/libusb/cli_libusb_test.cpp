@@ -210,11 +210,12 @@ TEST(CliOverLibusb, SecondStopSignalCutsOffAReadThatWouldWaitForItsTimeout) {
     return true;
   };
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!inFlight() && std::chrono::steady_clock::now() < end) {
+  bool waiting = false;  // asked once a turn: a read answered in between ends it again
+  while (!(waiting = inFlight()) && std::chrono::steady_clock::now() < end) {
     // Drains the program's output a few milliseconds at a time, so it never blocks on it.
     ReadUntil(pipeFds[0], &seen, "", std::chrono::milliseconds(5));
   }
-  ASSERT_TRUE(inFlight()) << seen;
+  ASSERT_TRUE(waiting) << seen;
   kill(pid, SIGTERM);
   EXPECT_TRUE(ReadUntil(pipeFds[0], &seen, "a second signal cuts them off now",
                         std::chrono::seconds(10)))

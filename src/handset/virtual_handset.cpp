@@ -179,8 +179,10 @@ TransferStatus VirtualHandset::BulkIn(uint8_t, uint8_t* buffer, uint32_t length,
   if (PullIfPending()) return TransferStatus::kDisconnected;
   if (!CountTransferAndCheckCable()) return TransferStatus::kDisconnected;
   std::unique_lock lock(mutex_);
+  const uint64_t wakes = inWakes_;
   for (;;) {
     if (!connected_) return TransferStatus::kDisconnected;
+    if (inWakes_ != wakes) return TransferStatus::kTimeout;
     auto now = std::chrono::steady_clock::now();
     if (!answers_.empty() && answers_.front().slow) {
       // Nine tenths of the time this read may wait: as late as an answer can come.
@@ -218,6 +220,12 @@ void VirtualHandset::Attached() {
   lastCode_ = 0;
   selectedFile_.clear();
   signaturePending_ = false;
+}
+
+void VirtualHandset::WakeIn() {
+  std::lock_guard lock(mutex_);
+  ++inWakes_;
+  answerReady_.notify_all();
 }
 
 void VirtualHandset::Detached() {

@@ -95,6 +95,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   void Attached() override;
   void Detached() override;
   bool WantsDetach() override;
+  void WakeIn() override;
 
   // What the handset holds.
   const Emmc& emmc() const { return *emmc_; }
@@ -146,6 +147,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
 
   mutable std::mutex mutex_;
   std::condition_variable answerReady_;
+  uint64_t inWakes_ = 0;  // WakeIn calls: a read that saw it change returns
   std::deque<Answer> answers_;
   bool connected_ = true;
   bool wantsDetach_ = false;

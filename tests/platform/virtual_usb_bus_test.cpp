@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "handset/virtual_handset.h"
 #include "support/test_env.h"
 #include "support/virtual_station.h"
@@ -147,6 +151,66 @@ TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {
   EXPECT_EQ(s.bus.LastError(), kErrorDeviceNotConnected);
   EXPECT_FALSE(s.bus.ReadPipe(winusb, 0x81, buffer, 64, &n));
   EXPECT_EQ(s.bus.LastError(), kErrorDeviceNotConnected);
+}
+
+// A clock on which a pipe's 100 ms last a minute of real time.
+class StretchedClock final : public platform::Clock {
+ public:
+  uint32_t TickCount() override { return 0; }
+  void Sleep(uint32_t) override {}
+  std::chrono::nanoseconds RealDuration(uint32_t ms) override {
+    return std::chrono::milliseconds(ms) * 600;
+  }
+};
+
+// Two interfaces of one handset, each with a read waiting for an answer that never
+// comes: the cut-off ends its own interface's read now, and only that one.
+TEST(VirtualUsbBus, AbortPipesEndsOnlyItsInterfacesReadAndFailsItsLaterTransfers) {
+  StretchedClock stretched;
+  VirtualUsbBus bus(stretched);
+  auto handset = Handset(HandsetKind::kPlatform, "1");
+  bus.Plug(handset);
+  auto open = [&] {
+    const Handle file = bus.OpenInterface(handset->InterfacePath());
+    return file == kInvalidHandle ? kInvalidHandle : bus.Initialize(file);
+  };
+  const Handle cut = open();
+  const Handle kept = open();
+  ASSERT_NE(cut, kInvalidHandle);
+  ASSERT_NE(kept, kInvalidHandle);
+  ASSERT_TRUE(bus.SetPipeTimeout(cut, 0x81, 100));
+  ASSERT_TRUE(bus.SetPipeTimeout(kept, 0x81, 100));
+  struct Read {
+    std::atomic<bool> ended{false};
+    uint32_t error = 0;
+    std::thread thread;
+  };
+  Read reads[2];
+  const Handle handles[2] = {cut, kept};
+  for (int i = 0; i < 2; ++i)
+    reads[i].thread = std::thread([&, i] {
+      uint8_t buffer[64];
+      uint32_t n = 0;
+      EXPECT_FALSE(bus.ReadPipe(handles[i], 0x81, buffer, sizeof buffer, &n));
+      reads[i].error = bus.LastError();
+      reads[i].ended = true;
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // both reads are waiting
+  const auto start = std::chrono::steady_clock::now();
+  bus.AbortPipes(cut);
+  reads[0].thread.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(reads[0].error, kErrorOperationAborted);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(reads[1].ended);
+  uint8_t request[4] = {};
+  uint32_t n = 0;
+  EXPECT_FALSE(bus.WritePipe(cut, 0x01, request, sizeof request, &n));
+  EXPECT_EQ(bus.LastError(), kErrorOperationAborted);
+  EXPECT_EQ(handset->LinkBytes(), 0u);
+  bus.Unplug(handset.get());  // ends the other read
+  reads[1].thread.join();
+  EXPECT_EQ(reads[1].error, kErrorDeviceNotConnected);
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ TEST_F(LibusbTest, RemovalFailsTheTransferInFlightAndEveryLaterOne) {
   ASSERT_NE(d, nullptr);
   d->SetInPipeTimeout(600000);  // the read waits for the removal, not for its timeout
   auto request = testsupport::RawRequest(handset::wire::kGetModelName);
-  ASSERT_EQ(d->WritePacket(request.data(), 65536), 1);
+  ASSERT_EQ(d->WritePacket(request.data(), 65536), 1) << host.LastError();
   std::atomic<int> read{-1};
   std::atomic<uint32_t> error{0};
   std::thread reader([&] {
@@ -156,6 +156,43 @@ TEST_F(LibusbTest, RemovalFailsTheTransferInFlightAndEveryLaterOne) {
   }));
   EXPECT_EQ(d->WritePacket(request.data(), 65536), 0);
   EXPECT_EQ(host.LastError(), kErrorDeviceNotConnected);
+}
+
+// A cut-off does what an unplugged cable does, to a handset still on the bus: the read
+// that would wait for ever ends now, and nothing later reaches the handset.
+TEST_F(LibusbTest, AbortPipesEndsTheReadInFlightAndFailsEveryLaterTransfer) {
+  handset::HandsetConfig silent;
+  silent.faults.answerNothing = true;
+  auto h = Plug(silent, {1, {3}});
+  StretchedClock stretched;
+  LibusbHost host{stretched};
+  const Handle file = host.OpenInterface(ReportedPath(HandsetIdentities()[0], {1, {3}}));
+  ASSERT_NE(file, kInvalidHandle);
+  const Handle iface = host.Initialize(file);
+  ASSERT_NE(iface, kInvalidHandle);
+  ASSERT_TRUE(host.SetPipeTimeout(iface, 0x81, 100));  // a minute of real time
+  std::atomic<bool> read{true};
+  std::atomic<uint32_t> error{0};
+  std::thread reader([&] {
+    std::vector<uint8_t> answer(512);
+    uint32_t n = 0;
+    read = host.ReadPipe(iface, 0x81, answer.data(), 512, &n);
+    error = host.LastError();
+  });
+  ASSERT_TRUE(WaitFor([&] { return bed.InFlight(h.get()); }));
+  const auto cut = std::chrono::steady_clock::now();
+  host.AbortPipes(iface);
+  reader.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - cut, std::chrono::seconds(2));
+  EXPECT_FALSE(read);
+  EXPECT_EQ(error, kErrorOperationAborted);
+  const uint8_t request[4] = {1, 2, 3, 4};
+  uint32_t n = 0;
+  EXPECT_FALSE(host.WritePipe(iface, 0x01, request, sizeof request, &n));
+  EXPECT_EQ(host.LastError(), kErrorOperationAborted);
+  EXPECT_EQ(h->LinkBytes(), 0u);
+  host.Free(iface);
+  host.CloseInterface(file);
 }
 
 TEST_F(LibusbTest, InstanceListNamesAttachedHandsetsInBusAndPortOrder) {

@@ -109,6 +109,10 @@ struct UsbTestBed::Bed {
 
 struct UsbTestBed::Device {
   struct Urb {
+    // The open file it was submitted on: only that file reaps or discards it, as usbfs
+    // keeps each file's URBs apart. Referenced, so a closed file's address is not
+    // taken by a new one while its URBs are still held here.
+    UMockdevIoctlClient* file = nullptr;
     UMockdevIoctlData* data = nullptr;    // the client's usbdevfs_urb
     UMockdevIoctlData* buffer = nullptr;  // its transfer buffer
     bool discarded = false;
@@ -116,6 +120,7 @@ struct UsbTestBed::Device {
     ~Urb() {
       if (buffer) umockdev_ioctl_data_unref(buffer);
       if (data) umockdev_ioctl_data_unref(data);
+      if (file) g_object_unref(file);
     }
   };
 
@@ -248,12 +253,17 @@ struct UsbTestBed::Device {
       }
       case USBDEVFS_REAPURB:
       case USBDEVFS_REAPURBNDELAY: {
-        if (completed.empty()) {
+        // A URB reaped through another open file of the same handset (the name reader's
+        // handle beside the station's) broke the process's heap now and then: usbfs
+        // never does that, so libusb is not made for it.
+        auto mine = std::find_if(completed.begin(), completed.end(),
+                                 [&](const std::shared_ptr<Urb>& u) { return u->file == client; });
+        if (mine == completed.end()) {
           umockdev_ioctl_client_complete(client, -1, gone ? ENODEV : EAGAIN);
           return TRUE;
         }
-        std::shared_ptr<Urb> u = completed.front();
-        completed.pop_front();
+        std::shared_ptr<Urb> u = *mine;
+        completed.erase(mine);
         UMockdevIoctlData* slot = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
         umockdev_ioctl_data_set_ptr(slot, 0, u->data);
         umockdev_ioctl_client_complete(client, 0, 0);
@@ -263,7 +273,7 @@ struct UsbTestBed::Device {
       case USBDEVFS_DISCARDURB: {
         void* address = *reinterpret_cast<void**>(arg->data);
         auto match = [&](const std::shared_ptr<Urb>& u) {
-          return u && u->data->client_addr == reinterpret_cast<gulong>(address);
+          return u && u->file == client && u->data->client_addr == reinterpret_cast<gulong>(address);
         };
         for (auto it = queued.begin(); it != queued.end(); ++it) {
           if (!match(*it)) continue;
@@ -311,6 +321,7 @@ struct UsbTestBed::Device {
         return TRUE;
       case USBDEVFS_SUBMITURB: {
         auto u = std::make_shared<Urb>();
+        u->file = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
         u->data = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
         if (u->urb()->buffer_length > 0)
           u->buffer =

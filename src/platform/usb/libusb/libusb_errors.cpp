@@ -60,6 +60,25 @@ std::string LibusbErrorName(int libusbError) {
   }
 }
 
+int LibusbErrorFromTransferStatus(int transferStatus) {
+  switch (transferStatus) {
+    case LIBUSB_TRANSFER_COMPLETED:
+      return LIBUSB_SUCCESS;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+      return LIBUSB_ERROR_TIMEOUT;
+    case LIBUSB_TRANSFER_STALL:
+      return LIBUSB_ERROR_PIPE;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+      return LIBUSB_ERROR_NO_DEVICE;
+    case LIBUSB_TRANSFER_OVERFLOW:
+      return LIBUSB_ERROR_OVERFLOW;
+    case LIBUSB_TRANSFER_ERROR:
+    case LIBUSB_TRANSFER_CANCELLED:
+    default:
+      return LIBUSB_ERROR_IO;
+  }
+}
+
 TransferError TransferErrorFromLibusb(int libusbError) {
   switch (libusbError) {
     case LIBUSB_SUCCESS:

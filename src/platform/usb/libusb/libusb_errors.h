@@ -18,6 +18,10 @@ uint32_t Win32ErrorFromLibusb(int libusbError);
 // "LIBUSB_ERROR_IO" and so on; a value that is no libusb error is named by its number.
 std::string LibusbErrorName(int libusbError);
 
+// The libusb_error value an asynchronous transfer's libusb_transfer_status stands for,
+// as libusb's own synchronous calls report it (0 for a completed transfer).
+int LibusbErrorFromTransferStatus(int transferStatus);
+
 // Why a transfer that ended with this libusb_error value failed (kNone for 0).
 TransferError TransferErrorFromLibusb(int libusbError);
 

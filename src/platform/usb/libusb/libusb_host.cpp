@@ -67,16 +67,57 @@ bool FailTransfer(int libusbError) {
   return false;
 }
 
+// One submitted transfer's end, as its callback reports it. The flag libusb reads is
+// a plain int; the atomic beside it is what this code's own threads synchronise on, so
+// the transfer is freed only after its callback, and nothing of libusb's, touched it.
+struct Completion {
+  int completed = 0;
+  std::atomic<bool> done{false};
+
+  static void LIBUSB_CALL OnDone(libusb_transfer* t) {
+    auto* c = static_cast<Completion*>(t->user_data);
+    c->completed = 1;
+    c->done.store(true, std::memory_order_release);
+  }
+
+  // Handles events until the callback ran, or waits while another thread handles them
+  // (the notifications' event thread): each completion wakes every waiter.
+  void Wait(libusb_context* context, libusb_transfer* t) {
+    while (!done.load(std::memory_order_acquire)) {
+      const int r = libusb_handle_events_completed(context, &completed);
+      // Events that cannot be waited for would leave the transfer's own timeout
+      // unheeded: it is cancelled, and its cancellation is what is waited for then.
+      if (r != 0 && r != LIBUSB_ERROR_INTERRUPTED) (void)libusb_cancel_transfer(t);
+    }
+  }
+};
+
+using TransferRef = std::unique_ptr<libusb_transfer, decltype(&libusb_free_transfer)>;
+
+TransferRef NewTransfer() {
+  return TransferRef(libusb_alloc_transfer(0), libusb_free_transfer);
+}
+
 // One string descriptor's UTF-16 units; nullopt when the handset did not give it.
 // `silent` is set when it did not answer within the timeout.
-std::optional<std::u16string> StringDescriptor(libusb_device_handle* handle, uint8_t index,
+std::optional<std::u16string> StringDescriptor(libusb_context* context,
+                                               libusb_device_handle* handle, uint8_t index,
                                                uint16_t language, unsigned timeoutMs,
                                                bool& silent) {
-  unsigned char d[kStringBytes] = {};
-  const int n = libusb_control_transfer(
-      handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-      static_cast<uint16_t>((LIBUSB_DT_STRING << 8) | index), language, d, sizeof d, timeoutMs);
-  if (n == LIBUSB_ERROR_TIMEOUT) silent = true;
+  unsigned char setup[LIBUSB_CONTROL_SETUP_SIZE + kStringBytes] = {};
+  libusb_fill_control_setup(setup, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+                            static_cast<uint16_t>((LIBUSB_DT_STRING << 8) | index), language,
+                            kStringBytes);
+  TransferRef t = NewTransfer();
+  if (!t) return std::nullopt;
+  Completion done;
+  libusb_fill_control_transfer(t.get(), handle, setup, &Completion::OnDone, &done, timeoutMs);
+  if (libusb_submit_transfer(t.get()) != 0) return std::nullopt;
+  done.Wait(context, t.get());
+  const int error = LibusbErrorFromTransferStatus(t->status);
+  if (error == LIBUSB_ERROR_TIMEOUT) silent = true;
+  const int n = error == 0 ? t->actual_length : error;
+  const unsigned char* d = libusb_control_transfer_get_data(t.get());
   if (n < 2 || d[1] != LIBUSB_DT_STRING) return std::nullopt;
   const int length = std::min<int>(n, d[0]);
   std::u16string units;
@@ -87,16 +128,16 @@ std::optional<std::u16string> StringDescriptor(libusb_device_handle* handle, uin
 
 // The handset's texts are untrusted: escaped before anything stores or shows them. The
 // first answer that does not come in time ends the reading of this handset.
-void ReadTexts(libusb_device_handle* handle, const libusb_device_descriptor& d,
-               unsigned timeoutMs, std::optional<std::string>& product,
-               std::optional<std::string>& manufacturer) {
+void ReadTexts(libusb_context* context, libusb_device_handle* handle,
+               const libusb_device_descriptor& d, unsigned timeoutMs,
+               std::optional<std::string>& product, std::optional<std::string>& manufacturer) {
   bool silent = false;
-  const auto languages = StringDescriptor(handle, 0, 0, timeoutMs, silent);
+  const auto languages = StringDescriptor(context, handle, 0, 0, timeoutMs, silent);
   if (!languages || languages->empty()) return;
   const uint16_t language = (*languages)[0];
   auto text = [&](uint8_t index) -> std::optional<std::string> {
     if (index == 0 || silent) return std::nullopt;
-    const auto units = StringDescriptor(handle, index, language, timeoutMs, silent);
+    const auto units = StringDescriptor(context, handle, index, language, timeoutMs, silent);
     if (!units || units->empty()) return std::nullopt;
     return EscapedText(Utf16ToUtf8(*units), kMaxNameLength);
   };
@@ -114,6 +155,11 @@ struct LibusbHost::Open {
   std::vector<PipeInfo> pipes;  // interface 0, alternate setting 0
   std::mutex timeoutMutex;
   std::map<uint8_t, uint32_t> timeouts;
+  // A cut-off checks and cancels under this lock, a transfer checks and submits under
+  // it: none is submitted after the cut-off has looked for transfers to cancel.
+  std::mutex flightMutex;
+  bool aborted = false;
+  std::set<libusb_transfer*> inFlight;
 
   ~Open() {
     if (claimed && !gone) libusb_release_interface(handle, 0);
@@ -276,7 +322,7 @@ std::optional<LibusbHost::Strings> LibusbHost::ReadStrings(const Element& elemen
   // A fast test clock does not make the wait shorter than a handset needs to answer.
   const unsigned timeout = std::max(RealTimeoutMs(kStringTimeoutMs), unsigned{kStringTimeoutMs});
   Strings s;
-  ReadTexts(handle, d, timeout, s.product, s.manufacturer);
+  ReadTexts(context_, handle, d, timeout, s.product, s.manufacturer);
   libusb_close(handle);
   // A handset that did not answer is remembered too: the open does not ask it again.
   std::lock_guard lock(mutex_);
@@ -479,16 +525,43 @@ bool LibusbHost::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint32_t
   }
   if (open->gone) return Fail(kErrorDeviceNotConnected);
   const unsigned timeout = RealTimeoutMs(timeoutMs);
-  // One call in either direction: libusb returns from a long write only when all of it
+  // One transfer in either direction: libusb completes a long write only when all of it
   // went or the transfer failed, and a zero-length write goes as a zero-length packet.
-  int n = 0;
-  const int r =
-      libusb_bulk_transfer(open->handle, pipeId, data, static_cast<int>(length), &n, timeout);
-  if (transferred) *transferred = static_cast<uint32_t>(std::max(n, 0));
+  TransferRef t = NewTransfer();
+  if (!t) return Fail(kErrorNotEnoughMemory);
+  Completion done;
+  libusb_fill_bulk_transfer(t.get(), open->handle, pipeId, data, static_cast<int>(length),
+                            &Completion::OnDone, &done, timeout);
+  {
+    std::lock_guard lock(open->flightMutex);
+    if (open->aborted) return Fail(kErrorOperationAborted);
+    const int r = libusb_submit_transfer(t.get());
+    if (r != 0) return open->gone ? Fail(kErrorDeviceNotConnected) : FailTransfer(r);
+    open->inFlight.insert(t.get());
+  }
+  done.Wait(context_, t.get());
+  bool cutOff = false;
+  {
+    std::lock_guard lock(open->flightMutex);
+    open->inFlight.erase(t.get());
+    cutOff = open->aborted;
+  }
+  if (transferred) *transferred = static_cast<uint32_t>(std::max(t->actual_length, 0));
   // A removal that raced the transfer still fails it.
   if (open->gone) return Fail(kErrorDeviceNotConnected);
-  if (r != 0) return FailTransfer(r);
+  if (t->status == LIBUSB_TRANSFER_CANCELLED && cutOff) return Fail(kErrorOperationAborted);
+  if (const int r = LibusbErrorFromTransferStatus(t->status)) return FailTransfer(r);
   return true;
+}
+
+void LibusbHost::AbortPipes(Handle winusb) {
+  std::shared_ptr<Open> open = Find(interfaces_, winusb);
+  if (!open) return;
+  std::lock_guard lock(open->flightMutex);
+  open->aborted = true;
+  // A transfer that completed meanwhile is no longer in flight: libusb says so and
+  // leaves it alone. Its owner frees it only after taking this lock.
+  for (libusb_transfer* t : open->inFlight) (void)libusb_cancel_transfer(t);
 }
 
 UsbAddress LibusbHost::AddressOf(Handle winusb) {

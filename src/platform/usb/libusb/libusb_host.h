@@ -1,6 +1,7 @@
 // Real handsets through libusb-1.0: the device set of a handset class is the attached
 // devices of its identity, an interface is the device opened with interface 0 claimed,
-// and transfers are synchronous bulk transfers bounded by each pipe's timeout.
+// and transfers are bulk transfers bounded by each pipe's timeout, each one submitted
+// and waited for so that a cut-off can cancel it.
 #pragma once
 
 #include <libusb-1.0/libusb.h>
@@ -86,6 +87,7 @@ class LibusbHost final : public UsbHost {
   TransferError LastErrorReason() override;
   UsbAddress AddressOf(Handle winusb) override;
   std::string LocationOf(Handle winusb) override;
+  void AbortPipes(Handle winusb) override;
 
  private:
   struct Element {

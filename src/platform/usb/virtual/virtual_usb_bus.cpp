@@ -294,6 +294,7 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
                              uint32_t* transferred, bool in) {
   Attached device;
   uint32_t timeoutMs = 0;
+  std::shared_ptr<CutOff> cut;
   {
     std::lock_guard lock(mutex_);
     auto it = interfaces_.find(winusb);
@@ -303,7 +304,17 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
       return Fail(kErrorInvalidParameter);
     device = it->second.device;
     timeoutMs = t->second;
+    cut = it->second.cut;
   }
+  {
+    std::lock_guard lock(cut->mutex);
+    if (cut->aborted) return Fail(kErrorOperationAborted);
+    ++cut->inFlight;
+  }
+  const auto aborted = [&] {
+    std::lock_guard lock(cut->mutex);
+    return cut->aborted;
+  };
   uint32_t done = 0;
   TransferStatus status = TransferStatus::kDisconnected;
   if (device.present->load()) {
@@ -314,14 +325,27 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
                                           : clock_.RealDuration(timeoutMs);
       auto deadline = std::chrono::steady_clock::now() +
                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(wait);
-      status = device.peer->BulkIn(pipeId, data, length, deadline, &done);
+      // A wake meant for another interface of the same device leaves this read waiting.
+      do {
+        status = device.peer->BulkIn(pipeId, data, length, deadline, &done);
+      } while (status == TransferStatus::kTimeout &&
+               std::chrono::steady_clock::now() < deadline && !aborted());
     } else {
       status = device.peer->BulkOut(pipeId, data, length);
       if (status == TransferStatus::kOk) done = length;
     }
   }
+  bool cutOff = false;
+  {
+    std::lock_guard lock(cut->mutex);
+    --cut->inFlight;
+    cutOff = cut->aborted;
+  }
+  cut->idle.notify_all();
   if (transferred) *transferred = done;
   AfterTransfer(device);
+  if (cutOff && status != TransferStatus::kOk && status != TransferStatus::kDisconnected)
+    return Fail(kErrorOperationAborted);
   switch (status) {
     case TransferStatus::kOk:
       return true;
@@ -341,6 +365,28 @@ bool VirtualUsbBus::Transfer(Handle winusb, uint8_t pipeId, uint8_t* data, uint3
 
 void VirtualUsbBus::AfterTransfer(const Attached& device) {
   if (device.present->load() && device.peer->WantsDetach()) Unplug(device.peer.get());
+}
+
+void VirtualUsbBus::AbortPipes(Handle winusb) {
+  std::shared_ptr<CutOff> cut;
+  std::shared_ptr<VirtualUsbPeer> peer;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = interfaces_.find(winusb);
+    if (it == interfaces_.end()) return;
+    cut = it->second.cut;
+    peer = it->second.device.peer;
+  }
+  std::unique_lock lock(cut->mutex);
+  cut->aborted = true;
+  // A transfer counted but not yet waiting inside the device misses a wake: the device
+  // is woken again until every one has come back.
+  while (cut->inFlight > 0) {
+    lock.unlock();
+    peer->WakeIn();
+    lock.lock();
+    cut->idle.wait_for(lock, std::chrono::milliseconds(1), [&] { return cut->inFlight == 0; });
+  }
 }
 
 }  // namespace platform::usb

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,6 +74,7 @@ class VirtualUsbBus final : public UsbHost {
   // "virtual-<n>": n counts the interface paths in the order first plugged, so a
   // handset plugged again with the same path keeps its seat for the bus's lifetime.
   std::string LocationOf(Handle winusb) override;
+  void AbortPipes(Handle winusb) override;
 
  private:
   struct Attached {
@@ -88,9 +90,17 @@ class VirtualUsbBus final : public UsbHost {
   struct OpenFile {
     Attached device;
   };
+  // Whether an interface is cut off, and its transfers inside the device now.
+  struct CutOff {
+    std::mutex mutex;
+    std::condition_variable idle;
+    bool aborted = false;
+    int inFlight = 0;
+  };
   struct WinUsbInterface {
     Attached device;
     std::map<uint8_t, uint32_t> timeouts;
+    std::shared_ptr<CutOff> cut = std::make_shared<CutOff>();
   };
 
   bool Fail(uint32_t error);

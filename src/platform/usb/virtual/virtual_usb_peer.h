@@ -58,6 +58,9 @@ class VirtualUsbPeer {
   virtual void Detached() = 0;
   // Asked after each transfer: true when the device has reset and wants to leave the bus.
   virtual bool WantsDetach() = 0;
+  // The bus cuts an interface off: IN transfers waiting now return kTimeout at once; a
+  // later one waits as usual. A device whose IN transfers never wait long keeps this.
+  virtual void WakeIn() {}
 };
 
 }  // namespace platform::usb

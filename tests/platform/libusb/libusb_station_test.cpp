@@ -133,7 +133,11 @@ TEST_F(LibusbTest, RemovalFailsTheTransferInFlightAndEveryLaterOne) {
   auto d = testsupport::OpenFlashDevice(host, usb::DEVICE_KIND_PLATFORM,
                                         ReportedPath(HandsetIdentities()[0], {1, {3}}), 0);
   ASSERT_NE(d, nullptr);
-  d->SetInPipeTimeout(600000);  // the read waits for the removal, not for its timeout
+  // The read waits for the removal, not for its timeout; and the first write, which the
+  // fast clock would give a tenth of a second of real time, must not time out on a
+  // loaded machine before the removal is even made.
+  d->SetInPipeTimeout(600000);
+  d->SetOutPipeTimeout(600000);
   auto request = testsupport::RawRequest(handset::wire::kGetModelName);
   ASSERT_EQ(d->WritePacket(request.data(), 65536), 1) << host.LastError();
   std::atomic<int> read{-1};

@@ -128,8 +128,12 @@ TEST(SoakJudge, APassedOverPartIsExcusedButNeverItsStrayBytes) {
         ASSERT_FALSE(problems.empty());
         const std::string& first = problems.front();
         EXPECT_EQ(first.rfind("MMOS: sector", 0), 0u) << first;
-        EXPECT_NE(first.find(" " + std::to_string(mmos.startSector) + " "), std::string::npos)
-            << first;
+        // Built by appending: GCC 12 at -O3 takes `" " + std::to_string(...)` for an
+        // overlapping copy and stops the Release build.
+        std::string sector(" ");
+        sector += std::to_string(mmos.startSector);
+        sector += ' ';
+        EXPECT_NE(first.find(sector), std::string::npos) << first;
         EXPECT_NE(first.find(c.problem), std::string::npos) << first;
       }
     }

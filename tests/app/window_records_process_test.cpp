@@ -2,9 +2,6 @@
 // virtual line, offscreen, and closed by a stop signal as an operator's close box would.
 // It runs under a name of this test's own, since a starting station ends other copies.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,16 +9,15 @@
 #include <fstream>
 #include <functional>
 #include <string>
-#include <string_view>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "support/flashing/test_images.h"
+#include "support/station_process.h"
 #include "support/test_env.h"
-
-extern char** environ;
 
 namespace {
 
@@ -36,57 +32,19 @@ class WindowRecordsProcessTest : public ::testing::Test {
     fs::create_directory(dir_ + "/runtime");
     fs::permissions(dir_ + "/runtime", fs::perms::owner_all);
   }
-  ~WindowRecordsProcessTest() override {
-    // Only this test's own children, each reaped.
-    for (pid_t pid : children_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
 
   // The program with its settings and default records under this test's folder.
-  pid_t Spawn(const std::string& exe, std::vector<std::string> args) {
+  std::unique_ptr<testsupport::StationProcess> Spawn(const std::string& exe,
+                                                     const std::vector<std::string>& args) {
     // Under AddressSanitizer the whole program's leak report, Qt's and the system
     // libraries' included, would decide the exit status this test reads for the records.
-    std::vector<std::string> env = {
+    const std::vector<std::string> env = {
         "ASAN_OPTIONS=detect_leaks=0", "QT_QPA_PLATFORM=offscreen", "HOME=" + dir_,
         "XDG_STATE_HOME=" + dir_ + "/state", "XDG_CONFIG_HOME=" + dir_ + "/config",
         "XDG_RUNTIME_DIR=" + dir_ + "/runtime"};
-    const size_t ours = env.size();
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string_view inherited(*e);
-      const std::string_view name = inherited.substr(0, inherited.find('=') + 1);
-      bool replaced = false;
-      for (size_t i = 0; i < ours; ++i) replaced = replaced || env[i].rfind(name, 0) == 0;
-      if (!replaced) env.emplace_back(inherited);
-    }
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    args.insert(args.begin(), exe);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0)
-      return -1;
-    children_.push_back(pid);
-    return pid;
-  }
-
-  // How the child ended; -1 while it still runs after `patience`. A separate process has
-  // no clock of ours to wait on: this polls real time.
-  int EndOf(pid_t pid, std::chrono::seconds patience) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    for (;;) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        std::erase(children_, pid);
-        return status;
-      }
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const std::string output = dir_ + "/" + fs::path(exe).filename().string() + "-" +
+                               std::to_string(++spawned_) + ".out";
+    return std::make_unique<testsupport::StationProcess>(exe, args, output, env);
   }
 
   static bool WaitFor(const std::function<bool()>& ready, std::chrono::seconds patience) {
@@ -113,20 +71,18 @@ class WindowRecordsProcessTest : public ::testing::Test {
 
   std::string dir_;
   std::string station_;
-  std::vector<pid_t> children_;
+  int spawned_ = 0;
 };
 
 TEST_F(WindowRecordsProcessTest, ARunOfThreeHandsetsLeavesThreeFinalRecordsInTheDefaultFile) {
   const std::string os = testsupport::BuildOsImage({}, "records.kx4");
   const std::string csc = testsupport::BuildCscImage({}, "records.csc");
-  const pid_t window = Spawn(station_, {"--virtual-handsets", "3", "AUTO_DLOAD", os, csc});
-  ASSERT_GT(window, 0);
+  auto window = Spawn(station_, {"--virtual-handsets", "3", "AUTO_DLOAD", os, csc});
+  ASSERT_TRUE(window->started());
   const std::string results = dir_ + "/state/ostrevane/results.jsonl";
   ASSERT_TRUE(WaitFor([&] { return Finals(results).size() == 3; }, std::chrono::seconds(60)));
-  kill(window, SIGTERM);
-  const int end = EndOf(window, std::chrono::seconds(30));
-  ASSERT_TRUE(end != -1 && WIFEXITED(end)) << end;
-  EXPECT_EQ(WEXITSTATUS(end), 0);
+  window->AskToClose();
+  EXPECT_EQ(window->ExitCode(std::chrono::seconds(30)), 0);
 
   const std::vector<json> finals = Finals(results);
   ASSERT_EQ(finals.size(), 3u);
@@ -147,23 +103,19 @@ TEST_F(WindowRecordsProcessTest, AnIdleWindowLeavesTheRecordsOfACliSharingItsFil
   // The capture is started after the records file is opened: once it is there, the
   // window has readied its records.
   const std::string capture = dir_ + "/idle.pcap";
-  const pid_t window = Spawn(station_, {"--virtual-handsets", "0", "--results", results,
-                                        "--capture", capture});
-  ASSERT_GT(window, 0);
+  auto window = Spawn(station_, {"--virtual-handsets", "0", "--results", results, "--capture",
+                                 capture});
+  ASSERT_TRUE(window->started());
   ASSERT_TRUE(WaitFor([&] { return fs::exists(capture); }, std::chrono::seconds(30)));
   EXPECT_FALSE(fs::exists(results));  // an idle program makes no records file
 
-  const pid_t cli = Spawn(CLI_PATH, {"--virtual-handsets", "2", "--results", results,
-                                     "AUTO_DLOAD", os, csc});
-  ASSERT_GT(cli, 0);
-  const int cliEnd = EndOf(cli, std::chrono::seconds(60));
-  ASSERT_TRUE(cliEnd != -1 && WIFEXITED(cliEnd)) << cliEnd;
-  EXPECT_EQ(WEXITSTATUS(cliEnd), 0);
+  auto cli =
+      Spawn(CLI_PATH, {"--virtual-handsets", "2", "--results", results, "AUTO_DLOAD", os, csc});
+  ASSERT_TRUE(cli->started());
+  EXPECT_EQ(cli->ExitCode(std::chrono::seconds(60)), 0);
 
-  kill(window, SIGTERM);
-  const int end = EndOf(window, std::chrono::seconds(30));
-  ASSERT_TRUE(end != -1 && WIFEXITED(end)) << end;
-  EXPECT_EQ(WEXITSTATUS(end), 0);
+  window->AskToClose();
+  EXPECT_EQ(window->ExitCode(std::chrono::seconds(30)), 0);
   EXPECT_EQ(Finals(results).size(), 2u);
 }
 

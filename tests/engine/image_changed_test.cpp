@@ -86,8 +86,12 @@ class ImageChangedRun : public ::testing::Test {
     fs::create_directories(dir);
     os_ = dir + "/os.kx4";
     csc_ = dir + "/os.csc";
-    fs::copy_file(source.os, os_, fs::copy_options::overwrite_existing);
-    fs::copy_file(source.csc, csc_, fs::copy_options::overwrite_existing);
+    // Removed first: mingw-w64's copy_file refuses to overwrite, and a second run of the
+    // suite in one build folder finds the copies of the first.
+    fs::remove(os_);
+    fs::remove(csc_);
+    fs::copy_file(source.os, os_);
+    fs::copy_file(source.csc, csc_);
     auto osConfirmed = Confirm(os_, image::ImageKind::Os);
     auto cscConfirmed = Confirm(csc_, image::ImageKind::Csc);
     if (change) change(os_, csc_);

@@ -3,6 +3,7 @@
 
 #include "platform/storage/system_file_store.h"
 #include "platform/thread/thread_service.h"
+#include "results/link_warning.h"
 #include "results/pg_sink.h"
 
 namespace results {
@@ -17,10 +18,11 @@ struct StationShipper::Services {
 
 StationShipper::StationShipper(std::string recordsPath, std::string target,
                                Shipper::Report report, ShipperOptions options)
-    : services_(std::make_unique<Services>(std::move(target))),
+    : services_(std::make_unique<Services>(target)),
       shipper_(std::make_unique<Shipper>(std::move(recordsPath), services_->sink,
                                          services_->files, services_->clock,
-                                         *services_->threads, std::move(report), options)) {
+                                         *services_->threads, report, options)) {
+  if (const std::string warning = InsecureLinkWarning(target); !warning.empty()) report(warning);
   shipper_->Start();
 }
 

@@ -6,6 +6,7 @@
 #include "cli/results_commands.h"
 #include "platform/database/libpq/libpq_connection.h"
 #include "platform/storage/system_file_store.h"
+#include "results/link_warning.h"
 #include "results/pg_sink.h"
 #include "results/records_reader.h"
 #include "results/schema.h"
@@ -59,6 +60,8 @@ int RunIngest(const std::vector<std::string>& args, std::ostream& out, std::ostr
     return app.exit(e, out, err) == 0 ? kCommandDone : kCommandRefused;
   }
 
+  if (const std::string warning = results::InsecureLinkWarning(target); !warning.empty())
+    err << "ostrevane-cli ingest: " << warning << "\n";
   std::string error;
   std::unique_ptr<platform::DbConnection> db = platform::ConnectPostgres(target, &error);
   if (!db || !results::Migrate(*db, &error)) {

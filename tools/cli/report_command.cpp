@@ -6,6 +6,7 @@
 #include "cli/results_commands.h"
 #include "platform/database/libpq/libpq_connection.h"
 #include "results/iso_time.h"
+#include "results/link_warning.h"
 #include "results/report.h"
 #include "results/schema.h"
 
@@ -68,6 +69,8 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     report = results::BuildReport(std::move(records), filter);
   } else {
+    if (const std::string warning = results::InsecureLinkWarning(target); !warning.empty())
+      err << "ostrevane-cli report: " << warning << "\n";
     std::string error;
     std::unique_ptr<platform::DbConnection> conn = platform::ConnectPostgres(target, &error);
     // Asking never changes the schema: a station's migration is for writing.

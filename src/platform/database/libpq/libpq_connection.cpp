@@ -4,6 +4,8 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -112,6 +114,43 @@ class LibpqConnection final : public DbConnection {
 };
 
 }  // namespace
+
+bool DescribeDbTarget(const std::string& target, DbTargetInfo* info, std::string* error) {
+  char* parseError = nullptr;
+  PQconninfoOption* options = PQconninfoParse(target.c_str(), &parseError);
+  if (!options) {
+    *error = "the results database address is not valid: " + Trimmed(parseError);
+    PQfreemem(parseError);
+    return false;
+  }
+  std::string host, hostaddr, sslmode;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    const std::string key = o->keyword;
+    const std::string value = o->val ? o->val : "";
+    if (key == "host") host = value;
+    if (key == "hostaddr") hostaddr = value;
+    if (key == "sslmode") sslmode = value;
+  }
+  PQconninfoFree(options);
+  const auto fromEnvironment = [](std::string* value, const char* name) {
+    const char* env = std::getenv(name);
+    if (value->empty() && env) *value = env;
+  };
+  fromEnvironment(&host, "PGHOST");
+  fromEnvironment(&hostaddr, "PGHOSTADDR");
+  fromEnvironment(&sslmode, "PGSSLMODE");
+  *info = DbTargetInfo{};
+  info->sslMode = sslmode;
+  // A comma-separated list; an address given beside a name is where libpq goes (the name
+  // then only checks the certificate).
+  const std::string& list = hostaddr.empty() ? host : hostaddr;
+  for (size_t start = 0; start < list.size();) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    if (comma > start) info->hosts.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return true;
+}
 
 std::unique_ptr<DbConnection> ConnectPostgres(const std::string& target, std::string* error) {
   if (HoldsPassword(target, error)) return nullptr;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/database/database.h"
 
@@ -13,5 +14,16 @@ namespace platform {
 // target is malformed, holds a password, or the server cannot be reached.
 [[nodiscard]] std::unique_ptr<DbConnection> ConnectPostgres(const std::string& target,
                                                             std::string* error);
+
+// Where a target points, as the client library reads it: the environment's PGHOST,
+// PGHOSTADDR and PGSSLMODE fill in what the target leaves out.
+struct DbTargetInfo {
+  std::vector<std::string> hosts;  // names, addresses or socket folders; empty: the default
+  std::string sslMode;             // empty when neither the target nor the environment sets it
+};
+
+// false with `error` set when `target` is malformed (or this build has no client).
+[[nodiscard]] bool DescribeDbTarget(const std::string& target, DbTargetInfo* info,
+                                    std::string* error);
 
 }  // namespace platform

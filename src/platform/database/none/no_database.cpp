@@ -9,4 +9,9 @@ std::unique_ptr<DbConnection> ConnectPostgres(const std::string&, std::string* e
   return nullptr;
 }
 
+bool DescribeDbTarget(const std::string&, DbTargetInfo*, std::string* error) {
+  *error = "this build has no database client";
+  return false;
+}
+
 }  // namespace platform

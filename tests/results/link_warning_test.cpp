@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
 #include "results/link_warning.h"
+#include "results/station_shipper.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -65,6 +69,24 @@ TEST(LinkWarningEnvironment, TheEnvironmentFillsWhatTheTargetLeavesOut) {
   EXPECT_NE(results::InsecureLinkWarning("dbname=results sslmode=require"), "");
   unsetenv("PGHOST");
   unsetenv("PGSSLMODE");
+}
+
+// Both front ends ship through the station shipper: its first line is the warning, before
+// any attempt to reach the server.
+TEST(LinkWarningStation, TheStationShipperSaysItFirst) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  {
+    results::StationShipper shipper(
+        testsupport::ScratchDir("station") + "/r.jsonl",
+        "host=db.line.invalid dbname=results connect_timeout=1", [&](const std::string& line) {
+          std::lock_guard lock(mutex);
+          lines.push_back(line);
+        });
+  }
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().rfind("results database: db.line.invalid is reached over the network", 0), 0u)
+      << lines.front();
 }
 
 }  // namespace

@@ -157,10 +157,19 @@ TEST(ResultsRoles, AStationFacingAnOlderSchemaOrNoRightSaysWhatToRun) {
   }
 }
 
+// As a line keeps it: the database's owner is no superuser.
 TEST(ResultsRoles, DbGrantsListsAndRevokesWithAlignedColumns) {
-  TESTDB_FRESH(target);
-  testdb::AsRole(target, "ostrevane_t_station_one");
-  testdb::AsRole(target, "ostrevane_t_rd");
+  TESTDB_FRESH(base);
+  const std::string target = testdb::AsRole(base, "ostrevane_t_owner");
+  {
+    auto super = testdb::Connect(base);
+    const platform::DbResult given = super->Execute(
+        "DO $$BEGIN EXECUTE format('ALTER DATABASE %I OWNER TO ostrevane_t_owner', "
+        "current_database()); END$$");
+    ASSERT_TRUE(given.ok) << given.error;
+  }
+  testdb::AsRole(base, "ostrevane_t_station_one");
+  testdb::AsRole(base, "ostrevane_t_rd");
   const auto run = [&target](std::vector<std::string> args, std::string* out) {
     args.push_back("--results-db");
     args.push_back(target);
@@ -182,11 +191,16 @@ TEST(ResultsRoles, DbGrantsListsAndRevokesWithAlignedColumns) {
             "ROLE                     KIND     STATION\n"
             "ostrevane_t_rd           reader\n"
             "ostrevane_t_station_one  station  line 1\n");
+  {
+    results::PgSink granted(results::PostgresConnector(base + " user=ostrevane_t_station_one"));
+    ASSERT_TRUE(granted.Open(&said)) << said;
+    EXPECT_EQ(granted.Insert({Channel(1, "line 1", "done")}, &said), results::Sink::Outcome::Stored) << said;
+  }
   EXPECT_EQ(run({"revoke", "ostrevane_t_station_one"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(run({"revoke", "ostrevane_t_rd"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(run({"roles"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(said, "ROLE  KIND     STATION\n");
-  results::PgSink sink(results::PostgresConnector(target + " user=ostrevane_t_station_one"));
+  results::PgSink sink(results::PostgresConnector(base + " user=ostrevane_t_station_one"));
   EXPECT_FALSE(sink.Open(&said));
   EXPECT_NE(said.find("does not let role"), std::string::npos) << said;
 }

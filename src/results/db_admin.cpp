@@ -39,7 +39,8 @@ bool RunFor(platform::DbConnection& db, const std::string& pattern, const std::s
             std::string* error) {
   const platform::DbResult text =
       Run(db, "SELECT format($1, $2::text, current_schema()::text)", {pattern, role}, error);
-  return text.ok && text.rows.size() == 1 && text.rows[0][0] && Run(db, *text.rows[0][0], {}, error).ok;
+  return text.ok && text.rows.size() == 1 && text.rows[0][0] &&
+         Run(db, *text.rows[0][0], {}, error).ok;
 }
 
 bool Ready(platform::DbConnection& db, const std::string& role, std::string* error) {
@@ -66,7 +67,8 @@ bool GrantStation(platform::DbConnection& db, const std::string& role, const std
   return InTransaction(db, error, [&] {
     if (!Ready(db, role, error) ||
         !Run(db, "INSERT INTO station_grant (role, station) VALUES ($1, $2) ON CONFLICT DO NOTHING",
-             {role, station}, error).ok ||
+             {role, station}, error)
+             .ok ||
         !RunFor(db, "GRANT USAGE ON SCHEMA %2$I TO %1$I", role, error) ||
         !RunFor(db, "GRANT EXECUTE ON FUNCTION ostrevane_store(jsonb) TO %1$I", role, error))
       return false;
@@ -90,9 +92,8 @@ bool Revoke(platform::DbConnection& db, const std::string& role, std::string* do
             std::string* error) {
   return InTransaction(db, error, [&] {
     const platform::DbResult gone =
-        Ready(db, role, error)
-            ? Run(db, "DELETE FROM station_grant WHERE role = $1", {role}, error)
-            : platform::DbResult{};
+        Ready(db, role, error) ? Run(db, "DELETE FROM station_grant WHERE role = $1", {role}, error)
+                               : platform::DbResult{};
     if (!gone.ok ||
         !RunFor(db, "REVOKE EXECUTE ON FUNCTION ostrevane_store(jsonb) FROM %1$I", role, error) ||
         !RunFor(db, "REVOKE SELECT ON channel_result FROM %1$I", role, error) ||
@@ -114,11 +115,13 @@ FROM pg_class c, aclexplode(c.relacl) a, pg_roles r
 WHERE c.oid = 'channel_result'::regclass AND a.privilege_type = 'SELECT'
   AND a.grantee = r.oid AND a.grantee <> c.relowner
 ORDER BY 1, 2, 3
-)sql", {}, error);
+)sql",
+                                   {}, error);
   if (!r.ok) return false;
   grants->clear();
   for (const platform::DbRow& row : r.rows)
-    grants->push_back({row[0].value_or(""), row[1] == "reader" ? RoleKind::Reader : RoleKind::Station,
+    grants->push_back({row[0].value_or(""),
+                       row[1] == "reader" ? RoleKind::Reader : RoleKind::Station,
                        row[2].value_or("")});
   return true;
 }

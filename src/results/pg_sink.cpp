@@ -69,8 +69,8 @@ bool InsertRecords(platform::DbConnection& db, const std::vector<Record>& batch,
   // One statement may not touch a row twice: the batch holds each key once.
   nlohmann::json rows = nlohmann::json::array();
   for (const Record& r : Fold(batch)) rows.push_back(Row(r));
-  const platform::DbResult result = db.Execute(
-      kStore, {rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
+  const platform::DbResult result =
+      db.Execute(kStore, {rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
   if (!result.ok) *error = result.error;
   if (sqlState) *sqlState = result.sqlState;
   return result.ok;
@@ -86,7 +86,8 @@ bool PgSink::Open(std::string* error) {
   std::unique_ptr<platform::DbConnection> db = connect_(error);
   if (!db) return false;
   // A server that stops answering must not hold the shipper for ever.
-  if (!db->Execute("SET statement_timeout = 60000").ok || !SchemaCurrent(*db, error) || !MayStore(*db, error)) {
+  if (!db->Execute("SET statement_timeout = 60000").ok || !SchemaCurrent(*db, error) ||
+      !MayStore(*db, error)) {
     if (error->empty()) *error = "the results database refused the session settings";
     return false;
   }

@@ -187,8 +187,9 @@ Record ForDatabase(Record r) {
   for (std::vector<std::string>* list : {&r.passedOver, &r.log, &r.verifyMismatches}) {
     // The start names the handset, the end says how it ended: both stay.
     if (list->size() > kStoredListEntries) {
-      list->erase(list->begin() + static_cast<std::ptrdiff_t>(kStoredListEntries / 2),
-                  list->end() - static_cast<std::ptrdiff_t>(kStoredListEntries - kStoredListEntries / 2));
+      list->erase(
+          list->begin() + static_cast<std::ptrdiff_t>(kStoredListEntries / 2),
+          list->end() - static_cast<std::ptrdiff_t>(kStoredListEntries - kStoredListEntries / 2));
       r.cut = true;
     }
     for (std::string& text : *list) cut(&text, kStoredTextChars);

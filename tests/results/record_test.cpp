@@ -114,7 +114,8 @@ TEST(RecordLines, DatabaseCopyCutsEachTextToItsStoredLengthAndSaysSo) {
       {"csc.path", [](results::Record& r) { return &r.csc.path; }, results::kStoredPathChars},
       {"deviceInfo", field(&results::Record::deviceInfo), results::kStoredTextChars},
       {"bar", field(&results::Record::bar), results::kStoredTextChars},
-      {"a log line", [](results::Record& r) { return &r.log.emplace_back(); }, results::kStoredTextChars},
+      {"a log line", [](results::Record& r) { return &r.log.emplace_back(); },
+       results::kStoredTextChars},
       {"a passed-over partition", [](results::Record& r) { return &r.passedOver.emplace_back(); },
        results::kStoredTextChars},
       {"a mismatch", [](results::Record& r) { return &r.verifyMismatches.emplace_back(); },
@@ -143,8 +144,10 @@ TEST(RecordLines, DatabaseCopyOfALongLogKeepsItsFirstAndLastLines) {
   const results::Record stored = results::ForDatabase(r);
   ASSERT_EQ(stored.log.size(), results::kStoredListEntries);
   EXPECT_EQ(stored.log.front(), "0");
-  EXPECT_EQ(stored.log[results::kStoredListEntries / 2 - 1], std::to_string(results::kStoredListEntries / 2 - 1));
-  EXPECT_EQ(stored.log[results::kStoredListEntries / 2], std::to_string(results::kStoredListEntries / 2 + 7));
+  EXPECT_EQ(stored.log[results::kStoredListEntries / 2 - 1],
+            std::to_string(results::kStoredListEntries / 2 - 1));
+  EXPECT_EQ(stored.log[results::kStoredListEntries / 2],
+            std::to_string(results::kStoredListEntries / 2 + 7));
   EXPECT_EQ(stored.log.back(), std::to_string(results::kStoredListEntries + 6));
   EXPECT_TRUE(stored.cut);
   r.log.resize(results::kStoredListEntries);

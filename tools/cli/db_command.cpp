@@ -19,8 +19,9 @@ const char* const kActions[] = {"migrate", "grant-station", "grant-reader", "rev
 void PrintRoles(const std::vector<results::RoleGrant>& grants, std::ostream& out) {
   size_t width = 4;  // "ROLE"
   for (const results::RoleGrant& g : grants) width = std::max(width, g.role.size());
-  out << std::left << std::setw(static_cast<int>(width)) << "ROLE" << "  " << std::setw(7)
-      << "KIND" << "  STATION\n";
+  out << std::left << std::setw(static_cast<int>(width)) << "ROLE"
+      << "  " << std::setw(7) << "KIND"
+      << "  STATION\n";
   for (const results::RoleGrant& g : grants) {
     const bool reader = g.kind == results::RoleKind::Reader;
     std::string line = g.role + std::string(width - g.role.size(), ' ') + "  " +
@@ -33,12 +34,13 @@ void PrintRoles(const std::vector<results::RoleGrant>& grants, std::ostream& out
 }  // namespace
 
 int RunDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  CLI::App app{"Keeps the results database, as its owner: migrate brings the schema up to "
-               "the one this station\nknows; grant-station ROLE --station NAME lets a login "
-               "role store that station's records only;\ngrant-reader ROLE lets it read them "
-               "(report, board); revoke ROLE takes both away; roles lists them.\nExit status: "
-               "0 done, 2 refused or the database failed.",
-               "ostrevane-cli db"};
+  CLI::App app{
+      "Keeps the results database, as its owner: migrate brings the schema up to "
+      "the one this station\nknows; grant-station ROLE --station NAME lets a login "
+      "role store that station's records only;\ngrant-reader ROLE lets it read them "
+      "(report, board); revoke ROLE takes both away; roles lists them.\nExit status: "
+      "0 done, 2 refused or the database failed.",
+      "ostrevane-cli db"};
   std::string action, role, target, station;
   app.add_option("ACTION", action, "migrate, grant-station, grant-reader, revoke or roles")
       ->required()
@@ -55,12 +57,14 @@ int RunDb(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
-    const bool takesRole = action == "grant-station" || action == "grant-reader" || action == "revoke";
+    const bool takesRole =
+        action == "grant-station" || action == "grant-reader" || action == "revoke";
     if (takesRole && role.empty()) throw CLI::ValidationError("ROLE", action + " needs a ROLE");
     if (!takesRole && !role.empty())
       throw CLI::ValidationError("ROLE", action + " takes no ROLE: \"" + role + "\"");
     if ((action == "grant-station") != (stationOption->count() > 0))
-      throw CLI::ValidationError("--station", "--station NAME goes with grant-station, and only with it");
+      throw CLI::ValidationError("--station",
+                                 "--station NAME goes with grant-station, and only with it");
   } catch (const CLI::ParseError& e) {
     return app.exit(e, out, err) == 0 ? kCommandDone : kCommandRefused;
   }

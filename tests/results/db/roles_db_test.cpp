@@ -42,11 +42,14 @@ std::string Held(platform::DbConnection& db, int channel) {
 TEST(ResultsRoles, AStationRoleShipsItsOwnRecordsAndTheFinalReplacesItsRunningOne) {
   TESTDB_FRESH(target);
   ASSERT_TRUE(testdb::Migrated(target));
-  results::PgSink sink(results::PostgresConnector(testdb::AsStation(target, "ostrevane_t_st1", "st1")));
+  results::PgSink sink(
+      results::PostgresConnector(testdb::AsStation(target, "ostrevane_t_st1", "st1")));
   std::string error;
   ASSERT_TRUE(sink.Open(&error)) << error;
-  EXPECT_EQ(sink.Insert({Channel(1, "st1", "running")}, &error), results::Sink::Outcome::Stored) << error;
-  EXPECT_EQ(sink.Insert({Channel(1, "st1", "failed", "MainOS")}, &error), results::Sink::Outcome::Stored)
+  EXPECT_EQ(sink.Insert({Channel(1, "st1", "running")}, &error), results::Sink::Outcome::Stored)
+      << error;
+  EXPECT_EQ(sink.Insert({Channel(1, "st1", "failed", "MainOS")}, &error),
+            results::Sink::Outcome::Stored)
       << error;
   auto owner = testdb::Connect(target);
   EXPECT_EQ(Held(*owner, 1), "st1 failed MainOS");
@@ -57,8 +60,8 @@ TEST(ResultsRoles, AnotherStationsRecordIsRefusedAsContentNamingTheStation) {
   ASSERT_TRUE(testdb::Migrated(target));
   auto station = testdb::Connect(testdb::AsStation(target, "ostrevane_t_st1", "st1"));
   std::string error, state;
-  EXPECT_FALSE(results::InsertRecords(*station, {Channel(1, "st1", "done"), Channel(2, "st2", "done")},
-                                      &error, &state));
+  EXPECT_FALSE(results::InsertRecords(
+      *station, {Channel(1, "st1", "done"), Channel(2, "st2", "done")}, &error, &state));
   EXPECT_EQ(state, "42501");
   EXPECT_NE(error.find("station \"st2\""), std::string::npos) << error;
   auto owner = testdb::Connect(target);
@@ -71,8 +74,9 @@ TEST(ResultsRoles, EveryOtherChangeByAStationRoleIsRefused) {
   ASSERT_TRUE(testdb::Migrated(target));
   auto owner = testdb::Connect(target);
   std::string error;
-  ASSERT_TRUE(results::InsertRecords(*owner, {Channel(1, "st1", "done", "first"),
-                                              Channel(2, "st2", "running")}, &error)) << error;
+  ASSERT_TRUE(results::InsertRecords(
+      *owner, {Channel(1, "st1", "done", "first"), Channel(2, "st2", "running")}, &error))
+      << error;
   auto station = testdb::Connect(testdb::AsStation(target, "ostrevane_t_st1", "st1"));
   const char* const refused[] = {
       "UPDATE channel_result SET bar = 'forged' WHERE channel = 1",
@@ -96,8 +100,10 @@ TEST(ResultsRoles, EveryOtherChangeByAStationRoleIsRefused) {
   }
   // Through the store: a final again does not change a final row, nor does the station's
   // own name on another station's running row make its final count there.
-  ASSERT_TRUE(results::InsertRecords(*station, {Channel(1, "st1", "failed", "forged"),
-                                                Channel(2, "st1", "done", "forged")}, &error)) << error;
+  ASSERT_TRUE(results::InsertRecords(
+      *station, {Channel(1, "st1", "failed", "forged"), Channel(2, "st1", "done", "forged")},
+      &error))
+      << error;
   EXPECT_EQ(Held(*owner, 1), "st1 done first");
   EXPECT_EQ(Held(*owner, 2), "st2 running ");
   EXPECT_EQ(testdb::Scalar(*owner, "SELECT count(*) FROM channel_result"), 2);
@@ -115,10 +121,12 @@ TEST(ResultsRoles, AReaderRunsTheReportAndChangesNothing) {
   EXPECT_EQ(cli::RunReport({"--results-db", as}, out, err), cli::kCommandDone) << err.str();
   EXPECT_NE(out.str().find("st1"), std::string::npos) << out.str();
   auto reader = testdb::Connect(as);
-  const char* const refused[] = {
-      "UPDATE channel_result SET bar = 'x'", "DELETE FROM channel_result",
-      "TRUNCATE channel_result", "SELECT ostrevane_store('[]')", "SELECT * FROM station_grant",
-      "CREATE TABLE forged (a int)"};
+  const char* const refused[] = {"UPDATE channel_result SET bar = 'x'",
+                                 "DELETE FROM channel_result",
+                                 "TRUNCATE channel_result",
+                                 "SELECT ostrevane_store('[]')",
+                                 "SELECT * FROM station_grant",
+                                 "CREATE TABLE forged (a int)"};
   for (const char* sql : refused) {
     SCOPED_TRACE(sql);
     EXPECT_EQ(reader->Execute(sql).sqlState, "42501");
@@ -134,11 +142,19 @@ TEST(ResultsRoles, AStationFacingAnOlderSchemaOrNoRightSaysWhatToRun) {
   };
   const std::string latest = std::to_string(results::LatestSchemaVersion());
   const Case cases[] = {
-      {0, false, "the results database needs `ostrevane-cli db migrate`: no schema yet, this station knows " + latest},
-      {2, false, "the results database needs `ostrevane-cli db migrate`: schema 2, this station knows " + latest},
-      {2, true, "the results database needs `ostrevane-cli db migrate`: a schema before 3, this station knows " + latest},
-      {3, true, "the results database does not let role \"ostrevane_t_none\" store records: the owner "
-                "gives it a station with `ostrevane-cli db grant-station`"},
+      {0, false,
+       "the results database needs `ostrevane-cli db migrate`: no schema yet, this station knows " +
+           latest},
+      {2, false,
+       "the results database needs `ostrevane-cli db migrate`: schema 2, this station knows " +
+           latest},
+      {2, true,
+       "the results database needs `ostrevane-cli db migrate`: a schema before 3, this station "
+       "knows " +
+           latest},
+      {3, true,
+       "the results database does not let role \"ostrevane_t_none\" store records: the owner "
+       "gives it a station with `ostrevane-cli db grant-station`"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.said);
@@ -180,11 +196,13 @@ TEST(ResultsRoles, DbGrantsListsAndRevokesWithAlignedColumns) {
   };
   std::string said;
   EXPECT_EQ(run({"grant-reader", "ostrevane_t_rd"}, &said), cli::kCommandRefused);
-  EXPECT_EQ(said, "ostrevane-cli db grant-reader: the results database needs `ostrevane-cli db "
-                  "migrate`: no schema yet, this station knows 3\n");
+  EXPECT_EQ(said,
+            "ostrevane-cli db grant-reader: the results database needs `ostrevane-cli db "
+            "migrate`: no schema yet, this station knows 3\n");
   EXPECT_EQ(run({"migrate"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(run({"grant-station", "ostrevane_t_station_one", "--station", "line 1"}, &said),
-            cli::kCommandDone) << said;
+            cli::kCommandDone)
+      << said;
   EXPECT_EQ(run({"grant-reader", "ostrevane_t_rd"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(run({"roles"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(said,
@@ -194,7 +212,8 @@ TEST(ResultsRoles, DbGrantsListsAndRevokesWithAlignedColumns) {
   {
     results::PgSink granted(results::PostgresConnector(base + " user=ostrevane_t_station_one"));
     ASSERT_TRUE(granted.Open(&said)) << said;
-    EXPECT_EQ(granted.Insert({Channel(1, "line 1", "done")}, &said), results::Sink::Outcome::Stored) << said;
+    EXPECT_EQ(granted.Insert({Channel(1, "line 1", "done")}, &said), results::Sink::Outcome::Stored)
+        << said;
   }
   EXPECT_EQ(run({"revoke", "ostrevane_t_station_one"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(run({"revoke", "ostrevane_t_rd"}, &said), cli::kCommandDone) << said;
@@ -233,9 +252,13 @@ TEST(ResultsRoles, TextsPastTheirStoredLengthAreStoredCutAndFlagged) {
   std::string error;
   ASSERT_TRUE(results::InsertRecords(*station, {r, Channel(2, "st1", "done")}, &error)) << error;
   auto owner = testdb::Connect(target);
-  EXPECT_EQ(testdb::Scalar(*owner, "SELECT count(*) FROM channel_result WHERE channel = 1 AND cut "
-                                   "AND length(model) = 200 AND cardinality(log) = 1000"), 1);
-  EXPECT_EQ(testdb::Scalar(*owner, "SELECT count(*) FROM channel_result WHERE channel = 2 AND NOT cut"), 1);
+  EXPECT_EQ(testdb::Scalar(*owner,
+                           "SELECT count(*) FROM channel_result WHERE channel = 1 AND cut "
+                           "AND length(model) = 200 AND cardinality(log) = 1000"),
+            1);
+  EXPECT_EQ(
+      testdb::Scalar(*owner, "SELECT count(*) FROM channel_result WHERE channel = 2 AND NOT cut"),
+      1);
 }
 
 }  // namespace

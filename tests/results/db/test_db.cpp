@@ -61,14 +61,15 @@ bool Migrated(const std::string& target) {
 std::string AsRole(const std::string& target, const std::string& role) {
   auto db = Connect(target);
   // Cases running at once may make the same role: the second one's is not an error.
-  const platform::DbResult made = db->Execute(
-      "DO $$BEGIN CREATE ROLE " + role +
-      " LOGIN; EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END$$");
+  const platform::DbResult made =
+      db->Execute("DO $$BEGIN CREATE ROLE " + role +
+                  " LOGIN; EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END$$");
   EXPECT_TRUE(made.ok) << made.error;
   return target + " user=" + role;
 }
 
-std::string AsStation(const std::string& target, const std::string& role, const std::string& station) {
+std::string AsStation(const std::string& target, const std::string& role,
+                      const std::string& station) {
   const std::string as = AsRole(target, role);
   auto db = Connect(target);
   std::string done, error;

@@ -25,7 +25,8 @@ bool Migrated(const std::string& target);
 // the server's, shared by every case's database).
 std::string AsRole(const std::string& target, const std::string& role);
 // `target` as `role`, given the records of `station` in the (migrated) database.
-std::string AsStation(const std::string& target, const std::string& role, const std::string& station);
+std::string AsStation(const std::string& target, const std::string& role,
+                      const std::string& station);
 
 }  // namespace testdb
 

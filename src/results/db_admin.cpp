@@ -2,6 +2,8 @@
 // %I), never quoted here, so a name with quotes or spaces cannot change a statement.
 #include "results/db_admin.h"
 
+#include <algorithm>
+
 #include "results/record.h"
 #include "results/schema.h"
 
@@ -60,7 +62,10 @@ bool Ready(platform::DbConnection& db, const std::string& role, std::string* err
 bool GrantStation(platform::DbConnection& db, const std::string& role, const std::string& station,
                   std::string* done, std::string* error) {
   // Records are stored with their station cut to this length: a longer name never matches.
-  if (station.empty() || station.size() > kStoredNameChars) {
+  const auto chars = std::count_if(station.begin(), station.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  });
+  if (chars == 0 || static_cast<size_t>(chars) > kStoredNameChars) {
     *error = "a station name has 1 to " + std::to_string(kStoredNameChars) + " characters";
     return false;
   }

@@ -12,8 +12,8 @@ namespace results {
 int LatestSchemaVersion();
 
 // Brings the database up to `upTo` (the latest by default) in one transaction under a
-// lock, so that fifty stations connecting at once migrate it once. false with
-// `error` set when a step fails or the database is newer than this station.
+// lock, so that two owners migrating at once migrate it once; the owner's connection
+// only. false with `error` set when a step fails or the database is newer than this station.
 [[nodiscard]] bool Migrate(platform::DbConnection& db, std::string* error, int upTo = 0);
 
 // The version the database is at (0 when it has no schema yet); -1 with `error` on failure.

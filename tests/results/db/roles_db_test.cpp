@@ -204,6 +204,16 @@ TEST(ResultsRoles, DbGrantsListsAndRevokesWithAlignedColumns) {
             cli::kCommandDone)
       << said;
   EXPECT_EQ(run({"grant-reader", "ostrevane_t_rd"}, &said), cli::kCommandDone) << said;
+  // Records keep 200 characters of their station: a longer name could never match one.
+  std::string longest;
+  for (int i = 0; i < 200; ++i) longest += "\xC3\xA9";
+  EXPECT_EQ(run({"grant-station", "ostrevane_t_rd", "--station", longest + "e"}, &said),
+            cli::kCommandRefused);
+  EXPECT_EQ(said, "ostrevane-cli db grant-station: a station name has 1 to 200 characters\n");
+  EXPECT_EQ(run({"grant-station", "ostrevane_t_rd", "--station", longest}, &said),
+            cli::kCommandDone) << said;
+  EXPECT_EQ(run({"revoke", "ostrevane_t_rd"}, &said), cli::kCommandDone) << said;
+  EXPECT_EQ(run({"grant-reader", "ostrevane_t_rd"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(run({"roles"}, &said), cli::kCommandDone) << said;
   EXPECT_EQ(said,
             "ROLE                     KIND     STATION\n"

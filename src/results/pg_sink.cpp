@@ -13,38 +13,25 @@ namespace results {
 
 namespace {
 
-// A final record replaces a running one; nothing else changes a stored row, so a line
-// shipped twice, or a file ingested twice, adds nothing.
-constexpr const char* kInsert = R"sql(
-INSERT INTO channel_result AS c (run_id, channel, station, location, port, interface_path,
-  model, device_info, device_type, security_mode, mode, sales_code, os_path, os_md5,
-  csc_path, csc_md5, started_at, ended_at, duration_ms, result, bar, passed_over, log,
-  verify_ok, verify_mismatches)
-SELECT x.run_id, x.channel, x.station, x.location, x.port, x.interface_path, x.model,
-  x.device_info, x.device_type, x.security_mode, x.mode, x.sales_code, x.os_path, x.os_md5,
-  x.csc_path, x.csc_md5, x.started_at, x.ended_at, x.duration_ms, x.result, x.bar,
-  ARRAY(SELECT jsonb_array_elements_text(x.passed_over)),
-  ARRAY(SELECT jsonb_array_elements_text(x.log)), x.verify_ok,
-  ARRAY(SELECT jsonb_array_elements_text(x.verify_mismatches))
-FROM jsonb_to_recordset($1::jsonb) AS x(run_id uuid, channel integer, station text,
-  location text, port bigint, interface_path text, model text, device_info text,
-  device_type text, security_mode text, mode text, sales_code text, os_path text,
-  os_md5 text, csc_path text, csc_md5 text, started_at timestamptz, ended_at timestamptz,
-  duration_ms bigint, result text, bar text, passed_over jsonb, log jsonb,
-  verify_ok boolean, verify_mismatches jsonb)
-ON CONFLICT (run_id, channel) DO UPDATE SET
-  station = excluded.station, location = excluded.location, port = excluded.port,
-  interface_path = excluded.interface_path, model = excluded.model,
-  device_info = excluded.device_info, device_type = excluded.device_type,
-  security_mode = excluded.security_mode, mode = excluded.mode,
-  sales_code = excluded.sales_code, os_path = excluded.os_path, os_md5 = excluded.os_md5,
-  csc_path = excluded.csc_path, csc_md5 = excluded.csc_md5, started_at = excluded.started_at,
-  ended_at = excluded.ended_at, duration_ms = excluded.duration_ms, result = excluded.result,
-  bar = excluded.bar, passed_over = excluded.passed_over, log = excluded.log,
-  verify_ok = excluded.verify_ok, verify_mismatches = excluded.verify_mismatches,
-  received_at = now()
-WHERE c.result = 'running' AND excluded.result <> 'running'
-)sql";
+// The rule for what a record may change, and whose records a role may store, lives in the
+// database (ostrevane_store, schema 3): a station role may do nothing else there.
+constexpr const char* kStore = "SELECT ostrevane_store($1::jsonb)";
+
+// A role without the right to store keeps its records on disk and tries again, rather
+// than have every batch refused and set aside.
+bool MayStore(platform::DbConnection& db, std::string* error) {
+  const platform::DbResult r = db.Execute(
+      "SELECT session_user, has_function_privilege('ostrevane_store(jsonb)', 'EXECUTE')");
+  if (!r.ok || r.rows.empty() || !r.rows[0][0] || !r.rows[0][1]) {
+    *error = r.error;
+    return false;
+  }
+  if (*r.rows[0][1] == "t") return true;
+  *error = "the results database does not let role \"" + *r.rows[0][0] +
+           "\" store records: the owner gives it a station with `ostrevane-cli db "
+           "grant-station`";
+  return false;
+}
 
 nlohmann::json Row(const Record& raw) {
   const Record r = ForDatabase(raw);
@@ -65,6 +52,7 @@ nlohmann::json Row(const Record& raw) {
   if (r.endMs) j["ended_at"] = FormatIsoUtc(*r.endMs);
   if (r.durationMs) j["duration_ms"] = *r.durationMs;
   if (r.verifyOk) j["verify_ok"] = *r.verifyOk;
+  if (r.cut) j["cut"] = true;
   return j;
 }
 
@@ -81,8 +69,8 @@ bool InsertRecords(platform::DbConnection& db, const std::vector<Record>& batch,
   // One statement may not touch a row twice: the batch holds each key once.
   nlohmann::json rows = nlohmann::json::array();
   for (const Record& r : Fold(batch)) rows.push_back(Row(r));
-  const platform::DbResult result = db.Execute(
-      kInsert, {rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
+  const platform::DbResult result =
+      db.Execute(kStore, {rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
   if (!result.ok) *error = result.error;
   if (sqlState) *sqlState = result.sqlState;
   return result.ok;
@@ -98,7 +86,8 @@ bool PgSink::Open(std::string* error) {
   std::unique_ptr<platform::DbConnection> db = connect_(error);
   if (!db) return false;
   // A server that stops answering must not hold the shipper for ever.
-  if (!db->Execute("SET statement_timeout = 60000").ok || !Migrate(*db, error)) {
+  if (!db->Execute("SET statement_timeout = 60000").ok || !SchemaCurrent(*db, error) ||
+      !MayStore(*db, error)) {
     if (error->empty()) *error = "the results database refused the session settings";
     return false;
   }

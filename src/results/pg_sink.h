@@ -1,4 +1,4 @@
-// The results database as a shipper's sink: connect, migrate, insert batches idempotently.
+// The results database as a shipper's sink: connect, check the schema, store batches idempotently.
 #pragma once
 
 #include <functional>
@@ -17,8 +17,9 @@ using Connector = std::function<std::unique_ptr<platform::DbConnection>(std::str
 // A connector to `target` (postgresql:// URL or key/value string) through libpq.
 Connector PostgresConnector(std::string target);
 
-// Stores a batch with one statement; the caller's connection, already migrated. false with
-// `error` set, and `sqlState` when the server gave one.
+// Stores a batch with one statement; the caller's connection, at the schema this station
+// knows. false with `error` set, and `sqlState` when the server gave one (42501 when the
+// caller's role may not store the records of a station the batch names).
 [[nodiscard]] bool InsertRecords(platform::DbConnection& db, const std::vector<Record>& batch,
                                  std::string* error, std::string* sqlState = nullptr);
 

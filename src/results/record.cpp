@@ -105,6 +105,19 @@ std::string Safe(std::string text) {
   return out;
 }
 
+// Keeps the first `chars` UTF-8 characters; true when that cut something.
+bool CutToChars(std::string* text, size_t chars) {
+  size_t seen = 0;
+  for (size_t i = 0; i < text->size(); ++i) {
+    if ((static_cast<unsigned char>((*text)[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (seen++ == chars) {
+      text->resize(i);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string Record::Key() const { return runId + "/" + std::to_string(channel); }
@@ -162,12 +175,25 @@ std::optional<Record> ParseRecord(const json& j, std::string* error) {
 bool Supersedes(const Record& next, const Record& held) { return !held.Final() && next.Final(); }
 
 Record ForDatabase(Record r) {
-  for (std::string* text : {&r.station, &r.location, &r.interfacePath, &r.model, &r.deviceInfo,
-                            &r.deviceType, &r.securityMode, &r.mode, &r.salesCode, &r.os.path,
-                            &r.os.md5, &r.csc.path, &r.csc.md5, &r.bar})
+  const auto cut = [&r](std::string* text, size_t chars) {
     *text = Safe(std::move(*text));
-  for (std::vector<std::string>* list : {&r.passedOver, &r.log, &r.verifyMismatches})
-    for (std::string& text : *list) text = Safe(std::move(text));
+    if (CutToChars(text, chars)) r.cut = true;
+  };
+  for (std::string* name : {&r.station, &r.location, &r.model, &r.deviceType, &r.securityMode,
+                            &r.mode, &r.salesCode, &r.os.md5, &r.csc.md5})
+    cut(name, kStoredNameChars);
+  for (std::string* path : {&r.interfacePath, &r.os.path, &r.csc.path}) cut(path, kStoredPathChars);
+  for (std::string* text : {&r.deviceInfo, &r.bar}) cut(text, kStoredTextChars);
+  for (std::vector<std::string>* list : {&r.passedOver, &r.log, &r.verifyMismatches}) {
+    // The start names the handset, the end says how it ended: both stay.
+    if (list->size() > kStoredListEntries) {
+      list->erase(
+          list->begin() + static_cast<std::ptrdiff_t>(kStoredListEntries / 2),
+          list->end() - static_cast<std::ptrdiff_t>(kStoredListEntries - kStoredListEntries / 2));
+      r.cut = true;
+    }
+    for (std::string& text : *list) cut(&text, kStoredTextChars);
+  }
   return r;
 }
 

@@ -3,6 +3,7 @@
 // of one run counts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,6 +43,7 @@ struct Record {
   std::optional<bool> verifyOk;
   std::vector<std::string> verifyMismatches;
   uint64_t line = 0;  // in the file it was read from
+  bool cut = false;   // ForDatabase cut a text or a list to its stored length
 
   bool Final() const { return result != "running"; }
   // runId and channel: what makes a record unique.
@@ -57,8 +59,18 @@ std::optional<Record> ParseRecord(const nlohmann::json& line, std::string* error
 // nothing. The database applies the same rule.
 bool Supersedes(const Record& next, const Record& held);
 
-// The record with the texts a PostgreSQL text column cannot take made safe: NUL becomes
-// U+FFFD. The records file keeps the exact text.
+// Stored lengths, in characters: the names a record is grouped and indexed by
+// (station, location, model, device type, security mode, mode, sales code, image digests);
+// the free texts (device info, bar, each entry of the log, passed-over and mismatch lists);
+// the paths (interface, images); and the entries a list keeps.
+inline constexpr size_t kStoredNameChars = 200;
+inline constexpr size_t kStoredTextChars = 2000;
+inline constexpr size_t kStoredPathChars = 4096;
+inline constexpr size_t kStoredListEntries = 1000;
+
+// The record as the database stores it: NUL becomes U+FFFD, a text longer than its stored
+// length is cut on a character boundary and a longer list keeps its first and last halves
+// (`cut` set), so that no value or index row overflows. The records file keeps the exact text.
 Record ForDatabase(Record record);
 
 }  // namespace results

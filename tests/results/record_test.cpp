@@ -2,6 +2,8 @@
 // about one channel counts.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <nlohmann/json.hpp>
 
 #include "platform/database/libpq/libpq_connection.h"
@@ -85,6 +87,71 @@ TEST(RecordLines, DatabaseCopyHasNoNulButTheRecordKeepsIt) {
   ASSERT_TRUE(r) << error;
   EXPECT_EQ(r->log[0], std::string("a\0b", 3));
   EXPECT_EQ(results::ForDatabase(*r).log[0], "a\xEF\xBF\xBD" "b");
+}
+
+// Each text a handset or a file fills, one past its stored length, cut on a character
+// boundary; at its length, untouched and not flagged.
+TEST(RecordLines, DatabaseCopyCutsEachTextToItsStoredLengthAndSaysSo) {
+  using Field = std::string results::Record::*;
+  struct Case {
+    const char* name;
+    std::function<std::string*(results::Record&)> text;
+    size_t chars;
+  };
+  const auto field = [](Field f) { return [f](results::Record& r) { return &(r.*f); }; };
+  const Case cases[] = {
+      {"station", field(&results::Record::station), results::kStoredNameChars},
+      {"location", field(&results::Record::location), results::kStoredNameChars},
+      {"model", field(&results::Record::model), results::kStoredNameChars},
+      {"deviceType", field(&results::Record::deviceType), results::kStoredNameChars},
+      {"securityMode", field(&results::Record::securityMode), results::kStoredNameChars},
+      {"mode", field(&results::Record::mode), results::kStoredNameChars},
+      {"salesCode", field(&results::Record::salesCode), results::kStoredNameChars},
+      {"os.md5", [](results::Record& r) { return &r.os.md5; }, results::kStoredNameChars},
+      {"csc.md5", [](results::Record& r) { return &r.csc.md5; }, results::kStoredNameChars},
+      {"interfacePath", field(&results::Record::interfacePath), results::kStoredPathChars},
+      {"os.path", [](results::Record& r) { return &r.os.path; }, results::kStoredPathChars},
+      {"csc.path", [](results::Record& r) { return &r.csc.path; }, results::kStoredPathChars},
+      {"deviceInfo", field(&results::Record::deviceInfo), results::kStoredTextChars},
+      {"bar", field(&results::Record::bar), results::kStoredTextChars},
+      {"a log line", [](results::Record& r) { return &r.log.emplace_back(); },
+       results::kStoredTextChars},
+      {"a passed-over partition", [](results::Record& r) { return &r.passedOver.emplace_back(); },
+       results::kStoredTextChars},
+      {"a mismatch", [](results::Record& r) { return &r.verifyMismatches.emplace_back(); },
+       results::kStoredTextChars},
+  };
+  const std::string wide = "\xC3\xA9";  // one character, two bytes
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    results::Record fits, past;
+    *c.text(fits) = std::string(c.chars - 1, 'x') + wide;
+    *c.text(past) = std::string(c.chars - 1, 'x') + wide + "x";
+    results::Record stored = results::ForDatabase(fits);
+    EXPECT_EQ(*c.text(stored), *c.text(fits));
+    EXPECT_FALSE(stored.cut);
+    stored = results::ForDatabase(past);
+    results::Record expected;
+    *c.text(expected) = *c.text(fits);
+    EXPECT_EQ(*c.text(stored), *c.text(expected));
+    EXPECT_TRUE(stored.cut);
+  }
+}
+
+TEST(RecordLines, DatabaseCopyOfALongLogKeepsItsFirstAndLastLines) {
+  results::Record r;
+  for (size_t i = 0; i < results::kStoredListEntries + 7; ++i) r.log.push_back(std::to_string(i));
+  const results::Record stored = results::ForDatabase(r);
+  ASSERT_EQ(stored.log.size(), results::kStoredListEntries);
+  EXPECT_EQ(stored.log.front(), "0");
+  EXPECT_EQ(stored.log[results::kStoredListEntries / 2 - 1],
+            std::to_string(results::kStoredListEntries / 2 - 1));
+  EXPECT_EQ(stored.log[results::kStoredListEntries / 2],
+            std::to_string(results::kStoredListEntries / 2 + 7));
+  EXPECT_EQ(stored.log.back(), std::to_string(results::kStoredListEntries + 6));
+  EXPECT_TRUE(stored.cut);
+  r.log.resize(results::kStoredListEntries);
+  EXPECT_FALSE(results::ForDatabase(r).cut);
 }
 
 TEST(RecordLines, PasswordInTheAddressIsRefusedBeforeAnyConnect) {

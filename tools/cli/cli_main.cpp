@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::Arguments(argc, argv);
   if (!args.empty() && cli::IsResultsCommand(args[0]))
     return cli::RunResultsCommand(args, std::cout, std::cerr);
+  if (!args.empty() && args[0] == "db")
+    return cli::RunDb(std::vector<std::string>(args.begin() + 1, args.end()), std::cout, std::cerr);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

@@ -64,7 +64,7 @@ int RunIngest(const std::vector<std::string>& args, std::ostream& out, std::ostr
     err << "ostrevane-cli ingest: " << warning << "\n";
   std::string error;
   std::unique_ptr<platform::DbConnection> db = platform::ConnectPostgres(target, &error);
-  if (!db || !results::Migrate(*db, &error)) {
+  if (!db || !results::SchemaCurrent(*db, &error)) {
     err << "ostrevane-cli ingest: " << error << "\n";
     return kCommandRefused;
   }

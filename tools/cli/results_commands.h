@@ -30,5 +30,6 @@ std::optional<std::vector<results::Record>> ReadForCommand(const std::string& co
 
 int RunIngest(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunDb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace cli

@@ -14,7 +14,6 @@
 #include "platform/storage/system_file_store.h"
 #include "results/db/test_db.h"
 #include "results/records_reader.h"
-#include "results/schema.h"
 #include "support/test_env.h"
 
 namespace {
@@ -65,17 +64,25 @@ struct Line {
   std::vector<std::string> files;
   std::vector<pid_t> pids;
 
+  std::vector<std::string> asStation;  // each station's own role, which may store only its records
+
   void Start(int paceUs, int cutStation = -1) {
+    ASSERT_TRUE(testdb::Migrated(target));
+    for (int s = 0; s < kStations; ++s) {
+      const std::string name = std::to_string(s);
+      asStation.push_back(testdb::AsStation(target, "ostrevane_sim_" + name, "station-" + name));
+    }
     for (int s = 0; s < kStations; ++s) {
       files.push_back(dir + "/station" + std::to_string(s) + ".jsonl");
-      pids.push_back(StartStation(files.back(), s, kRuns, paceUs, target, s == cutStation));
+      pids.push_back(StartStation(files.back(), s, kRuns, paceUs, asStation[static_cast<size_t>(s)],
+                                  s == cutStation));
     }
   }
 };
 
 TEST(ResultsLoad, FiftyStationsShipEveryRecordOnce) {
   TESTDB_FRESH(target);
-  Line line{target, testsupport::ScratchDir("load"), {}, {}};
+  Line line{target, testsupport::ScratchDir("load"), {}, {}, {}};
   const auto start = std::chrono::steady_clock::now();
   line.Start(0);
   for (pid_t pid : line.pids) EXPECT_EQ(Wait(pid), 0);
@@ -90,12 +97,10 @@ TEST(ResultsLoad, FiftyStationsShipEveryRecordOnce) {
 
 TEST(ResultsLoad, HardStopKilledStationAndCutLineLoseNothing) {
   TESTDB_FRESH(target);
-  Line line{target, testsupport::ScratchDir("faults"), {}, {}};
+  Line line{target, testsupport::ScratchDir("faults"), {}, {}, {}};
   // Paced so that the load lasts about 3 s; the faults come once a tenth of it is in.
-  auto db = testdb::Connect(target);
-  std::string error;
-  ASSERT_TRUE(results::Migrate(*db, &error)) << error;
   line.Start(30000, 3);
+  auto db = testdb::Connect(target);
   for (int i = 0; i < 600 && testdb::Scalar(*db, "SELECT count(*) FROM channel_result") < 5000; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   db.reset();
@@ -104,7 +109,7 @@ TEST(ResultsLoad, HardStopKilledStationAndCutLineLoseNothing) {
   EXPECT_EQ(Wait(line.pids[7]), 128 + SIGKILL);
   std::this_thread::sleep_for(std::chrono::milliseconds(700));
   ASSERT_TRUE(testdb::Server("start"));
-  line.pids[7] = StartStation(line.files[7], 7, 0, 0, target, false);
+  line.pids[7] = StartStation(line.files[7], 7, 0, 0, line.asStation[7], false);
   for (pid_t pid : line.pids) EXPECT_EQ(Wait(pid), 0);
   ExpectServerHoldsTheFiles(target, line.files);
   platform::SystemFileStore store;

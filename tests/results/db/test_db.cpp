@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "platform/database/libpq/libpq_connection.h"
+#include "results/db_admin.h"
+#include "results/schema.h"
 
 namespace testdb {
 
@@ -46,6 +48,33 @@ long long Scalar(platform::DbConnection& db, const std::string& sql) {
 bool Server(const std::string& action) {
   const char* ctl = std::getenv("OSTREVANE_TEST_DB_CTL");
   return ctl && std::system((std::string(ctl) + " " + action).c_str()) == 0;
+}
+
+bool Migrated(const std::string& target) {
+  auto db = Connect(target);
+  std::string error;
+  const bool ok = db && results::Migrate(*db, &error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
+}
+
+std::string AsRole(const std::string& target, const std::string& role) {
+  auto db = Connect(target);
+  // Cases running at once may make the same role: the second one's is not an error.
+  const platform::DbResult made =
+      db->Execute("DO $$BEGIN CREATE ROLE " + role +
+                  " LOGIN; EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END$$");
+  EXPECT_TRUE(made.ok) << made.error;
+  return target + " user=" + role;
+}
+
+std::string AsStation(const std::string& target, const std::string& role,
+                      const std::string& station) {
+  const std::string as = AsRole(target, role);
+  auto db = Connect(target);
+  std::string done, error;
+  EXPECT_TRUE(results::GrantStation(*db, role, station, &done, &error)) << error;
+  return as;
 }
 
 }  // namespace testdb

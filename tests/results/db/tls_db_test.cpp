@@ -11,6 +11,7 @@
 #include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
 #include "results/db/test_db.h"
+#include "results/db_admin.h"
 #include "results/pg_sink.h"
 #include "results/schema.h"
 #include "results/shipper.h"
@@ -40,7 +41,7 @@ std::string DatabaseOf(const std::string& target) {
   return target.substr(target.rfind("dbname=") + 7);
 }
 
-// The station's role, made ready to ship into `target`'s database.
+// The station's role, given station "s" in `adminTarget`'s database as a line gives it.
 void PrepareStation(const std::string& adminTarget) {
   auto db = testdb::Connect(adminTarget);
   std::string error;
@@ -49,9 +50,8 @@ void PrepareStation(const std::string& adminTarget) {
   ASSERT_TRUE(db->ExecuteScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '" +
                                 role + "') THEN CREATE ROLE " + role + " LOGIN; END IF; END $$; "
                                 "ALTER ROLE " + role + " PASSWORD '" + kPassword + "'").ok);
-  ASSERT_TRUE(db->ExecuteScript("ALTER DATABASE " + DatabaseOf(adminTarget) + " OWNER TO " + role +
-                                "; ALTER TABLE channel_result OWNER TO " + role +
-                                "; ALTER TABLE ostrevane_schema OWNER TO " + role).ok);
+  std::string done;
+  ASSERT_TRUE(results::GrantStation(*db, role, "s", &done, &error)) << error;
 }
 
 std::string OneRecord() {
@@ -98,7 +98,7 @@ TEST(ResultsTls, AStationShipsOverAVerifiedLink) {
   auto db = testdb::Connect(target);
   ASSERT_TRUE(db);
   EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM pg_stat_ssl WHERE pid = pg_backend_pid() AND ssl"), 1);
-  EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM channel_result"), 1);
+  EXPECT_EQ(testdb::Scalar(*testdb::Connect(admin), "SELECT count(*) FROM channel_result"), 1);
 }
 
 TEST(ResultsTls, AServerWhoseCertificateNamesAnotherHostGetsNoRecord) {

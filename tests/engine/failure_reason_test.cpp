@@ -1,0 +1,270 @@
+// Why a channel failed, as its record counts it: the code table itself, the reason and
+// partition each handset fault ends a channel with, and the image bytes it counted.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "engine/channel_observer.h"
+#include "engine/download_mode.h"
+#include "engine/failure_reason.h"
+#include "protocol/command_packet.h"
+#include "support/flashing/channel_rig.h"
+#include "support/flashing/handset_image_check.h"
+#include "support/flashing/test_images.h"
+
+namespace {
+
+using engine::FailureReason;
+using handset::CommandFault;
+using handset::HandsetConfig;
+using namespace protocol;
+using namespace testsupport;
+
+bool LowerSnake(std::string_view code) {
+  if (code.empty() || code.front() == '_' || code.back() == '_') return false;
+  return std::all_of(code.begin(), code.end(), [](char ch) {
+    return (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '_';
+  });
+}
+
+// Reports count by the codes: one row per value, in the enum's order, each code its own.
+TEST(FailureReasonTable, EveryReasonHasOneDistinctCode) {
+  const auto table = engine::FailureReasons();
+  ASSERT_EQ(table.size(), static_cast<size_t>(engine::kLastFailureReason));
+  std::set<std::string_view> codes;
+  for (size_t i = 0; i < table.size(); ++i) {
+    const auto value = static_cast<FailureReason>(i + 1);
+    SCOPED_TRACE(std::string(table[i].code));
+    EXPECT_EQ(table[i].reason, value);
+    EXPECT_TRUE(LowerSnake(table[i].code));
+    EXPECT_FALSE(table[i].meaning.empty());
+    EXPECT_TRUE(codes.insert(table[i].code).second) << "spelt twice";
+    EXPECT_EQ(engine::FailureReasonCode(value), table[i].code);
+    EXPECT_EQ(engine::FailureReasonFromCode(table[i].code), value);
+  }
+  EXPECT_EQ(engine::FailureReasonCode(FailureReason::kNone), "");
+  EXPECT_EQ(engine::FailureReasonFromCode(""), std::nullopt);
+}
+
+class EndRecorder final : public engine::ChannelObserver {
+ public:
+  void ChannelStarted(const engine::ChannelStartInfo&) override {}
+  void ChannelLog(int, const std::string&) override {}
+  void ChannelPassedOver(int, const std::string&) override {}
+  void ChannelEnded(int, const engine::ChannelEnd& end) override {
+    ++count;
+    last = end;
+  }
+  int count = 0;
+  engine::ChannelEnd last;
+};
+
+const ImagePair& Images() {
+  static const ImagePair images = BuildImagePair("reasons");
+  return images;
+}
+
+// The 1-based sending of CMD_WRITE_DATA that carries the first packet of `name`'s data.
+uint32_t FirstDataPacketOf(const std::string& name) {
+  ChannelRig rig(HandsetFor(Images().os));
+  rig.LoadImages(Images().os, Images().csc);
+  EXPECT_EQ(rig.Run(), 1) << rig.Log();
+  const auto entry = EntryNamed(ReadHeaderRegion(Images().os), name);
+  uint32_t n = 0;
+  for (const auto& r : rig.handset().Requests()) {
+    if (r.command != CMD_WRITE_DATA) continue;
+    ++n;
+    if (r.param1 != SIGNATURE_BLOCK_PARAM && r.param1 >= entry.startSector &&
+        r.param1 < uint64_t{entry.startSector} + entry.sectorCount)
+      return n;
+  }
+  ADD_FAILURE() << "no data packet of " << name;
+  return 0;
+}
+
+struct RigRun {
+  std::unique_ptr<ChannelRig> rig;
+  EndRecorder ends;
+  int code = -1;
+  uint64_t storedBefore = 0;  // the storage's bytes written before the worker ran
+};
+
+// One channel on a handset of `config`, with `adjust` applied to the loaded rig.
+void RunChannel(RigRun& run, HandsetConfig config, const std::string& os,
+                const std::function<void(ChannelRig&)>& adjust = {}) {
+  run.rig = std::make_unique<ChannelRig>(std::move(config));
+  run.rig->LoadImages(os, Images().csc);
+  run.rig->host.observer = &run.ends;
+  if (adjust) adjust(*run.rig);
+  run.storedBefore = run.rig->handset().emmc().BytesWritten();
+  run.code = run.rig->Run();
+}
+
+struct FaultCase {
+  const char* name;
+  uint32_t command;
+  uint32_t occurrence;  // from power-on; 0: the first data packet of `dataOf`
+  const char* dataOf;
+  CommandFault fault;
+  FailureReason reason;
+  const char* partition;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class FaultReason : public ::testing::TestWithParam<FaultCase> {};
+
+// Each faulted handset ends its channel once, failed, with the code of its failure and
+// the partition the failure names, whichever words its bar shows.
+TEST_P(FaultReason, TheChannelEndsWithTheFailuresCode) {
+  const FaultCase& c = GetParam();
+  HandsetConfig config = HandsetFor(Images().os);
+  const uint32_t occurrence = c.occurrence ? c.occurrence : FirstDataPacketOf(c.dataOf);
+  config.faults.onCommand = {{c.command, occurrence, c.fault}};
+  RigRun run;
+  RunChannel(run, config, Images().os);
+  EXPECT_EQ(run.code, 0) << run.rig->Log();
+  ASSERT_EQ(run.ends.count, 1);
+  EXPECT_FALSE(run.ends.last.done);
+  EXPECT_EQ(engine::FailureReasonCode(run.ends.last.reason), engine::FailureReasonCode(c.reason));
+  EXPECT_EQ(run.ends.last.partition, c.partition);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultReason,
+    ::testing::Values(
+        FaultCase{"StartDownloadRefused", CMD_START_DOWNLOAD, 2, "", CommandFault::kNakTwice, FailureReason::kStartDownload, ""},
+        FaultCase{"UefiVersionUnanswered", CMD_GET_UEFI_VERSION, 1, "", CommandFault::kNoAnswer, FailureReason::kUefiVersion, ""},
+        FaultCase{"SecurityTypeWrongMagic", CMD_GET_SECURITY_TYPE, 2, "", CommandFault::kWrongMagic, FailureReason::kSecurityType, ""},
+        FaultCase{"DeviceTypeStale", CMD_GET_DEVICE_TYPE, 2, "", CommandFault::kStaleAnswer, FailureReason::kDeviceType, ""},
+        FaultCase{"ModelNameRefused", CMD_GET_MODEL_NAME, 2, "", CommandFault::kNakOnce, FailureReason::kModelName, ""},
+        FaultCase{"CscBeginRefused", CMD_CSC_BEGIN, 1, "", CommandFault::kNakOnce, FailureReason::kCsc, ""},
+        FaultCase{"CscPackageRefused", CMD_FILE_DATA, 1, "", CommandFault::kNakTwice, FailureReason::kCsc, ""},
+        FaultCase{"WriteProtectionUnanswered", CMD_CHECK_WRITE_PROTECTION, 1, "", CommandFault::kNoAnswer, FailureReason::kWriteProtection, ""},
+        FaultCase{"ChecksumSelectRefused", CMD_FILE_SELECT, 3, "", CommandFault::kNakOnce, FailureReason::kChecksumResult, ""},
+        FaultCase{"GptDataRefused", CMD_WRITE_DATA, 0, "GPT", CommandFault::kNakTwice, FailureReason::kPartitionWrite, "GPT"},
+        FaultCase{"GptEndUnanswered", CMD_WRITE_END, 2, "", CommandFault::kNoAnswer, FailureReason::kPartitionWrite, "GPT"},
+        FaultCase{"MainOsDataStale", CMD_WRITE_DATA, 0, "MainOS", CommandFault::kStaleAnswer, FailureReason::kPartitionWrite, "MainOS"},
+        FaultCase{"CablePulledAtCsc", CMD_CSC_BEGIN, 1, "", CommandFault::kCablePulled, FailureReason::kCablePulled, ""},
+        FaultCase{"CablePulledInMainOs", CMD_WRITE_DATA, 0, "MainOS", CommandFault::kCablePulled, FailureReason::kCablePulled, ""}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+// clang-format on
+
+std::string ImageWithout(const char* list, const std::string& name, const std::string& file) {
+  auto layout = OsLayout({});
+  auto& entries = layout[list];
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const nlohmann::json& p) { return p["name"] == name; }),
+                entries.end());
+  return BuildTestImage(layout, file);
+}
+
+// Failures of the image or the mode rather than of one command.
+struct SetupCase {
+  const char* name;
+  std::function<std::string()> os;  // the OS image the handset is made for
+  std::function<void(HandsetConfig&)> handset;
+  std::function<void(ChannelRig&)> adjust;
+  FailureReason reason;
+  const char* partition;
+};
+
+void PrintTo(const SetupCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class SetupReason : public ::testing::TestWithParam<SetupCase> {};
+
+TEST_P(SetupReason, TheChannelEndsWithTheFailuresCode) {
+  const SetupCase& c = GetParam();
+  const std::string os = c.os();
+  HandsetConfig config = HandsetFor(os);
+  if (c.handset) c.handset(config);
+  RigRun run;
+  RunChannel(run, config, os, c.adjust);
+  EXPECT_EQ(run.code, 0) << run.rig->Log();
+  ASSERT_EQ(run.ends.count, 1);
+  EXPECT_EQ(engine::FailureReasonCode(run.ends.last.reason), engine::FailureReasonCode(c.reason));
+  EXPECT_EQ(run.ends.last.partition, c.partition);
+}
+
+const std::string& NoRpm() {
+  static const std::string path = ImageWithout("partitions", "RPM", "reasons_no_rpm.kx4");
+  return path;
+}
+const std::string& NoRtNv() {
+  static const std::string path = ImageWithout("gptExtra", "UEFI_RT_NV", "reasons_no_rt_nv.kx4");
+  return path;
+}
+const std::string& FactoryProduct() {
+  static const std::string path = [] {
+    OsImageSpec spec;
+    spec.magic = "FAC_EMMC_MainOS";
+    spec.model = "FW80_K220_SIGN";
+    spec.imageType = 0x2ECDD88D;
+    return BuildOsImage(spec, "reasons_factory_product.kx4");
+  }();
+  return path;
+}
+const std::string& Standard() {
+  return Images().os;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Setups, SetupReason,
+    ::testing::Values(
+        SetupCase{"MissingPartition", NoRpm, {}, {}, FailureReason::kPartitionMissing, "RPM"},
+        SetupCase{"OsImageGone",
+                  Standard,
+                  {},
+                  [](ChannelRig& r) { r.host.image.OsImagePath += ".moved"; },
+                  FailureReason::kImageOpen,
+                  ""},
+        SetupCase{"VariableEraseRefused",
+                  NoRtNv,
+                  {},
+                  [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_ERASE_NV; },
+                  FailureReason::kVariableErase,
+                  "UEFI_RT_NV"},
+        SetupCase{"RecoverRefused", Standard, [](HandsetConfig& h) { h.refuseRecover = true; },
+                  [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_RECOVER; },
+                  FailureReason::kRecover, "Data"},
+        SetupCase{"FactoryImageOnProduct",
+                  FactoryProduct,
+                  [](HandsetConfig& h) { h.deviceTypeAnswer = "KX4_Product"; },
+                  {},
+                  FailureReason::kFactoryImageOnProduct,
+                  ""}),
+    [](const ::testing::TestParamInfo<SetupCase>& info) { return std::string(info.param.name); });
+
+// The count is what the handset took of the image: its storage's bytes and the CSC
+// package, whether the channel ended done or broke off in the middle of a partition.
+TEST(ChannelBytesSent, AreTheImageBytesTheHandsetTook) {
+  for (const bool faulted : {false, true}) {
+    SCOPED_TRACE(faulted ? "refused in MainOS" : "clean");
+    HandsetConfig config = HandsetFor(Images().os);
+    if (faulted)
+      config.faults.onCommand = {
+          {CMD_WRITE_DATA, FirstDataPacketOf("MainOS") + 1, CommandFault::kNakTwice}};
+    RigRun run;
+    RunChannel(run, config, Images().os);
+    ASSERT_EQ(run.ends.count, 1);
+    EXPECT_EQ(run.ends.last.done, !faulted);
+    EXPECT_EQ(run.ends.last.partition, faulted ? "MainOS" : "");
+    const auto package = run.rig->handset().Files()["\\Dravnik\\CSC\\CSC.mbn"];
+    EXPECT_FALSE(package.empty());
+    EXPECT_EQ(run.ends.last.bytesSent, run.rig->handset().emmc().BytesWritten() - run.storedBefore +
+                                           uint64_t{package.size()});
+  }
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +51,55 @@ TEST(FailureReasonTable, EveryReasonHasOneDistinctCode) {
   }
   EXPECT_EQ(engine::FailureReasonCode(FailureReason::kNone), "");
   EXPECT_EQ(engine::FailureReasonFromCode(""), std::nullopt);
+}
+
+std::set<std::string> TableCodes() {
+  std::set<std::string> codes;
+  for (const auto& e : engine::FailureReasons()) codes.insert(std::string(e.code));
+  return codes;
+}
+
+// The codes of the README's reason table: its rows "| `code` | meaning |".
+std::set<std::string> ReadmeCodes() {
+  std::ifstream in(OSTREVANE_SOURCE_DIR "/README.md");
+  std::set<std::string> codes;
+  bool inTable = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line == "| `reason` | Meaning |") {
+      inTable = true;
+      continue;
+    }
+    if (!inTable) continue;
+    if (line.empty()) break;
+    if (line.rfind("| `", 0) != 0) continue;
+    codes.insert(line.substr(3, line.find('`', 3) - 3));
+  }
+  return codes;
+}
+
+// The entries (".TP" then ".B code") of the manual page's FAILURE REASONS section.
+std::set<std::string> ManCodes() {
+  std::ifstream in(OSTREVANE_SOURCE_DIR "/packaging/man/ostrevane-cli.1");
+  std::set<std::string> codes;
+  bool inSection = false;
+  bool entry = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(".SH ", 0) == 0) inSection = line == ".SH FAILURE REASONS";
+    if (inSection && entry && line.rfind(".B ", 0) == 0) {
+      std::string code;
+      for (char ch : line.substr(3))
+        if (ch != '\\') code += ch;
+      codes.insert(code);
+    }
+    entry = line == ".TP";
+  }
+  return codes;
+}
+
+// The manuals list exactly the codes the records can carry.
+TEST(FailureReasonTable, TheManualsListEveryCodeAndNoOther) {
+  EXPECT_EQ(ReadmeCodes(), TableCodes());
+  EXPECT_EQ(ManCodes(), TableCodes());
 }
 
 class EndRecorder final : public engine::ChannelObserver {

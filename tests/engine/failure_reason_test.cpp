@@ -14,6 +14,7 @@
 #include "engine/channel_observer.h"
 #include "engine/download_mode.h"
 #include "engine/failure_reason.h"
+#include "image/stretch_sum.h"
 #include "protocol/command_packet.h"
 #include "support/flashing/channel_rig.h"
 #include "support/flashing/handset_image_check.h"
@@ -269,32 +270,23 @@ const std::string& Standard() {
   return Images().os;
 }
 
+// A confirmation whose stamp no file has: the file is taken as changed since.
+const image::ConfirmedFile kNoFilesStamp{{1, 1}, {}};
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Setups, SetupReason,
     ::testing::Values(
         SetupCase{"MissingPartition", NoRpm, {}, {}, FailureReason::kPartitionMissing, "RPM"},
-        SetupCase{"OsImageGone",
-                  Standard,
-                  {},
-                  [](ChannelRig& r) { r.host.image.OsImagePath += ".moved"; },
-                  FailureReason::kImageOpen,
-                  ""},
-        SetupCase{"VariableEraseRefused",
-                  NoRtNv,
-                  {},
-                  [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_ERASE_NV; },
-                  FailureReason::kVariableErase,
-                  "UEFI_RT_NV"},
-        SetupCase{"RecoverRefused", Standard, [](HandsetConfig& h) { h.refuseRecover = true; },
-                  [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_RECOVER; },
-                  FailureReason::kRecover, "Data"},
-        SetupCase{"FactoryImageOnProduct",
-                  FactoryProduct,
-                  [](HandsetConfig& h) { h.deviceTypeAnswer = "KX4_Product"; },
-                  {},
-                  FailureReason::kFactoryImageOnProduct,
-                  ""}),
+        SetupCase{"OsImageGone", Standard, {}, [](ChannelRig& r) { r.host.image.OsImagePath += ".moved"; }, FailureReason::kImageOpen, ""},
+        SetupCase{"OsImageChanged", Standard, {}, [](ChannelRig& r) { r.host.image.OsConfirmed = kNoFilesStamp; }, FailureReason::kImageChanged, ""},
+        // The CSC step reads the changed file; the record says what the bar says.
+        SetupCase{"CscImageChanged", Standard, {}, [](ChannelRig& r) { r.host.image.CscConfirmed = kNoFilesStamp; }, FailureReason::kImageChanged, ""},
+        SetupCase{"VariableEraseRefused", NoRtNv, {}, [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_ERASE_NV; }, FailureReason::kVariableErase, "UEFI_RT_NV"},
+        SetupCase{"RecoverRefused", Standard, [](HandsetConfig& h) { h.refuseRecover = true; }, [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_RECOVER; }, FailureReason::kRecover, "Data"},
+        SetupCase{"FactoryImageOnProduct", FactoryProduct, [](HandsetConfig& h) { h.deviceTypeAnswer = "KX4_Product"; }, {}, FailureReason::kFactoryImageOnProduct, ""}),
     [](const ::testing::TestParamInfo<SetupCase>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // The count is what the handset took of the image: its storage's bytes and the CSC
 // package, whether the channel ended done or broke off in the middle of a partition.

@@ -1,5 +1,5 @@
-// Why a channel failed, as its record counts it: the code table itself, the reason and
-// partition each handset fault ends a channel with, and the image bytes it counted.
+// Why a channel failed, as its record counts it: the code table and its manuals, the
+// failures no command fault makes (the fault matrix checks those), and the bytes counted.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -156,59 +156,6 @@ void RunChannel(RigRun& run, HandsetConfig config, const std::string& os,
   run.storedBefore = run.rig->handset().emmc().BytesWritten();
   run.code = run.rig->Run();
 }
-
-struct FaultCase {
-  const char* name;
-  uint32_t command;
-  uint32_t occurrence;  // from power-on; 0: the first data packet of `dataOf`
-  const char* dataOf;
-  CommandFault fault;
-  FailureReason reason;
-  const char* partition;
-};
-
-void PrintTo(const FaultCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class FaultReason : public ::testing::TestWithParam<FaultCase> {};
-
-// Each faulted handset ends its channel once, failed, with the code of its failure and
-// the partition the failure names, whichever words its bar shows.
-TEST_P(FaultReason, TheChannelEndsWithTheFailuresCode) {
-  const FaultCase& c = GetParam();
-  HandsetConfig config = HandsetFor(Images().os);
-  const uint32_t occurrence = c.occurrence ? c.occurrence : FirstDataPacketOf(c.dataOf);
-  config.faults.onCommand = {{c.command, occurrence, c.fault}};
-  RigRun run;
-  RunChannel(run, config, Images().os);
-  EXPECT_EQ(run.code, 0) << run.rig->Log();
-  ASSERT_EQ(run.ends.count, 1);
-  EXPECT_FALSE(run.ends.last.done);
-  EXPECT_EQ(engine::FailureReasonCode(run.ends.last.reason), engine::FailureReasonCode(c.reason));
-  EXPECT_EQ(run.ends.last.partition, c.partition);
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultReason,
-    ::testing::Values(
-        FaultCase{"StartDownloadRefused", CMD_START_DOWNLOAD, 2, "", CommandFault::kNakTwice, FailureReason::kStartDownload, ""},
-        FaultCase{"UefiVersionUnanswered", CMD_GET_UEFI_VERSION, 1, "", CommandFault::kNoAnswer, FailureReason::kUefiVersion, ""},
-        FaultCase{"SecurityTypeWrongMagic", CMD_GET_SECURITY_TYPE, 2, "", CommandFault::kWrongMagic, FailureReason::kSecurityType, ""},
-        FaultCase{"DeviceTypeStale", CMD_GET_DEVICE_TYPE, 2, "", CommandFault::kStaleAnswer, FailureReason::kDeviceType, ""},
-        FaultCase{"ModelNameRefused", CMD_GET_MODEL_NAME, 2, "", CommandFault::kNakOnce, FailureReason::kModelName, ""},
-        FaultCase{"CscBeginRefused", CMD_CSC_BEGIN, 1, "", CommandFault::kNakOnce, FailureReason::kCsc, ""},
-        FaultCase{"CscPackageRefused", CMD_FILE_DATA, 1, "", CommandFault::kNakTwice, FailureReason::kCsc, ""},
-        FaultCase{"WriteProtectionUnanswered", CMD_CHECK_WRITE_PROTECTION, 1, "", CommandFault::kNoAnswer, FailureReason::kWriteProtection, ""},
-        FaultCase{"ChecksumSelectRefused", CMD_FILE_SELECT, 3, "", CommandFault::kNakOnce, FailureReason::kChecksumResult, ""},
-        FaultCase{"GptDataRefused", CMD_WRITE_DATA, 0, "GPT", CommandFault::kNakTwice, FailureReason::kPartitionWrite, "GPT"},
-        FaultCase{"GptEndUnanswered", CMD_WRITE_END, 2, "", CommandFault::kNoAnswer, FailureReason::kPartitionWrite, "GPT"},
-        FaultCase{"MainOsDataStale", CMD_WRITE_DATA, 0, "MainOS", CommandFault::kStaleAnswer, FailureReason::kPartitionWrite, "MainOS"},
-        FaultCase{"CablePulledAtCsc", CMD_CSC_BEGIN, 1, "", CommandFault::kCablePulled, FailureReason::kCablePulled, ""},
-        FaultCase{"CablePulledInMainOs", CMD_WRITE_DATA, 0, "MainOS", CommandFault::kCablePulled, FailureReason::kCablePulled, ""}),
-    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
-// clang-format on
 
 std::string ImageWithout(const char* list, const std::string& name, const std::string& file) {
   auto layout = OsLayout({});

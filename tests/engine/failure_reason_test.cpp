@@ -205,11 +205,11 @@ const std::string& NoRtNv() {
 }
 const std::string& FactoryProduct() {
   static const std::string path = [] {
-    OsImageSpec spec;
-    spec.magic = "FAC_EMMC_MainOS";
-    spec.model = "FW80_K220_SIGN";
-    spec.imageType = 0x2ECDD88D;
-    return BuildOsImage(spec, "reasons_factory_product.kx4");
+    OsImageSpec factory;
+    factory.magic = "FAC_EMMC_MainOS";
+    factory.model = "FW80_K220_SIGN";
+    factory.imageType = 0x2ECDD88D;  // a product build
+    return BuildOsImage(factory, "reasons_factory_product.kx4");
   }();
   return path;
 }

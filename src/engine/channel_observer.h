@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/failure_reason.h"
+
 namespace engine {
 
 // The handset a channel's worker is started on, as the device table identified it.
@@ -21,6 +23,16 @@ struct ChannelStartInfo {
   std::string location{};  // a default, so initialisers that stop before it need not name it
 };
 
+// How a channel ended. One struct, so what is added later reaches every observer at once.
+struct ChannelEnd {
+  bool done = false;
+  FailureReason reason = FailureReason::kNone;  // kNone exactly when done
+  std::string partition{};  // the partition the failure names; empty when it names none
+  // Image bytes the handset confirmed taking: partition data as stored and the CSC
+  // package (neither signature blocks nor requests count).
+  uint64_t bytesSent = 0;
+};
+
 // Calls come from the run controller's thread (start) and from the channel's worker
 // (the rest), so calls of different channels arrive at the same time.
 class ChannelObserver {
@@ -32,8 +44,8 @@ class ChannelObserver {
   virtual void ChannelLog(int channel, const std::string& text) = 0;
   // A failure the sequence passed over, e.g. "MMOS write failed".
   virtual void ChannelPassedOver(int channel, const std::string& what) = 0;
-  // After the channel's last log line; `done` false when the channel failed.
-  virtual void ChannelEnded(int channel, bool done) = 0;
+  // After the channel's last log line.
+  virtual void ChannelEnded(int channel, const ChannelEnd& end) = 0;
 };
 
 }  // namespace engine

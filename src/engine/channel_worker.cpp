@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/download_mode.h"
+#include "engine/failure_reason.h"
 #include "protocol/command_packet.h"
 #include "protocol/csc_erase_flag.h"
 #include "protocol/failure_report.h"
@@ -20,41 +21,51 @@ namespace {
 
 using namespace protocol;
 
+// The reason is what the channel's record counts; the texts may be reworded, it may not.
 struct FailureText {
   const char* log;
   const char* bar;
   bool wait;
+  FailureReason reason;
 };
 
 constexpr FailureText kStartDownloadFail{"[Channel %d] Start Download Fail \r\n!!",
-                                         "[Channel %d] Start Download Fail !!", true};
+                                         "[Channel %d] Start Download Fail !!", true,
+                                         FailureReason::kStartDownload};
 constexpr FailureText kUefiFail{"[Channel %d] Device UEFI Version does not Match !!",
-                                "[Channel %d] Device UEFI Version does not Match !!", true};
+                                "[Channel %d] Device UEFI Version does not Match !!", true,
+                                FailureReason::kUefiVersion};
 constexpr FailureText kSecurityFail{"[Channel %d] Device Security Version does not Match !!",
-                                    "[Channel %d] Device Security Version does not Match !!", true};
+                                    "[Channel %d] Device Security Version does not Match !!", true,
+                                    FailureReason::kSecurityType};
 constexpr FailureText kDeviceTypeFail{"[Channel %d] AskDeviceType does not Match !!",
-                                      "[Channel %d] AskDeviceType does not Match !!", true};
+                                      "[Channel %d] AskDeviceType does not Match !!", true,
+                                      FailureReason::kDeviceType};
 constexpr FailureText kFactoryFail{
     "[Channel %d] Cannot download factory binary on a product device !!",
-    "[Channel %d] Cannot download factory binary on a product device !!", true};
+    "[Channel %d] Cannot download factory binary on a product device !!", true,
+    FailureReason::kFactoryImageOnProduct};
 constexpr FailureText kCscFail{"[Channel %d] CSC Download Fail!!",
-                               "[Channel %d] CSC Download Fail!!", false};
+                               "[Channel %d] CSC Download Fail!!", false, FailureReason::kCsc};
 // The CheckSum file the handset would not select: the image must not be taken as
 // verified, and the bar says so like any other failure.
 constexpr FailureText kChecksumFail{"[Channel %d] SetChecksumResultPass Fail !!",
-                                    "[Channel %d] SetChecksumResultPass Fail !!", true};
+                                    "[Channel %d] SetChecksumResultPass Fail !!", true,
+                                    FailureReason::kChecksumResult};
 constexpr FailureText kWriteProtectionFail{"[Channel %d] This device Write Protection Enable !!",
                                            "[Channel %d] This device Write Protection Enable !!",
-                                           true};
+                                           true, FailureReason::kWriteProtection};
 constexpr FailureText kImageFileFail{"[Channel %d] SMD binary open fail !!",
-                                     "[Channel %d] SMD binary open fail !!", true};
+                                     "[Channel %d] SMD binary open fail !!", true,
+                                     FailureReason::kImageOpen};
 // The image file is not the one the operator confirmed (size, modification or a stretch's
 // bytes differ): failed as an image that cannot be opened is, so nothing changed completes.
 constexpr FailureText kImageChangedFail{"[Channel %d] Image file changed since it was confirmed !!",
                                         "[Channel %d] Image file changed since it was confirmed !!",
-                                        true};
+                                        true, FailureReason::kImageChanged};
 constexpr FailureText kModelFail{"[Channel %d] ConfirmModelName does not Match !!",
-                                 "[Channel %d] ConfirmModelName does not Match !!", true};
+                                 "[Channel %d] ConfirmModelName does not Match !!", true,
+                                 FailureReason::kModelName};
 
 // The format strings above take the channel number only.
 #pragma GCC diagnostic push
@@ -63,7 +74,7 @@ constexpr FailureText kModelFail{"[Channel %d] ConfirmModelName does not Match !
 void Fail(CommandChannel& ch, const FailureText& given, const char* boxCaption = "") {
   // Whatever step ran into the changed file, the operator is told the file changed.
   const FailureText& f = ch.imageChanged ? kImageChangedFail : given;
-  ReportFailure(ch, {FormatBounded(LOG_FORMAT_SIZE, f.log, ch.channel),
+  ReportFailure(ch, {f.reason, FormatBounded(LOG_FORMAT_SIZE, f.log, ch.channel),
                      FormatBounded(FAILURE_TEXT_SIZE, f.bar, ch.channel), f.wait, boxCaption});
 }
 #pragma GCC diagnostic pop
@@ -119,8 +130,10 @@ bool WriteImage(CommandChannel& ch, const GroupFlags& groups, uint32_t mode,
   if (groups.WriteGroupUefi) {
     if (!write(PART_UEFI)) return false;
     if (mode == DOWNLOAD_MODE_ERASE_NV) {
+      // The bar keeps its last text here; the record still says which erase it was.
       for (const char* nv : {"UEFI_BS_NV", "UEFI_NV", "UEFI_RT_NV", "UEFI_RT_NV_RPMB"})
-        if (ErasePartition(ch, nv) != 0) return false;
+        if (ErasePartition(ch, nv) != 0)
+          return ch.failure = {FailureReason::kVariableErase, nv}, false;
     }
   }
   if (groups.WriteGroupAcpi && !write(PART_PLAT)) return false;
@@ -169,7 +182,12 @@ bool RunSequence(CommandChannel& ch, ChannelContext& ctx) {
     if (!ok && ch.imageChanged) Fail(ch, kImageChangedFail);
     return ok;
   };
-  if (mode == DOWNLOAD_MODE_RECOVER) return failedIfChanged(RecoverData(ch));
+  if (mode == DOWNLOAD_MODE_RECOVER) {
+    if (failedIfChanged(RecoverData(ch))) return true;
+    // A refusal before any write shows no text of its own; a failed write has said so.
+    if (ch.failure.reason == FailureReason::kNone) ch.failure = {FailureReason::kRecover, "Data"};
+    return false;
+  }
 
   GroupFlags& groups = host.Tables().Groups[c];
   if (CheckPartitionInfo(ch) != 0) {
@@ -221,6 +239,10 @@ int ChannelWorker(ChannelContext* context) {
   // The removal's text is the last word on its bar.
   const bool gone = context->device->Gone();
   if (gone) success = false;
+  ChannelEnd end{success, ch.failure.reason, ch.failure.partition, ch.bytesSent};
+  // The removal is why, whatever the step it broke off said.
+  if (gone) end = {false, FailureReason::kCablePulled, {}, ch.bytesSent};
+  if (success) end = {true, FailureReason::kNone, {}, ch.bytesSent};
   if (!success) {
     run.ChannelFailed[c] = 1;
     if (gone) host.ShowDisconnected(c);
@@ -238,7 +260,7 @@ int ChannelWorker(ChannelContext* context) {
     host.AppendLog("[Channel %d] Binary Download complete!!\r\n", c);
   }
   // Before the thread flag clears: the run does not end before the record is kept.
-  if (ChannelObserver* observer = host.Observer()) observer->ChannelEnded(c, success);
+  if (ChannelObserver* observer = host.Observer()) observer->ChannelEnded(c, end);
   run.ChannelThread[c] = 0;
   return success ? 1 : 0;
 }

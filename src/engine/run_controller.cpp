@@ -69,7 +69,8 @@ void RunDownload(RunHost& host) {
       run.ChannelThread[c] = 0;
       run.ChannelFailed[c] = 1;
       run.ChannelFinished[c] = 1;
-      if (ChannelObserver* observer = host.Observer()) observer->ChannelEnded(c, false);
+      if (ChannelObserver* observer = host.Observer())
+        observer->ChannelEnded(c, {false, FailureReason::kThreadStart, {}, 0});
     }
   }
 

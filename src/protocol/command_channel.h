@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "engine/failure_reason.h"
 #include "image/image_state.h"
 #include "platform/time/clock.h"
 #include "protocol/channel_image_file.h"
@@ -12,6 +14,12 @@
 #include "usb/winusb_flash_device.h"
 
 namespace protocol {
+
+// Why the channel's sequence failed, as its failure report said.
+struct ChannelFailure {
+  engine::FailureReason reason = engine::FailureReason::kNone;
+  std::string partition;
+};
 
 struct CommandChannel {
   int channel;
@@ -26,6 +34,9 @@ struct CommandChannel {
   // Set when a stretch read from an image file no longer matches what its confirmation
   // saw; the channel then fails with that text, whatever step noticed it.
   bool imageChanged = false;
+  ChannelFailure failure{};
+  // Image bytes the handset confirmed: partition data as stored, and the CSC package.
+  uint64_t bytesSent = 0;
 };
 
 // Failure texts go into 100-byte 8-bit buffers; longer texts are cut.

@@ -48,6 +48,7 @@ int SendCscPackage(CommandChannel& ch) {
       result = 1;
       break;
     }
+    ch.bytesSent += n;
     const int32_t p = PercentSent(total - left, total);
     if (p != lastShown) {
       ShowPercent(ch, p, "CSC");

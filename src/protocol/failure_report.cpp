@@ -4,6 +4,7 @@
 namespace protocol {
 
 void ReportFailure(CommandChannel& ch, const FailureNotice& notice) {
+  ch.failure = {notice.reason, notice.partition};
   ch.host.AppendLogText(notice.log);
   const std::string bar = notice.bar.substr(0, FAILURE_TEXT_SIZE - 1);
   ch.host.ShowProgress(ch.channel, PROGRESS_FAILED, 0, bar.c_str());

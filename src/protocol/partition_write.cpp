@@ -21,11 +21,14 @@ bool ReadExactly(CommandChannel& ch, uint64_t offset, uint8_t* dst, size_t count
   return ch.file.Seek(offset) && ch.file.Read(dst, count) == count;
 }
 
+// The record names the partition the bar shows: the one the station wrote.
 void ReportWriteFailure(CommandChannel& ch, const char* loggedName, const char* shownName) {
-  ReportFailure(ch, {FormatBounded(LOG_FORMAT_SIZE, "[Channel %d] Channel %s  Write fail !!\r\n",
+  ReportFailure(ch, {engine::FailureReason::kPartitionWrite,
+                     FormatBounded(LOG_FORMAT_SIZE, "[Channel %d] Channel %s  Write fail !!\r\n",
                                    ch.channel, loggedName),
                      FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel %s  Write fail !!",
-                                   ch.channel, shownName)});
+                                   ch.channel, shownName),
+                     true, {}, shownName});
 }
 
 bool HasHeaderRegion(const CommandChannel& ch) {
@@ -62,8 +65,10 @@ int WritePartition(CommandChannel& ch, int index, int optional) {
     if (optional) return 0;
     ReportFailure(
         ch,
-        {FormatBounded(LOG_FORMAT_SIZE, "[Channel %d] Channel Get %s  info fail !!\r\n", c, name),
-         FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel Get %s  info fail !!", c, name)});
+        {engine::FailureReason::kPartitionMissing,
+         FormatBounded(LOG_FORMAT_SIZE, "[Channel %d] Channel Get %s  info fail !!\r\n", c, name),
+         FormatBounded(FAILURE_TEXT_SIZE, "[Channel %d] Channel Get %s  info fail !!", c, name),
+         true, {}, name});
     return 1;
   }
   ch.host.AppendLog("[Channel %d] Channel Get %s  WritePartitionData !!\r\n", c, name);
@@ -132,6 +137,7 @@ int WriteContiguousPart(CommandChannel& ch, const PartitionEntry& entry) {
     BuildRequest(ch.tx, CMD_WRITE_DATA, counter++, static_cast<uint8_t>(percent), sector, rounded);
     ch.tx[PKT_DATA_KIND] = dataKind;
     if (SendConfirmed(ch.device, ch.tx, ch.rx, PACKET_SIZE) != 0) return 1;
+    ch.bytesSent += rounded;
     std::memset(ch.rx, 0, ANSWER_CLEAR_SIZE);
     percent = PercentSent(total - left, total);
     if (percent != lastShown) {
@@ -211,6 +217,7 @@ int WriteDiscretePart(CommandChannel& ch, const PartitionEntry& entry) {
           result = 1;
           break;
         }
+        ch.bytesSent += n;
         std::memset(ch.rx, 0, PACKET_SIZE);
         std::memset(ch.tx, 0, n);
         percent = PercentSent(sent, total);

@@ -4,9 +4,12 @@
 // hold the image and show done.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -14,6 +17,8 @@
 #include "console/image_open.h"
 #include "console/main_window_template.h"
 #include "console/station.h"
+#include "engine/channel_observer.h"
+#include "engine/failure_reason.h"
 #include "handset/virtual_handset.h"
 #include "platform/notify/virtual/virtual_bus_notifications.h"
 #include "platform/registry/memory/memory_registry.h"
@@ -41,29 +46,41 @@ enum class Outcome {
 
 struct Cell {
   Outcome outcome;
-  const char* text;  // kFailed: the bar text ("%d" the channel); kPassedOver: what is not held
+  const char* text;       // kFailed: the bar text ("%d" the channel); kPassedOver: what is not held
+  const char* reason;     // the code the channel's end gives ("" when done)
+  const char* partition;  // and the partition it names
 };
 
-constexpr Cell D{Outcome::kDone, ""};
-constexpr Cell R{Outcome::kRemoved, ""};
-constexpr Cell F(const char* text) {
-  return {Outcome::kFailed, text};
+// A failure as the operator reads it and as the records count it.
+struct Failure {
+  const char* bar;
+  const char* reason;
+  const char* partition;
+};
+
+constexpr Cell D{Outcome::kDone, "", "", ""};
+constexpr Cell R{Outcome::kRemoved, "", "cable_pulled", ""};
+constexpr Cell F(const Failure& f) {
+  return {Outcome::kFailed, f.bar, f.reason, f.partition};
 }
 constexpr Cell P(const char* parts) {
-  return {Outcome::kPassedOver, parts};
+  return {Outcome::kPassedOver, parts, "", ""};
 }
 
-constexpr const char* kStart = "[Channel %d] Start Download Fail !!";
-constexpr const char* kUefi = "[Channel %d] Device UEFI Version does not Match !!";
-constexpr const char* kSec = "[Channel %d] Device Security Version does not Match !!";
-constexpr const char* kType = "[Channel %d] AskDeviceType does not Match !!";
-constexpr const char* kModel = "[Channel %d] ConfirmModelName does not Match !!";
-constexpr const char* kCsc = "[Channel %d] CSC Download Fail!!";
-constexpr const char* kWp = "[Channel %d] This device Write Protection Enable !!";
-constexpr const char* kSum = "[Channel %d] SetChecksumResultPass Fail !!";
-constexpr const char* kGpt = "[Channel %d] Channel GPT  Write fail !!";
-constexpr const char* kSbl1 = "[Channel %d] Channel SBL1  Write fail !!";
-constexpr const char* kMainOs = "[Channel %d] Channel MainOS  Write fail !!";
+constexpr Failure kStart{"[Channel %d] Start Download Fail !!", "start_download", ""};
+constexpr Failure kUefi{"[Channel %d] Device UEFI Version does not Match !!", "uefi_version", ""};
+constexpr Failure kSec{"[Channel %d] Device Security Version does not Match !!", "security_type",
+                       ""};
+constexpr Failure kType{"[Channel %d] AskDeviceType does not Match !!", "device_type", ""};
+constexpr Failure kModel{"[Channel %d] ConfirmModelName does not Match !!", "model_name", ""};
+constexpr Failure kCsc{"[Channel %d] CSC Download Fail!!", "csc", ""};
+constexpr Failure kWp{"[Channel %d] This device Write Protection Enable !!", "write_protection",
+                      ""};
+constexpr Failure kSum{"[Channel %d] SetChecksumResultPass Fail !!", "checksum_result", ""};
+constexpr Failure kGpt{"[Channel %d] Channel GPT  Write fail !!", "partition_write", "GPT"};
+constexpr Failure kSbl1{"[Channel %d] Channel SBL1  Write fail !!", "partition_write", "SBL1"};
+constexpr Failure kMainOs{"[Channel %d] Channel MainOS  Write fail !!", "partition_write",
+                          "MainOS"};
 
 struct Row {
   const char* what;
@@ -165,6 +182,26 @@ bool Lists(const char* parts, const std::string& name) {
   return ("," + std::string(parts) + ",").find("," + name + ",") != std::string::npos;
 }
 
+// How each channel ended, as the engine told whoever keeps the records.
+class ChannelEnds final : public engine::ChannelObserver {
+ public:
+  void ChannelStarted(const engine::ChannelStartInfo&) override {}
+  void ChannelLog(int, const std::string&) override {}
+  void ChannelPassedOver(int, const std::string&) override {}
+  void ChannelEnded(int channel, const engine::ChannelEnd& end) override {
+    std::lock_guard lock(mutex_);
+    ends_[static_cast<size_t>(channel)] = end;
+  }
+  std::optional<engine::ChannelEnd> Of(int channel) const {
+    std::lock_guard lock(mutex_);
+    return ends_[static_cast<size_t>(channel)];
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::array<std::optional<engine::ChannelEnd>, engine::kChannelCount> ends_;
+};
+
 // One ten-handset run through the headless window.
 class TenHandsetRun {
  public:
@@ -174,6 +211,7 @@ class TenHandsetRun {
     station_ = std::make_unique<console::Station>(
         std::move(headless),
         console::StationServices{bus_, notifications_, registry_, MatrixClock(), threads_});
+    station_->ObserveChannels(&ends);
     station_->dlg().OnInitDialog();
   }
   ~TenHandsetRun() {
@@ -211,6 +249,7 @@ class TenHandsetRun {
   std::string Log() { return window_->GetText(console::IDC_LOG); }
 
   std::vector<std::shared_ptr<handset::VirtualHandset>> handsets;
+  ChannelEnds ends;  // before the station: it outlives the station's workers
 
  private:
   platform::usb::VirtualUsbBus bus_{MatrixClock()};
@@ -271,6 +310,10 @@ class FaultMatrix : public ::testing::TestWithParam<size_t> {
     const std::string bar = run.Bar(f);
     const std::string closing = Channeled("[Channel %d] Binary Download complete!!\r\n", f);
     EXPECT_NE(run.Log().find(closing), std::string::npos) << "the closing line";
+    const auto end = run.ends.Of(f);
+    ASSERT_TRUE(end.has_value()) << "the channel's end is told";
+    EXPECT_EQ(engine::FailureReasonCode(end->reason), cell.reason);
+    EXPECT_EQ(end->partition, cell.partition);
     switch (cell.outcome) {
       case Outcome::kDone:
       case Outcome::kPassedOver: {
@@ -330,6 +373,7 @@ TEST_P(FaultMatrix, OneFaultedHandsetInTenEndsAsTheTableSays) {
     for (int c = 0; c < 10; ++c) {
       if (c == f) continue;
       EXPECT_TRUE(DoneText(run.Bar(c))) << c << ": " << run.Bar(c);
+      EXPECT_TRUE(run.ends.Of(c) && run.ends.Of(c)->done) << c;
       EXPECT_EQ(run.handsets[c]->emmc().Digest(), ref.digest) << c;
       EXPECT_EQ(run.handsets[c]->emmc().BytesWritten(), ref.bytes) << c;
       EXPECT_EQ(run.handsets[c]->Files(), ref.files) << c;

@@ -203,7 +203,7 @@ class CloseAtStart final : public engine::ChannelObserver {
   void ChannelStarted(const engine::ChannelStartInfo&) override { onStart_(); }
   void ChannelLog(int, const std::string&) override {}
   void ChannelPassedOver(int, const std::string&) override {}
-  void ChannelEnded(int, bool) override {}
+  void ChannelEnded(int, const engine::ChannelEnd&) override {}
 
  private:
   std::function<void()> onStart_;

@@ -177,11 +177,13 @@ TEST(CliRun, AFaultOnOneHandsetFailsThatChannelOnlyWithTheStationsTexts) {
       const std::string text = "[Channel 1] This device Write Protection Enable !!";
       EXPECT_EQ(r["result"], "failed");
       EXPECT_EQ(r["bar"], text);
+      EXPECT_EQ(r["reason"], "write_protection");
       EXPECT_TRUE(LogHas(r, text));
       EXPECT_EQ(r["log"].back(), "[Channel 1] Binary Download complete!!");
       EXPECT_FALSE(r.contains("verify"));  // a failed channel is not judged
     } else {
       EXPECT_EQ(r["result"], "done");
+      EXPECT_EQ(r["reason"], "");
       EXPECT_TRUE(r["verify"]["ok"]);
     }
   }

@@ -76,10 +76,13 @@ nlohmann::json RecordJson(const ChannelRecord& r) {
       {"csc", {{"path", r.csc.path}, {"md5", r.csc.md5}}},
       {"start", IsoUtc(r.start)},
       {"result", ResultName(r)},
+      {"reason", engine::FailureReasonCode(r.reason)},
+      {"partition", r.partition},
   };
   if (!r.ended) return j;
   j["end"] = IsoUtc(r.end);
   j["durationMs"] = r.DurationMs();
+  j["bytesSent"] = r.bytesSent;
   j["bar"] = r.bar;
   j["passedOver"] = r.passedOver;
   j["log"] = r.log;

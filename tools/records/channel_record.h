@@ -46,6 +46,10 @@ struct ChannelRecord {
   bool done = false;         // the sequence succeeded (and, with --verify, the handset matches)
   bool interrupted = false;  // failed because a stop signal cut the run short
   std::string bar;    // the bar's last text
+  // Why it is not done (kNone while running and when done), and the partition it names.
+  engine::FailureReason reason = engine::FailureReason::kNone;
+  std::string partition;
+  uint64_t bytesSent = 0;  // image bytes the handset confirmed taking
   std::vector<std::string> passedOver;
   std::vector<std::string> log;  // the channel's log texts, line breaks removed
   // With --verify: the mismatches found (empty when the handset holds the images).

@@ -52,8 +52,9 @@ void RecordKeeper::ChannelPassedOver(int channel, const std::string& what) {
   if (slot.started && !slot.ended) slot.record.passedOver.push_back(what);
 }
 
-void RecordKeeper::ChannelEnded(int channel, bool done) {
+void RecordKeeper::ChannelEnded(int channel, const engine::ChannelEnd& end) {
   if (channel < 0 || channel >= engine::kChannelCount) return;
+  const bool done = end.done;
   std::optional<std::string> interruptText;
   {
     std::lock_guard lock(mutex_);
@@ -71,12 +72,21 @@ void RecordKeeper::ChannelEnded(int channel, bool done) {
     slot.record.ended = true;
     slot.record.done = done;
     slot.record.interrupted = interruptText.has_value();
+    slot.record.bytesSent = end.bytesSent;
+    // The stop signal is why, not the broken transfer it caused; its text names no part.
+    if (slot.record.interrupted) {
+      slot.record.reason = engine::FailureReason::kInterrupted;
+    } else {
+      slot.record.reason = end.reason;
+      slot.record.partition = end.partition;
+    }
     record = slot.record;
   }
   // The judge reads the whole handset: each channel's worker judges its own, at once.
   if (judge_ && done) {
     record.verifyMismatches = judge_(record);
     record.done = record.verifyMismatches->empty();
+    if (!record.done) record.reason = engine::FailureReason::kVerifyMismatch;
   }
   // Durable before the channel counts as ended, so the run cannot end without it.
   Write(record, /*durable=*/true);

@@ -29,7 +29,7 @@ class RecordKeeper final : public engine::ChannelObserver {
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
   void ChannelPassedOver(int channel, const std::string& what) override;
-  void ChannelEnded(int channel, bool done) override;
+  void ChannelEnded(int channel, const engine::ChannelEnd& end) override;
 
   // The run is being cut short (any thread): a channel that ends failed from now on is
   // recorded "interrupted", and its bar and record show `barText`.

@@ -80,11 +80,11 @@ void RunRecords::ChannelPassedOver(int channel, const std::string& what) {
   if (auto keeper = Current()) keeper->ChannelPassedOver(channel, what);
 }
 
-void RunRecords::ChannelEnded(int channel, bool done) {
+void RunRecords::ChannelEnded(int channel, const engine::ChannelEnd& end) {
   auto keeper = Current();
   if (!keeper) return;
   // Counted down only once the record is on disk, so the next run cannot begin first.
-  keeper->ChannelEnded(channel, done);
+  keeper->ChannelEnded(channel, end);
   std::lock_guard lock(mutex_);
   if (running_ > 0) --running_;
 }

@@ -34,7 +34,7 @@ class RunRecords final : public engine::ChannelObserver {
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
   void ChannelPassedOver(int channel, const std::string& what) override;
-  void ChannelEnded(int channel, bool done) override;
+  void ChannelEnded(int channel, const engine::ChannelEnd& end) override;
 
  private:
   std::shared_ptr<RecordKeeper> Current() const;

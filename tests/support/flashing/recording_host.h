@@ -47,6 +47,7 @@ class RecordingHost : public engine::DownloadHost {
   engine::EngineTables& Tables() override { return tables; }
   platform::Clock& Clock() override { return clock_; }
   void ShowDisconnected(int channel) override { ++disconnectShown[channel]; }
+  engine::ChannelObserver* Observer() override { return observer; }
 
   std::string Log() const;
   std::vector<ProgressCall> Progress(int channel) const;
@@ -68,6 +69,7 @@ class RecordingHost : public engine::DownloadHost {
   engine::EngineTables tables;
   // How often each channel's bar was told its handset went.
   std::array<std::atomic<int>, engine::kChannelCount> disconnectShown{};
+  engine::ChannelObserver* observer = nullptr;  // set before a run; outlives it
 
  private:
   platform::Clock& clock_;

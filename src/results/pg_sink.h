@@ -26,7 +26,8 @@ class PgSink final : public Sink {
  public:
   explicit PgSink(Connector connect) : connect_(std::move(connect)) {}
   bool Open(std::string* error) override;
-  Outcome Insert(const std::vector<Record>& batch, std::string* error) override;
+  Outcome Insert(const std::vector<Record>& batch, std::string* error,
+                 std::string* sqlState) override;
   void Cancel() override;
 
  private:

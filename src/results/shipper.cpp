@@ -6,7 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/text/escaped_text.h"
 #include "results/records_reader.h"
+#include "results/set_aside.h"
 
 namespace results {
 
@@ -17,6 +19,7 @@ Shipper::Shipper(std::string recordsPath, Sink& sink, platform::FileStore& files
                  ShipperOptions options)
     : path_(std::move(recordsPath)),
       statePath_(ShipStatePath(path_)),
+      setAsidePath_(SetAsidePath(path_)),
       sink_(sink),
       files_(files),
       clock_(clock),
@@ -131,15 +134,15 @@ Shipper::Step Shipper::ShipOnce(std::string* error) {
   }
   if (id.size == place_.offset) return Step::Idle;
   ParsedLines parsed;
+  std::string bytes;
   for (size_t max = options_.batchBytes;; max *= 2) {
-    std::string bytes;
     if (!files_.ReadAt(path_, place_.offset, max, &bytes, error)) return Step::Failed;
     parsed = ParseLines(path_, bytes, place_.line, false);
     // A line longer than a batch is read whole; a line still being written waits.
     if (parsed.consumed > 0 || bytes.size() < max) break;
   }
   if (parsed.consumed == 0) return Step::Idle;
-  if (!parsed.records.empty() && !Store(parsed.records, error)) return Step::Failed;
+  if (!parsed.records.empty() && !Store(parsed, bytes, error)) return Step::Failed;
   for (const LineIssue& issue : parsed.issues) report_("results: " + issue.Text());
   place_.offset += parsed.consumed;
   place_.line += parsed.lines;
@@ -149,17 +152,29 @@ Shipper::Step Shipper::ShipOnce(std::string* error) {
   return Step::Sent;
 }
 
-bool Shipper::Store(const std::vector<Record>& batch, std::string* error) {
-  const Sink::Outcome whole = sink_.Insert(batch, error);
+bool Shipper::Store(const ParsedLines& parsed, const std::string& bytes, std::string* error) {
+  std::string state;
+  const Sink::Outcome whole = sink_.Insert(parsed.records, error, &state);
   if (whole != Sink::Outcome::Refused) return whole == Sink::Outcome::Stored;
-  // A record the server will never take must not hold back every record after it.
-  for (const Record& r : batch) {
-    const Sink::Outcome one = sink_.Insert({r}, error);
+  // A record the server will never take must not hold back every record after it, nor
+  // go without a trace: it waits beside the file for a fixed database.
+  std::vector<SetAside> refused;
+  for (size_t i = 0; i < parsed.records.size(); ++i) {
+    const Record& r = parsed.records[i];
+    const Sink::Outcome one = sink_.Insert({r}, error, &state);
     if (one == Sink::Outcome::LinkFailed) return false;
     if (one == Sink::Outcome::Refused)
-      report_("results: " + LineIssue{path_, r.line, "the results database refused it (" +
-                                                         *error + "); skipped"}.Text());
+      refused.push_back({path_, r.line, bytes.substr(parsed.spans[i].at, parsed.spans[i].size),
+                         state, *error, NowIsoUtc()});
   }
+  // Not set aside, not passed: the batch is sent again, and what went in adds nothing.
+  if (!AppendSetAside(setAsidePath_, refused, error)) return false;
+  for (const SetAside& e : refused)
+    report_("results: " + LineIssue{path_, e.line,
+                                    "the results database refused it (" +
+                                        platform::EscapedText(e.words) + "); set aside in " +
+                                        setAsidePath_}
+                              .Text());
   return true;
 }
 

@@ -1,6 +1,7 @@
 // The shipper: a thread that sends a records file's complete lines to a sink in order,
 // keeps its place in a state file next to the records, retries with back-off while the
-// sink fails, and says what it is doing in one line each time that changes.
+// sink fails, sets aside a record the sink refuses for what it holds, and says what it
+// is doing in one line each time that changes.
 #pragma once
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include "platform/storage/file_store.h"
 #include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
+#include "results/records_reader.h"
 #include "results/sink.h"
 
 namespace results {
@@ -65,9 +67,10 @@ class Shipper {
 
   void Run();
   Step ShipOnce(std::string* error);
-  // Stores `batch`, one record at a time once the sink refuses it whole, skipping (and
-  // naming) the records it refuses alone. false when the link failed.
-  bool Store(const std::vector<Record>& batch, std::string* error);
+  // Stores `parsed`'s records (read from `bytes`), one at a time once the sink refuses
+  // them whole; those it refuses alone are set aside, and named. false when the link
+  // failed or the refused ones could not be set aside.
+  bool Store(const ParsedLines& parsed, const std::string& bytes, std::string* error);
   void LoadPlace();
   void SavePlace();
   uint64_t CountWaiting();
@@ -78,6 +81,7 @@ class Shipper {
 
   const std::string path_;
   const std::string statePath_;
+  const std::string setAsidePath_;
   Sink& sink_;
   platform::FileStore& files_;
   platform::Clock& clock_;

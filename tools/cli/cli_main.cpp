@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   platform::StopSignals stops;
   const std::vector<std::string> args = platform::Arguments(argc, argv);
   if (!args.empty() && cli::IsResultsCommand(args[0]))
-    return cli::RunResultsCommand(args, std::cout, std::cerr);
+    return cli::RunResultsCommand(args, std::cout, std::cerr, [&stops] { return stops.Count() > 0; });
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

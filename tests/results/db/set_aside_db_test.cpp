@@ -124,4 +124,12 @@ TEST(SetAsideDb, IngestGoesOnPastARefusedRecordAndSendsItAgainOnceTheDatabaseIsF
   EXPECT_EQ(status, aside.entries.empty() ? cli::kCommandDone : cli::kCommandSetAside) << err.str();
 }
 
+TEST(SetAsideDb, IngestEndsAtAStopSignal) {
+  TESTDB_FRESH(target);
+  const std::string path = WriteOddFile("ingest_stop", target);
+  std::ostringstream out, err;
+  EXPECT_EQ(cli::RunIngest({path, "--results-db", target}, out, err, [] { return true; }), cli::kCommandStopped);
+  EXPECT_NE(err.str().find("stopped; " + path + ": 0 of 10 records sent"), std::string::npos) << err.str();
+}
+
 }  // namespace

@@ -98,6 +98,8 @@ class LibpqConnection final : public DbConnection {
 
   // Until `conn_`'s socket is ready for `events`, Cancel is called or the deadline passes.
   Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline) {
+    // poll() passes over a negative descriptor: a closed link would wait out the deadline.
+    if (PQsocket(conn_) < 0) return Wait::Failed;
     while (true) {
       int ms = -1;
       if (answerWaitMs_ > 0) {

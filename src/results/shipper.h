@@ -63,6 +63,10 @@ class Shipper {
     uint64_t line = 1;  // of the line at `offset`
     uint64_t device = 0;
     uint64_t inode = 0;
+    // The last line sent (its last bytes when long): a file written anew in place, as
+    // long as before or longer, no longer holds it just before `offset`.
+    uint64_t lastLength = 0;
+    uint64_t lastHash = 0;
   };
 
   void Run();
@@ -71,6 +75,8 @@ class Shipper {
   // them whole; those it refuses alone are set aside, and named. false when the link
   // failed or the refused ones could not be set aside.
   bool Store(const ParsedLines& parsed, const std::string& bytes, std::string* error);
+  // The bytes before the place are still the last line sent (true when not known).
+  bool SameLastLine();
   void LoadPlace();
   void SavePlace();
   uint64_t CountWaiting();

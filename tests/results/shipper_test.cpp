@@ -153,6 +153,18 @@ TEST(Shipper, ReadsAFileCutShorterInPlaceFromItsStart) {
   EXPECT_EQ(std::count(second.lines.begin(), second.lines.end(), "results: " + path + ":1: not JSON; skipped"), 1);
 }
 
+// Written anew in place and already longer than before when the shipper looks: the
+// bytes before its place are no longer the line it sent last.
+TEST(Shipper, ReadsAFileWrittenAnewInPlaceLongerThanBeforeFromItsStart) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n");
+  Rig first;
+  ASSERT_EQ(first.Ship(path, 2).size(), 2u);
+  std::ofstream(path, std::ios::trunc | std::ios::binary) << Record(7) << "\n" << Record(8) << "\n" << Record(9) << "\n";
+  Rig second;
+  EXPECT_EQ(second.Ship(path, 3), (std::vector<int>{7, 8, 9}));
+}
+
 // What the server says about the record itself is set aside; what it says about the
 // link, its own state or its resources is retried.
 TEST(SqlState, OnlyContentRefusalsAreSetAside) {

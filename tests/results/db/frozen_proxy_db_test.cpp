@@ -11,12 +11,15 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "cli/results_commands.h"
 #include "platform/storage/system_file_store.h"
 #include "results/db/test_db.h"
 #include "results/records_reader.h"
@@ -117,15 +120,23 @@ std::map<std::string, std::string> Keys(const std::string& target) {
   return out;
 }
 
+// A relay to the server of `target` that freezes at the first insert, and the target
+// through it.
+std::pair<std::unique_ptr<FreezingRelay>, std::string> RelayTo(const std::string& target) {
+  std::map<std::string, std::string> keys = Keys(target);
+  EXPECT_EQ(keys["host"].rfind('/', 0), 0u) << "the test server listens on a Unix socket";
+  auto relay = std::make_unique<FreezingRelay>(
+      keys["host"] + "/.s.PGSQL." + (keys.count("port") ? keys["port"] : "5432"),
+      "INSERT INTO channel_result");
+  EXPECT_NE(relay->Port(), 0);
+  return {std::move(relay), "host=127.0.0.1 port=" + std::to_string(relay->Port()) +
+                                " user=" + keys["user"] + " dbname=" + keys["dbname"]};
+}
+
 TEST(FrozenProxyDb, TheRunEndsWithinSecondsItsRecordsOnDisk) {
   TESTDB_FRESH(target);
-  std::map<std::string, std::string> keys = Keys(target);
-  ASSERT_EQ(keys["host"].rfind('/', 0), 0u) << "the test server listens on a Unix socket";
-  FreezingRelay relay(keys["host"] + "/.s.PGSQL." + (keys.count("port") ? keys["port"] : "5432"),
-                      "INSERT INTO channel_result");
-  ASSERT_NE(relay.Port(), 0);
-  const std::string viaRelay = "host=127.0.0.1 port=" + std::to_string(relay.Port()) +
-                               " user=" + keys["user"] + " dbname=" + keys["dbname"];
+  const auto [relayPtr, viaRelay] = RelayTo(target);
+  const FreezingRelay& relay = *relayPtr;
   const std::string dir = testsupport::ScratchDir("frozen_proxy");
   const std::string os = testsupport::BuildOsImage({}, "frozen.kx4");
   const std::string csc = testsupport::BuildCscImage({}, "frozen.csc");
@@ -152,6 +163,27 @@ TEST(FrozenProxyDb, TheRunEndsWithinSecondsItsRecordsOnDisk) {
   const std::vector<results::Record> records = results::Fold(file.parsed.records);
   EXPECT_EQ(records.size(), 3u);
   for (const results::Record& r : records) EXPECT_EQ(r.result, "done");
+}
+
+// Ctrl-C while the proxy holds a batch: ingest gives it a few seconds, then ends.
+TEST(FrozenProxyDb, IngestEndsAtAStopWithinSecondsWhileItsBatchIsHeld) {
+  TESTDB_FRESH(target);
+  const auto [relay, viaRelay] = RelayTo(target);
+  const std::string path = testsupport::ScratchDir("ingest_frozen") + "/r.jsonl";
+  std::ofstream(path) << R"({"runId":"0f8fad5b-d9cb-469f-a165-70867728950e","channel":1,"station":"s",)"
+                      << R"("location":"l","model":"m","result":"running","start":"2026-12-09T10:00:00Z",)"
+                      << R"("os":{"md5":"a"},"csc":{"md5":"b"}})" << "\n";
+  std::ostringstream out, err;
+  const auto start = std::chrono::steady_clock::now();
+  // The stop comes once the batch is held.
+  const FreezingRelay* held = relay.get();
+  auto ingest = std::async(std::launch::async, [&] {
+    return cli::RunIngest({path, "--results-db", viaRelay}, out, err, [held] { return held->Frozen(); });
+  });
+  const bool ended = ingest.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  EXPECT_TRUE(ended) << "ingest is held by the frozen proxy";
+  EXPECT_EQ(ingest.get(), cli::kCommandStopped) << err.str();
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 10.0);
 }
 
 }  // namespace

@@ -8,10 +8,16 @@
 #include "results/iso_time.h"
 #include "results/records_reader.h"
 #include "results/schema.h"
+#include "results/sql_state.h"
 
 namespace results {
 
 namespace {
+
+constexpr uint32_t kStatementTimeoutMs = 20000;
+// The server answers a statement it timed out within this; past it the link is dead
+// however open the socket looks (a frozen proxy keeps taking bytes).
+constexpr uint32_t kAnswerWaitMs = kStatementTimeoutMs + 10000;
 
 // The rule for what a record may change, and whose records a role may store, lives in the
 // database (ostrevane_store, schema 3): a station role may do nothing else there.
@@ -60,7 +66,7 @@ nlohmann::json Row(const Record& raw) {
 
 Connector PostgresConnector(std::string target) {
   return [target = std::move(target)](std::string* error) {
-    return platform::ConnectPostgres(target, error);
+    return platform::ConnectPostgres(target, error, kAnswerWaitMs);
   };
 }
 
@@ -85,18 +91,29 @@ bool PgSink::Open(std::string* error) {
   // Unlocked: a connect waits up to its timeout, and Cancel must not wait behind it.
   std::unique_ptr<platform::DbConnection> db = connect_(error);
   if (!db) return false;
-  // A server that stops answering must not hold the shipper for ever.
-  if (!db->Execute("SET statement_timeout = 60000").ok || !SchemaCurrent(*db, error) ||
-      !MayStore(*db, error)) {
+  platform::DbConnection* opened = db.get();
+  {
+    // From here Cancel reaches the session's own statements too: a server that freezes
+    // while it is being asked about the schema holds a stop no longer than a batch does.
+    std::lock_guard lock(mutex_);
+    db_ = std::move(db);
+    if (cancelPending_) opened->Cancel();
+    cancelPending_ = false;
+  }
+  // A batch takes the server well under a second; one that takes this long is stuck
+  // behind a lock or a frozen disk, and the shipper is better off trying again.
+  if (!opened->Execute("SET statement_timeout = " + std::to_string(kStatementTimeoutMs)).ok ||
+      !SchemaCurrent(*opened, error) || !MayStore(*opened, error)) {
     if (error->empty()) *error = "the results database refused the session settings";
+    std::lock_guard lock(mutex_);
+    db_.reset();
     return false;
   }
-  std::lock_guard lock(mutex_);
-  db_ = std::move(db);
   return true;
 }
 
-Sink::Outcome PgSink::Insert(const std::vector<Record>& batch, std::string* error) {
+Sink::Outcome PgSink::Insert(const std::vector<Record>& batch, std::string* error,
+                             std::string* sqlState) {
   platform::DbConnection* db = nullptr;
   {
     std::lock_guard lock(mutex_);
@@ -106,11 +123,11 @@ Sink::Outcome PgSink::Insert(const std::vector<Record>& batch, std::string* erro
     *error = "not connected";
     return Outcome::LinkFailed;
   }
-  std::string state;
-  if (InsertRecords(*db, batch, error, &state)) return Outcome::Stored;
-  // Classes 22 and 23: a value or a constraint the server will refuse however often asked.
-  if (db->Alive() && (state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0))
-    return Outcome::Refused;
+  sqlState->clear();
+  if (InsertRecords(*db, batch, error, sqlState)) return Outcome::Stored;
+  // Sent again, the same record meets the same refusal: only a link or a server that
+  // failed is worth a retry.
+  if (db->Alive() && RefusesContent(*sqlState)) return Outcome::Refused;
   std::lock_guard lock(mutex_);
   db_.reset();
   return Outcome::LinkFailed;
@@ -118,7 +135,10 @@ Sink::Outcome PgSink::Insert(const std::vector<Record>& batch, std::string* erro
 
 void PgSink::Cancel() {
   std::lock_guard lock(mutex_);
-  if (db_) db_->Cancel();
+  if (db_)
+    db_->Cancel();
+  else
+    cancelPending_ = true;  // a connect in progress: its first statement is cut
 }
 
 }  // namespace results

@@ -27,13 +27,15 @@ class PgSink final : public Sink {
  public:
   explicit PgSink(Connector connect) : connect_(std::move(connect)) {}
   bool Open(std::string* error) override;
-  Outcome Insert(const std::vector<Record>& batch, std::string* error) override;
+  Outcome Insert(const std::vector<Record>& batch, std::string* error,
+                 std::string* sqlState) override;
   void Cancel() override;
 
  private:
   Connector connect_;
   std::mutex mutex_;  // guards db_ against Cancel from another thread
   std::unique_ptr<platform::DbConnection> db_;
+  bool cancelPending_ = false;  // Cancel came while no connection was there to cut
 };
 
 }  // namespace results

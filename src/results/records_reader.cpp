@@ -28,10 +28,13 @@ ParsedLines ParseLines(const std::string& file, const std::string& bytes, uint64
       if (j.is_discarded())
         out.issues.push_back({file, line, cut ? "the last line is cut short; skipped"
                                               : "not JSON; skipped"});
-      else if (auto record = ParseRecord(j, &why))
-        record->line = line, out.records.push_back(std::move(*record));
-      else
+      else if (auto record = ParseRecord(j, &why)) {
+        record->line = line;
+        out.records.push_back(std::move(*record));
+        out.spans.push_back({at, text.size()});
+      } else {
         out.issues.push_back({file, line, why + "; skipped"});
+      }
     }
     at = cut ? end : end + 1;
     ++line;
@@ -43,13 +46,12 @@ ParsedLines ParseLines(const std::string& file, const std::string& bytes, uint64
 
 RecordsFile ReadRecordsFile(platform::FileStore& files, const std::string& path) {
   RecordsFile out;
-  std::string bytes;
-  if (!files.ReadWhole(path, &bytes)) {
+  if (!files.ReadWhole(path, &out.bytes)) {
     out.error = "cannot read the records file " + path;
     return out;
   }
   out.readable = true;
-  out.parsed = ParseLines(path, bytes, 1, true);
+  out.parsed = ParseLines(path, out.bytes, 1, true);
   return out;
 }
 

@@ -22,6 +22,13 @@ struct LineIssue {
 
 struct ParsedLines {
   std::vector<Record> records;
+  // Where each record's line lies in the bytes read, without its end: kept aside
+  // verbatim should the server refuse it.
+  struct Span {
+    size_t at = 0;
+    size_t size = 0;
+  };
+  std::vector<Span> spans;  // one per record
   std::vector<LineIssue> issues;
   size_t consumed = 0;  // bytes of `bytes` read: every complete line
   uint64_t lines = 0;   // lines of those bytes
@@ -36,6 +43,7 @@ ParsedLines ParseLines(const std::string& file, const std::string& bytes, uint64
 struct RecordsFile {
   bool readable = false;
   std::string error;  // when not readable
+  std::string bytes;  // what `parsed` was read from
   ParsedLines parsed;
 };
 RecordsFile ReadRecordsFile(platform::FileStore& files, const std::string& path);

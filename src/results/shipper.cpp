@@ -6,9 +6,25 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/text/escaped_text.h"
 #include "results/records_reader.h"
+#include "results/set_aside.h"
 
 namespace results {
+
+namespace {
+
+// Of the last line sent, the bytes compared: a line's run id and channel come first, and
+// a record is rarely longer than this.
+constexpr uint64_t kLastLineKept = 64 * 1024;
+
+uint64_t Fnv1a(std::string_view bytes) {
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+}  // namespace
 
 std::string ShipStatePath(const std::string& recordsPath) { return recordsPath + ".shipped"; }
 
@@ -17,6 +33,7 @@ Shipper::Shipper(std::string recordsPath, Sink& sink, platform::FileStore& files
                  ShipperOptions options)
     : path_(std::move(recordsPath)),
       statePath_(ShipStatePath(path_)),
+      setAsidePath_(SetAsidePath(path_)),
       sink_(sink),
       files_(files),
       clock_(clock),
@@ -124,43 +141,69 @@ Shipper::Step Shipper::ShipOnce(std::string* error) {
   platform::FileIdentity id;
   std::string ignored;
   if (!files_.Identify(path_, &id, &ignored)) return Step::Idle;  // no records yet
-  if (id.device != place_.device || id.inode != place_.inode || id.size < place_.offset) {
-    // Another file under the name, or this one cut shorter: read it from its start; what
-    // was sent already is not stored twice.
+  if (id.device != place_.device || id.inode != place_.inode || id.size < place_.offset ||
+      (id.size > place_.offset && !SameLastLine())) {
+    // Another file under the name, or this one cut and written anew (shorter or not):
+    // read it from its start; what was sent already is not stored twice.
     place_ = Place{0, 1, id.device, id.inode};
   }
   if (id.size == place_.offset) return Step::Idle;
   ParsedLines parsed;
+  std::string bytes;
   for (size_t max = options_.batchBytes;; max *= 2) {
-    std::string bytes;
     if (!files_.ReadAt(path_, place_.offset, max, &bytes, error)) return Step::Failed;
     parsed = ParseLines(path_, bytes, place_.line, false);
     // A line longer than a batch is read whole; a line still being written waits.
     if (parsed.consumed > 0 || bytes.size() < max) break;
   }
   if (parsed.consumed == 0) return Step::Idle;
-  if (!parsed.records.empty() && !Store(parsed.records, error)) return Step::Failed;
+  if (!parsed.records.empty() && !Store(parsed, bytes, error)) return Step::Failed;
   for (const LineIssue& issue : parsed.issues) report_("results: " + issue.Text());
   place_.offset += parsed.consumed;
   place_.line += parsed.lines;
+  const size_t lastLine = parsed.consumed < 2 ? 0 : bytes.rfind('\n', parsed.consumed - 2) + 1;
+  place_.lastLength = std::min<uint64_t>(parsed.consumed - lastLine, kLastLineKept);
+  place_.lastHash = Fnv1a(std::string_view(bytes).substr(parsed.consumed - place_.lastLength,
+                                                          place_.lastLength));
   SavePlace();
   std::lock_guard lock(mutex_);
   shipped_ += parsed.records.size();
   return Step::Sent;
 }
 
-bool Shipper::Store(const std::vector<Record>& batch, std::string* error) {
-  const Sink::Outcome whole = sink_.Insert(batch, error);
+bool Shipper::Store(const ParsedLines& parsed, const std::string& bytes, std::string* error) {
+  std::string state;
+  const Sink::Outcome whole = sink_.Insert(parsed.records, error, &state);
   if (whole != Sink::Outcome::Refused) return whole == Sink::Outcome::Stored;
-  // A record the server will never take must not hold back every record after it.
-  for (const Record& r : batch) {
-    const Sink::Outcome one = sink_.Insert({r}, error);
+  // A record the server will never take must not hold back every record after it, nor
+  // go without a trace: it waits beside the file for a fixed database.
+  std::vector<SetAside> refused;
+  for (size_t i = 0; i < parsed.records.size(); ++i) {
+    const Record& r = parsed.records[i];
+    const Sink::Outcome one = sink_.Insert({r}, error, &state);
     if (one == Sink::Outcome::LinkFailed) return false;
     if (one == Sink::Outcome::Refused)
-      report_("results: " + LineIssue{path_, r.line, "the results database refused it (" +
-                                                         *error + "); skipped"}.Text());
+      refused.push_back({path_, r.line, bytes.substr(parsed.spans[i].at, parsed.spans[i].size),
+                         state, *error, NowIsoUtc()});
   }
+  // Not set aside, not passed: the batch is sent again, and what went in adds nothing.
+  if (!AppendSetAside(setAsidePath_, refused, error)) return false;
+  for (const SetAside& e : refused)
+    report_("results: " + LineIssue{path_, e.line,
+                                    "the results database refused it (" +
+                                        platform::EscapedText(e.words) + "); set aside in " +
+                                        setAsidePath_}
+                              .Text());
   return true;
+}
+
+bool Shipper::SameLastLine() {
+  if (place_.lastLength == 0 || place_.lastLength > place_.offset) return true;  // not known
+  std::string bytes, error;
+  // Unreadable now: the next look decides.
+  if (!files_.ReadAt(path_, place_.offset - place_.lastLength, place_.lastLength, &bytes, &error))
+    return true;
+  return bytes.size() == place_.lastLength && Fnv1a(bytes) == place_.lastHash;
 }
 
 uint64_t Shipper::CountWaiting() {
@@ -204,14 +247,17 @@ void Shipper::LoadPlace() {
     const auto it = j.find(key);
     return it != j.end() && it->is_number_unsigned() ? it->get<uint64_t>() : otherwise;
   };
-  place_ = Place{number("offset", 0), number("line", 1), number("device", 0), number("inode", 0)};
+  place_ = Place{number("offset", 0),     number("line", 1),         number("device", 0),
+                 number("inode", 0),      number("lastLength", 0), number("lastHash", 0)};
 }
 
 void Shipper::SavePlace() {
   const nlohmann::json j = {{"offset", place_.offset},
                             {"line", place_.line},
                             {"device", place_.device},
-                            {"inode", place_.inode}};
+                            {"inode", place_.inode},
+                            {"lastLength", place_.lastLength},
+                            {"lastHash", place_.lastHash}};
   std::string error;
   if (files_.ReplaceDurably(statePath_, j.dump() + "\n", &error)) {
     saveError_.clear();

@@ -1,6 +1,7 @@
 // The shipper: a thread that sends a records file's complete lines to a sink in order,
 // keeps its place in a state file next to the records, retries with back-off while the
-// sink fails, and says what it is doing in one line each time that changes.
+// sink fails, sets aside a record the sink refuses for what it holds, and says what it
+// is doing in one line each time that changes.
 #pragma once
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include "platform/storage/file_store.h"
 #include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
+#include "results/records_reader.h"
 #include "results/sink.h"
 
 namespace results {
@@ -61,13 +63,20 @@ class Shipper {
     uint64_t line = 1;  // of the line at `offset`
     uint64_t device = 0;
     uint64_t inode = 0;
+    // The last line sent (its last bytes when long): a file written anew in place, as
+    // long as before or longer, no longer holds it just before `offset`.
+    uint64_t lastLength = 0;
+    uint64_t lastHash = 0;
   };
 
   void Run();
   Step ShipOnce(std::string* error);
-  // Stores `batch`, one record at a time once the sink refuses it whole, skipping (and
-  // naming) the records it refuses alone. false when the link failed.
-  bool Store(const std::vector<Record>& batch, std::string* error);
+  // Stores `parsed`'s records (read from `bytes`), one at a time once the sink refuses
+  // them whole; those it refuses alone are set aside, and named. false when the link
+  // failed or the refused ones could not be set aside.
+  bool Store(const ParsedLines& parsed, const std::string& bytes, std::string* error);
+  // The bytes before the place are still the last line sent (true when not known).
+  bool SameLastLine();
   void LoadPlace();
   void SavePlace();
   uint64_t CountWaiting();
@@ -78,6 +87,7 @@ class Shipper {
 
   const std::string path_;
   const std::string statePath_;
+  const std::string setAsidePath_;
   Sink& sink_;
   platform::FileStore& files_;
   platform::Clock& clock_;

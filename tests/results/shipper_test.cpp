@@ -8,7 +8,9 @@
 
 #include "platform/storage/system_file_store.h"
 #include "platform/thread/posix/posix_thread_service.h"
+#include "results/set_aside.h"
 #include "results/shipper.h"
+#include "results/sql_state.h"
 #include "support/test_env.h"
 
 namespace {
@@ -40,9 +42,11 @@ class FakeSink final : public results::Sink {
     *error = "connection refused";
     return failOpens == 0 || --failOpens < 0;
   }
-  Outcome Insert(const std::vector<results::Record>& batch, std::string* error) override {
+  Outcome Insert(const std::vector<results::Record>& batch, std::string* error,
+                 std::string* sqlState) override {
     std::lock_guard lock(mutex_);
     *error = "bad value";
+    *sqlState = "22001";
     for (const results::Record& r : batch)
       if (r.channel == 13) return Outcome::Refused;
     for (const results::Record& r : batch) channels.push_back(r.channel);
@@ -96,7 +100,7 @@ TEST(Shipper, SendsCompleteLinesInOrderPastBadOnesAndAfterARestartOnlyWhatIsNew)
   Append(path, Record(0) + "\n{oops\n" + Record(13) + "\n" + Record(1) + "\n" + Record(2).substr(0, 30));
   Rig first;
   EXPECT_EQ(first.Ship(path, 2), (std::vector<int>{0, 1}));
-  for (const std::string issue : {":2: not JSON; skipped", ":3: the results database refused it (bad value); skipped"})
+  for (const std::string& issue : {std::string(":2: not JSON; skipped"), ":3: the results database refused it (bad value); set aside in " + path + ".refused"})
     EXPECT_EQ(std::count(first.lines.begin(), first.lines.end(), "results: " + path + issue), 1) << issue;
   Append(path, Record(2).substr(30) + "\n" + Record(3) + "\n");
   Rig second;
@@ -112,6 +116,74 @@ TEST(Shipper, ReadsAReplacedFileFromItsStart) {
   std::filesystem::rename(path + ".tmp", path);
   Rig second;
   EXPECT_EQ(second.Ship(path, 1), (std::vector<int>{5}));
+}
+
+// Line numbers go on from the saved place after a restart, and a refused record waits
+// beside the file, byte for byte, while the records after it go on.
+TEST(Shipper, SetsARefusedRecordAsideByItsLineAfterARestart) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n");
+  Rig first;
+  ASSERT_EQ(first.Ship(path, 2).size(), 2u);
+  Append(path, "{oops\n" + Record(13) + "\n" + Record(2) + "\n");
+  Rig second;
+  EXPECT_EQ(second.Ship(path, 1), (std::vector<int>{2}));
+  for (const std::string& issue : {std::string(":3: not JSON; skipped"), ":4: the results database refused it (bad value); set aside in " + path + ".refused"})
+    EXPECT_EQ(std::count(second.lines.begin(), second.lines.end(), "results: " + path + issue), 1) << issue;
+  platform::SystemFileStore files;
+  const results::SetAsideFile aside = results::ReadSetAside(files, path + ".refused");
+  ASSERT_EQ(aside.entries.size(), 1u);
+  EXPECT_EQ(aside.entries[0].file, path);
+  EXPECT_EQ(aside.entries[0].line, 4u);
+  EXPECT_EQ(aside.entries[0].text, Record(13));
+  EXPECT_EQ(aside.entries[0].sqlState, "22001");
+  EXPECT_EQ(aside.entries[0].words, "bad value");
+}
+
+// A file emptied and written anew in place (same inode) is read again from its start,
+// its line numbers from 1.
+TEST(Shipper, ReadsAFileCutShorterInPlaceFromItsStart) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n" + Record(2) + "\n");
+  Rig first;
+  ASSERT_EQ(first.Ship(path, 3).size(), 3u);
+  std::ofstream(path, std::ios::trunc | std::ios::binary) << "{oops\n" << Record(7) << "\n";
+  Rig second;
+  EXPECT_EQ(second.Ship(path, 1), (std::vector<int>{7}));
+  EXPECT_EQ(std::count(second.lines.begin(), second.lines.end(), "results: " + path + ":1: not JSON; skipped"), 1);
+}
+
+// Written anew in place and already longer than before when the shipper looks: the
+// bytes before its place are no longer the line it sent last.
+TEST(Shipper, ReadsAFileWrittenAnewInPlaceLongerThanBeforeFromItsStart) {
+  const std::string path = testsupport::ScratchDir("ship") + "/r.jsonl";
+  Append(path, Record(0) + "\n" + Record(1) + "\n");
+  Rig first;
+  ASSERT_EQ(first.Ship(path, 2).size(), 2u);
+  std::ofstream(path, std::ios::trunc | std::ios::binary) << Record(7) << "\n" << Record(8) << "\n" << Record(9) << "\n";
+  Rig second;
+  EXPECT_EQ(second.Ship(path, 3), (std::vector<int>{7, 8, 9}));
+}
+
+// What the server says about the record itself is set aside; what it says about the
+// link, its own state or its resources is retried.
+TEST(SqlState, OnlyContentRefusalsAreSetAside) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"23505", true},   // a constraint
+      {"23514", true},   // a check
+      {"22001", true},   // a value too long
+      {"22P05", true},   // a NUL the server cannot store
+      {"54000", true},   // an index row too large
+      {"42501", true},   // a station name it may not use
+      {"08006", false},  // the link failed
+      {"57P01", false},  // the server shuts down
+      {"57014", false},  // cancelled, or timed out
+      {"53100", false},  // its disk is full
+      {"40P01", false},  // a deadlock
+      {"58030", false},  // its storage failed
+      {"", false},       // no answer
+  };
+  for (const auto& [state, content] : cases) EXPECT_EQ(results::RefusesContent(state), content) << state;
 }
 
 // The waits between retries while the sink refuses five opens: the records of `path`

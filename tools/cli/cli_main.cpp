@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   platform::StopSignals stops;
   const std::vector<std::string> args = platform::Arguments(argc, argv);
   if (!args.empty() && cli::IsResultsCommand(args[0]))
-    return cli::RunResultsCommand(args, std::cout, std::cerr);
+    return cli::RunResultsCommand(args, std::cout, std::cerr, [&stops] { return stops.Count() > 0; });
   if (!args.empty() && args[0] == "db")
     return cli::RunDb(std::vector<std::string>(args.begin() + 1, args.end()), std::cout, std::cerr);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);

@@ -14,6 +14,9 @@ namespace cli {
 
 namespace {
 
+// After a stop signal, what the query in flight is given to end before it is cut.
+constexpr uint32_t kStopGraceMs = 3000;
+
 // A time option's check: the forms ParseIsoUtc takes.
 std::string TimeCheck(const std::string& text) {
   return results::ParseIsoUtc(text) ? ""
@@ -23,11 +26,12 @@ std::string TimeCheck(const std::string& text) {
 
 }  // namespace
 
-int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+              const StopRequested& stopped) {
   CLI::App app{"Yield by station, model, OS image and hour, the most frequent failures and "
                "channel durations,\nfrom the results database or from records files. Times "
                "are UTC.\nExit status: 0 done, 1 bad lines skipped (named on stderr), 2 "
-               "refused or the database failed.",
+               "refused or the database failed, 130 stopped by a signal.",
                "ostrevane-cli report"};
   std::string target, since, until;
   std::vector<std::string> files;
@@ -63,9 +67,11 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
   if (!files.empty()) {
     std::vector<results::Record> records;
     for (const std::string& path : files) {
-      std::optional<std::vector<results::Record>> read = ReadForCommand("report", path, err, &status);
+      std::optional<results::RecordsFile> read = ReadForCommand("report", path, err, &status);
       if (!read) return kCommandRefused;
-      std::move(read->begin(), read->end(), std::back_inserter(records));
+      std::move(read->parsed.records.begin(), read->parsed.records.end(),
+                std::back_inserter(records));
+      if (stopped && stopped()) return kCommandStopped;
     }
     report = results::BuildReport(std::move(records), filter);
   } else {
@@ -79,9 +85,14 @@ int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (version > results::LatestSchemaVersion())
       error = "the results database has schema version " + std::to_string(version) +
               ", newer than this station knows: update the station";
-    if (version <= 0 || version > results::LatestSchemaVersion() ||
-        !results::QueryReport(*conn, filter, &report, &error)) {
-      err << "ostrevane-cli report: " << error << "\n";
+    bool asked = version > 0 && version <= results::LatestSchemaVersion();
+    if (asked) {
+      const CancelOnStop cancel(*conn, stopped, kStopGraceMs);
+      asked = results::QueryReport(*conn, filter, &report, &error);
+    }
+    if (stopped && stopped()) return kCommandStopped;
+    if (!asked) {
+      err << "ostrevane-cli report: " << ContentLine(error) << "\n";
       return kCommandRefused;
     }
   }

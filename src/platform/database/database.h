@@ -30,7 +30,7 @@ class DbConnection {
   [[nodiscard]] virtual DbResult ExecuteScript(const std::string& sql) = 0;
   // false once the link to the server is known to be gone.
   virtual bool Alive() = 0;
-  // Any thread: asks the server to drop the statement in progress (a no-op when none).
+  // Any thread: cuts the statement in progress, or else the next one, short.
   virtual void Cancel() = 0;
 };
 

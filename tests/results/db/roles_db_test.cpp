@@ -44,11 +44,11 @@ TEST(ResultsRoles, AStationRoleShipsItsOwnRecordsAndTheFinalReplacesItsRunningOn
   ASSERT_TRUE(testdb::Migrated(target));
   results::PgSink sink(
       results::PostgresConnector(testdb::AsStation(target, "ostrevane_t_st1", "st1")));
-  std::string error;
+  std::string error, state;
   ASSERT_TRUE(sink.Open(&error)) << error;
-  EXPECT_EQ(sink.Insert({Channel(1, "st1", "running")}, &error), results::Sink::Outcome::Stored)
+  EXPECT_EQ(sink.Insert({Channel(1, "st1", "running")}, &error, &state), results::Sink::Outcome::Stored)
       << error;
-  EXPECT_EQ(sink.Insert({Channel(1, "st1", "failed", "MainOS")}, &error),
+  EXPECT_EQ(sink.Insert({Channel(1, "st1", "failed", "MainOS")}, &error, &state),
             results::Sink::Outcome::Stored)
       << error;
   auto owner = testdb::Connect(target);
@@ -221,8 +221,9 @@ TEST(ResultsRoles, DbGrantsListsAndRevokesWithAlignedColumns) {
             "ostrevane_t_station_one  station  line 1\n");
   {
     results::PgSink granted(results::PostgresConnector(base + " user=ostrevane_t_station_one"));
+    std::string state;
     ASSERT_TRUE(granted.Open(&said)) << said;
-    EXPECT_EQ(granted.Insert({Channel(1, "line 1", "done")}, &said), results::Sink::Outcome::Stored)
+    EXPECT_EQ(granted.Insert({Channel(1, "line 1", "done")}, &said, &state), results::Sink::Outcome::Stored)
         << said;
   }
   EXPECT_EQ(run({"revoke", "ostrevane_t_station_one"}, &said), cli::kCommandDone) << said;

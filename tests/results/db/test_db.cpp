@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 #include "platform/database/libpq/libpq_connection.h"
 #include "results/db_admin.h"
@@ -24,7 +26,14 @@ std::string FreshDatabase() {
   std::string name = std::string("t_") + test->test_suite_name() + "_" + test->name();
   for (char& c : name)
     c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
-  name = name.substr(0, 60);
+  // PostgreSQL keeps 63 bytes of a name: a long one keeps its head and a digest of the
+  // whole, so that cases named alike past the cut (parameters) get databases of their own.
+  if (name.size() > 60) {
+    char digest[9];
+    std::snprintf(digest, sizeof digest, "%08x",
+                  static_cast<unsigned>(std::hash<std::string>{}(name) & 0xffffffffu));
+    name = name.substr(0, 51) + "_" + digest;
+  }
   auto admin = Connect(base);
   if (!admin) return "";
   EXPECT_TRUE(admin->Execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)").ok);

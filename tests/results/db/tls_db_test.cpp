@@ -2,6 +2,7 @@
 // against the throw-away server's TLS listener (scripts/pg-scratch with PG_SCRATCH_TLS=1).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,12 +20,20 @@
 
 namespace {
 
-constexpr const char* kRole = "ostrevane_tls_station";
 constexpr const char* kPassword = "tls-station-secret";
 
-// The TLS listener's address for `database`, as the station `kRole` with its own
+// Roles belong to the whole server: each case has its own, so cases running at once do
+// not make or change the same role.
+std::string RoleOfThisCase() {
+  std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return "ostrevane_tls_" + name.substr(0, 40);
+}
+
+// The TLS listener's address for `database`, as this case's station role with its own
 // password file; empty when the server has no TLS listener.
 std::string TlsTarget(const std::string& database) {
+  const std::string kRole = RoleOfThisCase();
   const char* tls = std::getenv("OSTREVANE_TEST_DB_TLS");
   if (!tls || !*tls) return "";
   const std::string passfile = testsupport::TestOutputDir() + "/pgpass";
@@ -43,6 +52,7 @@ std::string DatabaseOf(const std::string& target) {
 
 // The station's role, given station "s" in `adminTarget`'s database as a line gives it.
 void PrepareStation(const std::string& adminTarget) {
+  const std::string kRole = RoleOfThisCase();
   auto db = testdb::Connect(adminTarget);
   std::string error;
   ASSERT_TRUE(results::Migrate(*db, &error)) << error;

@@ -1,10 +1,18 @@
-// A connection keeps its cancel handle beside it under a lock, so that a thread stopping
-// the shipper can cut a statement that a slow or vanished server leaves hanging.
+// A statement is sent and awaited without blocking, on poll() beside a pipe that Cancel
+// writes to: a thread stopping the shipper is never held by a server that stopped
+// answering, nor by a proxy that stopped forwarding (a cancel request to it would hang
+// as well), and a wait has a bound of its own.
 #include "platform/database/libpq/libpq_connection.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -49,38 +57,127 @@ bool HoldsPassword(const std::string& target, std::string* error) {
 
 class LibpqConnection final : public DbConnection {
  public:
-  explicit LibpqConnection(PGconn* conn) : conn_(conn), cancel_(PQgetCancel(conn)) {}
+  LibpqConnection(PGconn* conn, uint32_t answerWaitMs, int wakeRead, int wakeWrite)
+      : conn_(conn), answerWaitMs_(answerWaitMs), wakeRead_(wakeRead), wakeWrite_(wakeWrite) {}
   ~LibpqConnection() override {
-    {
-      std::lock_guard lock(cancelMutex_);
-      if (cancel_) PQfreeCancel(cancel_);
-      cancel_ = nullptr;
-    }
     PQfinish(conn_);
+    close(wakeRead_);
+    close(wakeWrite_);
   }
 
   DbResult Execute(const std::string& sql, const std::vector<DbValue>& params) override {
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const DbValue& p : params) values.push_back(p ? p->c_str() : nullptr);
-    return Take(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                             values.data(), nullptr, nullptr, 0));
+    if (!Usable()) return Broken();
+    return Await(PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                   values.data(), nullptr, nullptr, 0));
   }
 
   DbResult ExecuteScript(const std::string& sql) override {
-    // PQexec returns only the last result of a script; an error stops the script there.
-    return Take(PQexec(conn_, sql.c_str()));
+    // A script's statements answer one by one; an error stops the script there.
+    if (!Usable()) return Broken();
+    return Await(PQsendQuery(conn_, sql.c_str()));
   }
 
-  bool Alive() override { return PQstatus(conn_) == CONNECTION_OK; }
+  bool Alive() override { return !abandoned_ && PQstatus(conn_) == CONNECTION_OK; }
 
   void Cancel() override {
-    std::lock_guard lock(cancelMutex_);
-    char ignored[256];
-    if (cancel_) PQcancel(cancel_, ignored, sizeof ignored);
+    cancelled_ = true;
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t n = write(wakeWrite_, &byte, 1);
   }
 
  private:
+  enum class Wait { Ready, Cancelled, TimedOut, Failed };
+
+  bool Usable() { return Alive() && !cancelled_.exchange(false); }
+  DbResult Broken() {
+    DbResult out;
+    out.error = abandoned_ ? abandonedWhy_ : "the statement was cut short";
+    return out;
+  }
+
+  // Until `conn_`'s socket is ready for `events`, Cancel is called or the deadline passes.
+  Wait WaitFor(short events, std::chrono::steady_clock::time_point deadline) {
+    // poll() passes over a negative descriptor: a closed link would wait out the deadline.
+    if (PQsocket(conn_) < 0) return Wait::Failed;
+    while (true) {
+      int ms = -1;
+      if (answerWaitMs_ > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return Wait::TimedOut;
+        ms = static_cast<int>(left.count());
+      }
+      pollfd fds[2] = {{PQsocket(conn_), events, 0}, {wakeRead_, POLLIN, 0}};
+      const int n = poll(fds, 2, ms);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Wait::Failed;
+      if (fds[1].revents != 0) {
+        char drained[64];
+        while (read(wakeRead_, drained, sizeof drained) > 0) {
+        }
+        if (cancelled_.exchange(false)) return Wait::Cancelled;
+        continue;
+      }
+      if (n > 0) return Wait::Ready;
+    }
+  }
+
+  // A statement left half sent or unanswered leaves the connection unusable: it is given
+  // up, and the server ends the statement when it notices (or at its statement timeout).
+  DbResult Abandon(Wait why) {
+    abandoned_ = true;
+    abandonedWhy_ = why == Wait::Cancelled ? "the statement was cut short"
+                    : why == Wait::TimedOut
+                        ? "the results database did not answer within " +
+                              std::to_string(answerWaitMs_ / 1000) + " s"
+                        : "the link to the results database failed";
+    return Broken();
+  }
+
+  DbResult Await(int sent) {
+    if (!sent) return Take(nullptr);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(answerWaitMs_);
+    // A large batch may not fit the socket's buffer: send it as the server reads it.
+    for (int left = PQflush(conn_); left != 0; left = PQflush(conn_)) {
+      if (left < 0) return Take(nullptr);
+      const Wait w = WaitFor(POLLIN | POLLOUT, deadline);
+      if (w != Wait::Ready) return Abandon(w);
+      if (!PQconsumeInput(conn_)) return Take(nullptr);
+    }
+    PGresult* kept = nullptr;
+    while (true) {
+      while (PQisBusy(conn_)) {
+        const Wait w = WaitFor(POLLIN, deadline);
+        if (w != Wait::Ready) {
+          PQclear(kept);
+          return Abandon(w);
+        }
+        if (!PQconsumeInput(conn_)) break;
+      }
+      PGresult* res = PQgetResult(conn_);
+      if (!res) break;
+      // As PQexec: the last result, unless one failed.
+      if (kept && IsError(kept) && !IsError(res)) {
+        PQclear(res);
+        continue;
+      }
+      PQclear(kept);
+      kept = res;
+      if (PQstatus(conn_) == CONNECTION_BAD) break;
+    }
+    return Take(kept);
+  }
+
+  static bool IsError(PGresult* res) {
+    const ExecStatusType status = PQresultStatus(res);
+    return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && status != PGRES_EMPTY_QUERY;
+  }
+
   DbResult Take(PGresult* res) {
     DbResult out;
     const ExecStatusType status = res ? PQresultStatus(res) : PGRES_FATAL_ERROR;
@@ -109,8 +206,12 @@ class LibpqConnection final : public DbConnection {
   }
 
   PGconn* conn_;
-  std::mutex cancelMutex_;
-  PGcancel* cancel_;
+  const uint32_t answerWaitMs_;
+  const int wakeRead_;
+  const int wakeWrite_;
+  std::atomic<bool> cancelled_{false};
+  bool abandoned_ = false;  // the statement's thread only
+  std::string abandonedWhy_;
 };
 
 }  // namespace
@@ -152,12 +253,17 @@ bool DescribeDbTarget(const std::string& target, DbTargetInfo* info, std::string
   return true;
 }
 
-std::unique_ptr<DbConnection> ConnectPostgres(const std::string& target, std::string* error) {
+std::unique_ptr<DbConnection> ConnectPostgres(const std::string& target, std::string* error,
+                                              uint32_t answerWaitMs) {
   if (HoldsPassword(target, error)) return nullptr;
-  // Keys before "dbname" are defaults: the expanded target overrides what it names.
+  // Keys before "dbname" are defaults: the expanded target overrides what it names. A
+  // server or a link that died without a word is noticed within about half a minute:
+  // keepalives while idle, and a bound on how long sent bytes may stay unacknowledged.
   const char* keys[] = {"connect_timeout", "client_encoding", "fallback_application_name",
-                        "dbname", nullptr};
-  const char* values[] = {"10", "UTF8", "ostrevane", target.c_str(), nullptr};
+                        "keepalives", "keepalives_idle", "keepalives_interval",
+                        "keepalives_count", "tcp_user_timeout", "dbname", nullptr};
+  const char* values[] = {"10", "UTF8", "ostrevane", "1", "10", "5", "3", "20000",
+                          target.c_str(), nullptr};
   PGconn* conn = PQconnectdbParams(keys, values, 1);
   if (!conn) {
     *error = "out of memory for the results database connection";
@@ -170,7 +276,13 @@ std::unique_ptr<DbConnection> ConnectPostgres(const std::string& target, std::st
   }
   // The server's notices ("... does not exist, skipping") are not the operator's business.
   PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
-  return std::make_unique<LibpqConnection>(conn);
+  int wake[2];
+  if (PQsetnonblocking(conn, 1) != 0 || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    *error = "cannot prepare the results database connection";
+    PQfinish(conn);
+    return nullptr;
+  }
+  return std::make_unique<LibpqConnection>(conn, answerWaitMs, wake[0], wake[1]);
 }
 
 }  // namespace platform

@@ -4,7 +4,7 @@
 
 namespace platform {
 
-std::unique_ptr<DbConnection> ConnectPostgres(const std::string&, std::string* error) {
+std::unique_ptr<DbConnection> ConnectPostgres(const std::string&, std::string* error, uint32_t) {
   *error = "this build has no database client";
   return nullptr;
 }

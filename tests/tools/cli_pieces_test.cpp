@@ -76,6 +76,35 @@ TEST(CliCommandLine, RefusesWhatItCannotRunWithStatusTwo) {
   }
 }
 
+// A name a person types, and reads again in the report: one they cannot see is refused.
+TEST(CliCommandLine, StationNameIsTakenAsTypedAndOneThatCannotBeReadIsRefused) {
+  struct Case {
+    std::string name;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"line-pc-7", true},
+      {"Ligne 3 \xC3\xA9tage", true},  // UTF-8 letters are a person's too
+      {"", false},
+      {"   ", false},
+      {"line\npc", false},
+      {"line\tpc", false},
+      {"line\x7Fpc", false},
+      {"line\xC2\x85pc", false},  // NEXT LINE, a C1 control
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    const auto p = Parse({"--station", c.name, "AUTO_DLOAD", "a.kx4", "b.csc"}, nullptr, &err);
+    EXPECT_EQ(p.options.has_value(), c.taken) << c.name;
+    if (c.taken) {
+      EXPECT_EQ(p.options->station, c.name);
+    } else {
+      EXPECT_EQ(p.exitCode, cli::kExitRefused) << c.name;
+      EXPECT_NE(err.find("--station: the station name"), std::string::npos) << err;
+    }
+  }
+}
+
 TEST(CliCommandLine, HelpListsEveryOptionOnOneLineAndExitsZero) {
   std::string out;
   const auto p = Parse({"--help"}, &out);

@@ -266,7 +266,7 @@ Reference CleanRun(Station& station, const Images& im) {
     const auto record = station.RecordOf(c);
     if (!record || record->result != "done") {
       std::fprintf(stderr, "the clean run did not end done on channel %d: %s\n", c,
-                   !record                    ? "no final record"
+                   !record            ? "no final record"
                    : record->verifyOk ? Joined(record->verifyMismatches).c_str()
                                       : record->bar.c_str());
       std::exit(3);

@@ -43,10 +43,10 @@ struct Record {
   std::vector<std::string> log;
   std::optional<bool> verifyOk;
   std::vector<std::string> verifyMismatches;
-  std::string seat;        // the seat plan's label of the handset's place; "" without a plan
-  std::string session;     // lower-case UUID of the continuous session; "" outside one
-  std::string reason;      // a stable failure code; "" when done, running or unknown
-  std::string partition;   // the partition the failure names; "" when it names none
+  std::string seat;       // the seat plan's label of the handset's place; "" without a plan
+  std::string session;    // lower-case UUID of the continuous session; "" outside one
+  std::string reason;     // a stable failure code; "" when done, running or unknown
+  std::string partition;  // the partition the failure names; "" when it names none
   std::optional<int64_t> bytesSent;  // final records only, when known
   uint64_t line = 0;  // in the file it was read from
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <string>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -78,8 +78,8 @@ class WindowRecordsProcessTest : public ::testing::Test {
 TEST_F(WindowRecordsProcessTest, ARunOfThreeHandsetsLeavesThreeFinalRecordsInTheDefaultFile) {
   const std::string os = testsupport::BuildOsImage({}, "records.kx4");
   const std::string csc = testsupport::BuildCscImage({}, "records.csc");
-  auto window = Spawn(station_, {"--virtual-handsets", "3", "--station", "line-pc-3", "AUTO_DLOAD",
-                                 os, csc});
+  auto window =
+      Spawn(station_, {"--virtual-handsets", "3", "--station", "line-pc-3", "AUTO_DLOAD", os, csc});
   ASSERT_TRUE(window->started());
   const std::string results = dir_ + "/state/ostrevane/results.jsonl";
   ASSERT_TRUE(WaitFor([&] { return Finals(results).size() == 3; }, std::chrono::seconds(60)));

@@ -30,15 +30,21 @@ TEST(RecordLines, BadLineIsNamedWithItsLineAndTheLinesAfterItCount) {
       {"{not json", "not JSON"},
       {R"({"channel":1})", R"(no field "runId")"},
       {Line("done", kFinal).replace(10, 4, "zzzz"), R"("runId" is not a UUID)"},
-      {Line("running").replace(Line("running").find("2,"), 1, "\"2\""), R"("channel" is not a whole number)"},
+      {Line("running").replace(Line("running").find("2,"), 1, "\"2\""),
+       R"("channel" is not a whole number)"},
       {Line("ok"), R"("result" is not one of)"},
       {Line("done"), R"(no field "end")"},
-      {Line("running").replace(Line("running").find("10:00:00"), 2, "25"), R"("start" is not a time)"},
-      {Line("running").replace(Line("running").find(R"("md5":"aa")"), 10, R"("x":1)"), R"(no field "md5")"},
+      {Line("running").replace(Line("running").find("10:00:00"), 2, "25"),
+       R"("start" is not a time)"},
+      {Line("running").replace(Line("running").find(R"("md5":"aa")"), 10, R"("x":1)"),
+       R"(no field "md5")"},
       {Line("running", R"(,"session":"not-a-uuid")"), R"("session" is not a UUID)"},
-      {Line("done", kFinal + R"(,"bytesSent":-1)"), R"("bytesSent" is not a whole number of bytes)"},
-      {Line("done", kFinal + R"(,"bytesSent":"12")"), R"("bytesSent" is not a whole number of bytes)"},
-      {Line("done", kFinal + R"(,"bytesSent":18446744073709551615)"), R"("bytesSent" is not a whole)"},
+      {Line("done", kFinal + R"(,"bytesSent":-1)"),
+       R"("bytesSent" is not a whole number of bytes)"},
+      {Line("done", kFinal + R"(,"bytesSent":"12")"),
+       R"("bytesSent" is not a whole number of bytes)"},
+      {Line("done", kFinal + R"(,"bytesSent":18446744073709551615)"),
+       R"("bytesSent" is not a whole)"},
   };
   for (const Case& c : cases) {
     const std::string text = Line("running") + "\n" + c.line + "\n" + Line("done", kFinal) + "\n";
@@ -121,8 +127,9 @@ TEST(RecordLines, TodaysFinalLineIsWrittenKeyForKeyAsBefore) {
       R"("end":"2026-12-09T10:05:08.545Z","interfacePath":"\\\\?\\usb#x#4#{g}","location":"1-1.4.2",)"
       R"("log":["[Channel 3] Start Download Success !!","[Channel 3] Channel SBL3  Write fail !!"],)"
       R"("mode":"DOWNLOAD_MODE_ALL","model":"QMR-K220_SIGN","os":{"md5":"00ff","path":"a.kx4"},)"
-      R"("passedOver":["MMOS write failed"],"port":4,"result":"failed","runId":")" + kRun + R"(",)"
-      R"("salesCode":"BTU","seat":"","securityMode":"SECURITY_MODE_SECURE",)"
+      R"("passedOver":["MMOS write failed"],"port":4,"result":"failed",)"
+      R"("runId":"0f8fad5b-d9cb-469f-a165-70867728950e","salesCode":"BTU","seat":"",)"
+      R"("securityMode":"SECURITY_MODE_SECURE",)"
       R"("start":"2026-12-09T10:05:07.045Z","station":"line-pc-7"})");
 }
 
@@ -148,14 +155,17 @@ TEST(RecordLines, WhatIsWrittenReadsBackAsTheSameRecord) {
        [](results::Record& r) { r.verifyOk = false, r.verifyMismatches = {"SBL3 differs"}; }},
       {"verified", [](results::Record& r) { r.result = "done", r.verifyOk = true; }},
       {"passed over",
-       [](results::Record& r) { r.result = "done", r.passedOver = {"MMOS write failed", "EFS"}; }},
+       [](results::Record& r) {
+         r.result = "done", r.passedOver = {"MMOS write failed", "EFS"};
+       }},
       {"session", [](results::Record& r) { r.session = "6f1d2a3b-4c5d-4e6f-8a9b-0c1d2e3f4a5b"; }},
   };
   for (const Case& c : cases) {
     results::Record written = Written();
     c.make(written);
     std::string error;
-    const auto read = results::ParseRecord(nlohmann::json::parse(results::ToJson(written).dump()), &error);
+    const auto read =
+        results::ParseRecord(nlohmann::json::parse(results::ToJson(written).dump()), &error);
     ASSERT_TRUE(read) << c.name << ": " << error;
     EXPECT_EQ(*read, written) << c.name << ": " << results::ToJson(*read).dump();
   }
@@ -170,9 +180,8 @@ TEST(RecordLines, FieldsAreWrittenOnlyOnRecordsTheyBelongTo) {
     bool written;
   };
   const Case cases[] = {
-      {"failed", "reason", true},      {"done", "reason", false},
-      {"interrupted", "partition", true}, {"done", "partition", false},
-      {"done", "bytesSent", true},     {"running", "bytesSent", false},
+      {"failed", "reason", true},   {"done", "reason", false},   {"interrupted", "partition", true},
+      {"done", "partition", false}, {"done", "bytesSent", true}, {"running", "bytesSent", false},
       {"running", "seat", true},
   };
   for (const Case& c : cases) {

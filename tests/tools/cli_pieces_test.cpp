@@ -82,15 +82,12 @@ TEST(CliCommandLine, StationNameIsTakenAsTypedAndOneThatCannotBeReadIsRefused) {
     std::string name;
     bool taken;
   };
+  // UTF-8 letters are a person's too; C2 85 is NEXT LINE, a C1 control.
   const Case cases[] = {
-      {"line-pc-7", true},
-      {"Ligne 3 \xC3\xA9tage", true},  // UTF-8 letters are a person's too
-      {"", false},
-      {"   ", false},
-      {"line\npc", false},
-      {"line\tpc", false},
-      {"line\x7Fpc", false},
-      {"line\xC2\x85pc", false},  // NEXT LINE, a C1 control
+      {"line-pc-7", true},   {"Ligne 3 \xC3\xA9tage", true},
+      {"", false},           {"   ", false},
+      {"line\npc", false},   {"line\tpc", false},
+      {"line\x7Fpc", false}, {"line\xC2\x85pc", false},
   };
   for (const Case& c : cases) {
     std::string err;
@@ -192,10 +189,18 @@ TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
 
 TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   using namespace std::chrono;
-  engine::ChannelStartInfo handset{3,          4,          "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
-                                   "Engineer", 0x2ECA0000, "1-1.4.2", "A3"};
-  results::Record r = records::StartedRecord({records::NewRunId(), "line-pc-7"}, handset,
-                                             sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms);
+  engine::ChannelStartInfo handset{3,
+                                   4,
+                                   "\\\\?\\usb#x#4#{g}",
+                                   "QMR-K220_SIGN",
+                                   "KX4 DL Firmware 3.0",
+                                   "Engineer",
+                                   0x2ECA0000,
+                                   "1-1.4.2",
+                                   "A3"};
+  results::Record r =
+      records::StartedRecord({records::NewRunId(), "line-pc-7"}, handset,
+                             sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms);
   r.mode = records::DownloadModeName(0xD10AD131);
   r.salesCode = "BTU";
   r.os = {"a.kx4", "00ff"};

@@ -107,10 +107,10 @@ bool LogHas(const json& record, const std::string& line) {
 TEST(CliRun, TenHandsetsAreDoneVerifiedAndRecorded) {
   const std::string dir = testsupport::ScratchDir("cli_ten");
   const std::string results = dir + "/r.jsonl";
-  const CliOutcome run = RunCommandLine({"--virtual-handsets", "10", "--verify", "--results",
-                                         results, "--capture", dir + "/c.pcap", "--dump-dir",
-                                         dir + "/dump", "--station", "line-pc-7", "AUTO_DLOAD",
-                                         Images().os, Images().csc});
+  const CliOutcome run =
+      RunCommandLine({"--virtual-handsets", "10", "--verify", "--results", results, "--capture",
+                      dir + "/c.pcap", "--dump-dir", dir + "/dump", "--station", "line-pc-7",
+                      "AUTO_DLOAD", Images().os, Images().csc});
   ASSERT_EQ(run.status, cli::kExitDone) << run.out << run.err;
   ASSERT_EQ(run.records.size(), 10u);
   EXPECT_EQ(run.runningRecords, 10);

@@ -49,8 +49,9 @@ TEST(RecordKeeper, DurationIsTheStationClocksEvenWhenTheWallClockStepsDuringTheR
     HandClock clock;
     const system_clock::time_point start = sys_days{2026y / December / 9} + 10h;
     system_clock::time_point wall = start;
-    records::RecordKeeper keeper(station.dlg(), clock, {"3f0c7a52-8d1e-4b6a-9c2f-5e7d1a0b4c93", "st"},
-                                 {}, {}, nullptr, {}, [&wall] { return wall; });
+    records::RecordKeeper keeper(station.dlg(), clock,
+                                 {"3f0c7a52-8d1e-4b6a-9c2f-5e7d1a0b4c93", "st"}, {}, {}, nullptr,
+                                 {}, [&wall] { return wall; });
     engine::ChannelStartInfo handset;
     handset.channel = 2;
     handset.seat = "A3";

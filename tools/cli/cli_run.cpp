@@ -87,15 +87,14 @@ void PrintTable(std::ostream& out, const std::vector<results::Record>& records, 
                   static_cast<double>(r.durationMs.value_or(0)) / 1000);
     std::string check;
     if (verify)
-      check = !r.verifyOk ? "-"
-              : *r.verifyOk
-                  ? "matches the images"
-                  : std::to_string(r.verifyMismatches.size()) + " mismatch(es)";
+      check = !r.verifyOk   ? "-"
+              : *r.verifyOk ? "matches the images"
+                            : std::to_string(r.verifyMismatches.size()) + " mismatch(es)";
     const std::string seat = r.location.empty() ? "-" : EscapedText(r.location);
     out << Cell(std::to_string(r.channel), 7) << Cell(seat, 12)
         << Cell(EscapedText(r.model) + "   " + EscapedText(r.deviceType), 24)
-        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(r.result, 11) << Cell(duration, 9)
-        << check << "\n";
+        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(r.result, 11) << Cell(duration, 9) << check
+        << "\n";
     for (const std::string& m : r.verifyMismatches) out << "         " << m << "\n";
   }
 }

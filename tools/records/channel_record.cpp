@@ -69,7 +69,8 @@ results::Record StartedRecord(const RunIdentity& run, const engine::ChannelStart
   r.deviceInfo = handset.deviceInfo;
   r.deviceType = handset.deviceType;
   r.securityMode = SecurityModeName(handset.securityMode);
-  r.startMs = std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch()).count();
+  r.startMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch()).count();
   r.result = "running";
   return r;
 }

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "records/channel_record.h"
 #include "console/ostrevane_dlg.h"
 #include "engine/channel_observer.h"
 #include "platform/time/clock.h"
+#include "records/channel_record.h"
 #include "results/record.h"
 
 namespace records {

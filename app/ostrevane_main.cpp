@@ -33,7 +33,7 @@ constexpr const char* kUsage =
     "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N | --handset-config "
     "FILE.json]\n"
     "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n"
-    "                 [--results FILE] [--results-db URL]\n";
+    "                 [--results FILE] [--results-db URL] [--station NAME]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -57,6 +57,8 @@ constexpr const char* kHelp =
     "                        $XDG_STATE_HOME/ostrevane/results.jsonl\n"
     "                        (~/.local/state/ostrevane/results.jsonl); on Windows\n"
     "                        %LOCALAPPDATA%\\ostrevane\\results.jsonl\n"
+    "  --station NAME        name the station in the records (default: the host name);\n"
+    "                        cloned line PCs share a host name, so give each its own\n"
     "  --results-db URL      send the records file to this results database beside the\n"
     "                        runs (postgresql:// URL or libpq key/value string; the\n"
     "                        password from ~/.pgpass or PGPASSFILE)\n"
@@ -74,6 +76,7 @@ struct Arguments {
   std::string dumpDir;
   std::string resultsPath;  // empty: the default one
   std::string resultsDb;    // empty: records stay in the file
+  std::optional<std::string> stationName;  // unset: the host name
   bool help = false;
   bool version = false;
 };
@@ -113,6 +116,9 @@ bool ParseArguments(const std::vector<std::string>& argv, Arguments* out) {
     } else if (arg == "--results-db") {
       if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->resultsDb = argv[++i];
+    } else if (arg == "--station") {
+      if (i + 1 >= argc) return false;
+      out->stationName = argv[++i];  // judged, with a reason given, once parsed
     } else if (arg == "--capture-snaplen") {
       if (i + 1 >= argc || argv[i + 1].empty()) return false;
       char* end = nullptr;
@@ -154,6 +160,15 @@ int main(int argc, char** argv) {
   if (args.version) {
     std::printf("%s %s\n", name.c_str(), console::STATION_VERSION);
     return 0;
+  }
+  const std::string stationName = args.stationName.value_or(platform::HostName());
+  if (args.stationName) {
+    const std::string problem = records::StationNameProblem(*args.stationName);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "ostrevane: --station: %s\n", problem.c_str());
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
   }
   const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
   // A file the line cannot be made from is refused before the window opens.
@@ -229,7 +244,7 @@ int main(int argc, char** argv) {
   for (const std::string& line : waitLines)
     dlg.Post([&dlg, text = line + "\r\n"] { dlg.AppendLogText(text); });
   backend->SetNoticeSink([&dlg](const std::string& text) { dlg.AppendLogText(text); });
-  records::RunRecords runRecords(dlg, platform::HostName(), results);
+  records::RunRecords runRecords(dlg, clock, stationName, results);
   station.ObserveChannels(&runRecords);
   // The shipper's state lines reach the log while the window is open, stderr after.
   std::atomic<bool> windowOpen{true};

@@ -179,9 +179,9 @@ class Station {
       channelOf.push_back(channel);
     }
     if (!window_->IsWindowEnabled(console::IDC_START)) return false;
-    keeper_.emplace(dlg(), records::RunIdentity{"soak-" + tag, "soak"},
+    keeper_.emplace(dlg(), clock_, records::RunIdentity{"soak-" + tag, "soak"},
                     records::ImageRef{im.os, ""}, records::ImageRef{im.csc, ""}, nullptr,
-                    [&](const records::ChannelRecord& r) { return Judge(im, mayLack, r); });
+                    [&](const results::Record& r) { return Judge(im, mayLack, r); });
     station_->ObserveChannels(&*keeper_);
     window_->Click(console::IDC_START);
     station_->ObserveChannels(nullptr);
@@ -189,10 +189,10 @@ class Station {
   }
 
   // The final record of the channel the run wrote, if it ended.
-  std::optional<records::ChannelRecord> RecordOf(int channel) const {
+  std::optional<results::Record> RecordOf(int channel) const {
     if (keeper_)
-      for (const records::ChannelRecord& r : keeper_->Ended())
-        if (r.handset.channel == channel) return r;
+      for (const results::Record& r : keeper_->Ended())
+        if (r.channel == channel) return r;
     return std::nullopt;
   }
 
@@ -218,9 +218,9 @@ class Station {
   // On the channel's worker: the CLI's judge of its handset against what its run promised.
   std::vector<std::string> Judge(const Images& im,
                                  const std::vector<std::set<std::string>>& mayLack,
-                                 const records::ChannelRecord& r) {
+                                 const results::Record& r) {
     for (size_t i = 0; i < handsets.size(); ++i) {
-      if (handsets[i]->InterfacePath() != r.handset.interfacePath) continue;
+      if (handsets[i]->InterfacePath() != r.interfacePath) continue;
       image::ModelFamily family;
       {
         std::lock_guard lock(dlg().ImageMutex);
@@ -230,7 +230,7 @@ class Station {
           soak::ExpectationOf(dlg().DownloadMode, family, r.salesCode, mayLack[i]);
       return cli::CheckHandset(*handsets[i], im.osFile, im.cscFile, expected).Problems();
     }
-    return {"no handset answers at " + r.handset.interfacePath};
+    return {"no handset answers at " + r.interfacePath};
   }
 
   platform::Clock& clock_;
@@ -264,11 +264,11 @@ Reference CleanRun(Station& station, const Images& im) {
     std::exit(3);
   for (int c = 0; c < kHandsets; ++c) {
     const auto record = station.RecordOf(c);
-    if (!record || !record->done) {
+    if (!record || record->result != "done") {
       std::fprintf(stderr, "the clean run did not end done on channel %d: %s\n", c,
-                   !record                    ? "no final record"
-                   : record->verifyMismatches ? Joined(*record->verifyMismatches).c_str()
-                                              : record->bar.c_str());
+                   !record            ? "no final record"
+                   : record->verifyOk ? Joined(record->verifyMismatches).c_str()
+                                      : record->bar.c_str());
       std::exit(3);
     }
   }
@@ -419,16 +419,16 @@ int main(int argc, char** argv) {
         outcome = "no final record";
         ++wrong;
         std::fprintf(stderr, "NO FINAL RECORD on channel %d (%s)\n", c, what.str().c_str());
-      } else if (record->verifyMismatches && !record->verifyMismatches->empty()) {
+      } else if (!record->verifyMismatches.empty()) {
         outcome = "done, handset lacks the image";
         ++wrong;
         std::fprintf(stderr, "WRONG SUCCESS on channel %d (%s): %s\n", c, fault.c_str(),
-                     Joined(*record->verifyMismatches).c_str());
+                     Joined(record->verifyMismatches).c_str());
         std::fprintf(stderr, "  replay: --seed %llu --run %d\n",
                      static_cast<unsigned long long>(seed), run);
-      } else if (record->done) {
+      } else if (record->result == "done") {
         outcome = record->passedOver.empty() ? "done" : "done, parts passed over";
-      } else if (record->interrupted) {
+      } else if (record->result == "interrupted") {
         outcome = "interrupted";
         ++wrong;
         std::fprintf(stderr, "INTERRUPTED on channel %d with no stop asked (%s)\n", c,

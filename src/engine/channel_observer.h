@@ -21,6 +21,7 @@ struct ChannelStartInfo {
   // The physical seat: the USB port chain in the kernel's form ("1-1.4.2") for a real
   // handset, a stable name of its backend's choosing for a virtual one; empty if unknown.
   std::string location{};  // a default, so initialisers that stop before it need not name it
+  std::string seat{};      // the seat plan's label for `location`; empty without a plan
 };
 
 // How a channel ended. One struct, so what is added later reaches every observer at once.

@@ -54,7 +54,11 @@ nlohmann::json Row(const Record& raw) {
       {"result", r.result},        {"bar", r.bar},
       {"passed_over", r.passedOver}, {"log", r.log},
       {"verify_mismatches", r.verifyMismatches},
+      {"seat", r.seat},            {"reason", r.reason},
+      {"partition", r.partition},
   };
+  if (!r.session.empty()) j["session"] = r.session;
+  if (r.bytesSent) j["bytes_sent"] = *r.bytesSent;
   if (r.endMs) j["ended_at"] = FormatIsoUtc(*r.endMs);
   if (r.durationMs) j["duration_ms"] = *r.durationMs;
   if (r.verifyOk) j["verify_ok"] = *r.verifyOk;

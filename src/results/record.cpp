@@ -168,8 +168,57 @@ std::optional<Record> ParseRecord(const json& j, std::string* error) {
       r.verifyOk = (*verify)["ok"].get<bool>();
     f.Texts("mismatches", &r.verifyMismatches, verify);
   }
+  f.Text("seat", &r.seat, false);
+  f.Text("session", &r.session, false);
+  if (!f.Failed() && !r.session.empty() && !IsUuid(&r.session))
+    f.Fail("\"session\" is not a UUID: \"" + r.session + "\"");
+  f.Text("reason", &r.reason, false);
+  f.Text("partition", &r.partition, false);
+  if (const json* sent = f.Find(j, "bytesSent", false)) {
+    // An unsigned number past int64's range reads back negative: refused with the rest.
+    if (!sent->is_number_integer() || sent->get<int64_t>() < 0)
+      f.Fail("\"bytesSent\" is not a whole number of bytes");
+    else
+      r.bytesSent = sent->get<int64_t>();
+  }
   if (f.Failed()) return std::nullopt;
   return r;
+}
+
+json ToJson(const Record& r) {
+  json j = {
+      {"runId", r.runId},
+      {"station", r.station},
+      {"channel", r.channel},
+      {"port", r.port},
+      {"location", r.location},
+      {"seat", r.seat},
+      {"interfacePath", r.interfacePath},
+      {"model", r.model},
+      {"deviceInfo", r.deviceInfo},
+      {"deviceType", r.deviceType},
+      {"securityMode", r.securityMode},
+      {"mode", r.mode},
+      {"salesCode", r.salesCode},
+      {"os", {{"path", r.os.path}, {"md5", r.os.md5}}},
+      {"csc", {{"path", r.csc.path}, {"md5", r.csc.md5}}},
+      {"start", FormatIsoUtc(r.startMs)},
+      {"result", r.result},
+  };
+  if (!r.session.empty()) j["session"] = r.session;
+  if (!r.Final()) return j;
+  j["end"] = FormatIsoUtc(r.endMs.value_or(r.startMs));
+  j["durationMs"] = r.durationMs.value_or(0);
+  j["bar"] = r.bar;
+  j["passedOver"] = r.passedOver;
+  j["log"] = r.log;
+  if (r.verifyOk) j["verify"] = {{"ok", *r.verifyOk}, {"mismatches", r.verifyMismatches}};
+  if (r.result != "done") {
+    if (!r.reason.empty()) j["reason"] = r.reason;
+    if (!r.partition.empty()) j["partition"] = r.partition;
+  }
+  if (r.bytesSent) j["bytesSent"] = *r.bytesSent;
+  return j;
 }
 
 bool Supersedes(const Record& next, const Record& held) { return !held.Final() && next.Final(); }
@@ -180,7 +229,8 @@ Record ForDatabase(Record r) {
     if (CutToChars(text, chars)) r.cut = true;
   };
   for (std::string* name : {&r.station, &r.location, &r.model, &r.deviceType, &r.securityMode,
-                            &r.mode, &r.salesCode, &r.os.md5, &r.csc.md5})
+                            &r.mode, &r.salesCode, &r.os.md5, &r.csc.md5, &r.seat, &r.reason,
+                            &r.partition})
     cut(name, kStoredNameChars);
   for (std::string* path : {&r.interfacePath, &r.os.path, &r.csc.path}) cut(path, kStoredPathChars);
   for (std::string* text : {&r.deviceInfo, &r.bar}) cut(text, kStoredTextChars);

@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <string>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,7 +78,8 @@ class WindowRecordsProcessTest : public ::testing::Test {
 TEST_F(WindowRecordsProcessTest, ARunOfThreeHandsetsLeavesThreeFinalRecordsInTheDefaultFile) {
   const std::string os = testsupport::BuildOsImage({}, "records.kx4");
   const std::string csc = testsupport::BuildCscImage({}, "records.csc");
-  auto window = Spawn(station_, {"--virtual-handsets", "3", "AUTO_DLOAD", os, csc});
+  auto window =
+      Spawn(station_, {"--virtual-handsets", "3", "--station", "line-pc-3", "AUTO_DLOAD", os, csc});
   ASSERT_TRUE(window->started());
   const std::string results = dir_ + "/state/ostrevane/results.jsonl";
   ASSERT_TRUE(WaitFor([&] { return Finals(results).size() == 3; }, std::chrono::seconds(60)));
@@ -89,8 +91,24 @@ TEST_F(WindowRecordsProcessTest, ARunOfThreeHandsetsLeavesThreeFinalRecordsInThe
   for (const json& record : finals) {
     EXPECT_EQ(record["result"], "done") << record.dump();
     EXPECT_EQ(record["runId"], finals[0]["runId"]);
-    EXPECT_FALSE(record["station"].get<std::string>().empty());
+    EXPECT_EQ(record["station"], "line-pc-3");
     EXPECT_TRUE(record.contains("location")) << record.dump();
+  }
+}
+
+// A station name no one could read back is refused before the window opens or the
+// records file is made, with the reason, as the window refuses any bad command line.
+TEST_F(WindowRecordsProcessTest, AStationNameThatCannotBeReadIsRefusedBeforeTheWindowOpens) {
+  for (const std::string name : {"", "line\npc"}) {
+    const std::string results = dir_ + "/refused.jsonl";
+    auto window = Spawn(station_, {"--station", name, "--results", results});
+    ASSERT_TRUE(window->started());
+    EXPECT_EQ(window->ExitCode(std::chrono::seconds(30)), 2) << name;
+    std::ifstream out(dir_ + "/" + fs::path(station_).filename().string() + "-" +
+                      std::to_string(spawned_) + ".out");
+    const std::string said((std::istreambuf_iterator<char>(out)), {});
+    EXPECT_NE(said.find("--station: the station name"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(results)) << name;
   }
 }
 

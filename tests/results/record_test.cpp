@@ -30,11 +30,21 @@ TEST(RecordLines, BadLineIsNamedWithItsLineAndTheLinesAfterItCount) {
       {"{not json", "not JSON"},
       {R"({"channel":1})", R"(no field "runId")"},
       {Line("done", kFinal).replace(10, 4, "zzzz"), R"("runId" is not a UUID)"},
-      {Line("running").replace(Line("running").find("2,"), 1, "\"2\""), R"("channel" is not a whole number)"},
+      {Line("running").replace(Line("running").find("2,"), 1, "\"2\""),
+       R"("channel" is not a whole number)"},
       {Line("ok"), R"("result" is not one of)"},
       {Line("done"), R"(no field "end")"},
-      {Line("running").replace(Line("running").find("10:00:00"), 2, "25"), R"("start" is not a time)"},
-      {Line("running").replace(Line("running").find(R"("md5":"aa")"), 10, R"("x":1)"), R"(no field "md5")"},
+      {Line("running").replace(Line("running").find("10:00:00"), 2, "25"),
+       R"("start" is not a time)"},
+      {Line("running").replace(Line("running").find(R"("md5":"aa")"), 10, R"("x":1)"),
+       R"(no field "md5")"},
+      {Line("running", R"(,"session":"not-a-uuid")"), R"("session" is not a UUID)"},
+      {Line("done", kFinal + R"(,"bytesSent":-1)"),
+       R"("bytesSent" is not a whole number of bytes)"},
+      {Line("done", kFinal + R"(,"bytesSent":"12")"),
+       R"("bytesSent" is not a whole number of bytes)"},
+      {Line("done", kFinal + R"(,"bytesSent":18446744073709551615)"),
+       R"("bytesSent" is not a whole)"},
   };
   for (const Case& c : cases) {
     const std::string text = Line("running") + "\n" + c.line + "\n" + Line("done", kFinal) + "\n";
@@ -78,6 +88,109 @@ TEST(RecordLines, OnlyAFinalReplacesARunningLine) {
     const std::vector<results::Record> folded = results::Fold(c.lines);
     ASSERT_EQ(folded.size(), 1u);
     EXPECT_EQ(folded[0].result, c.counts);
+  }
+}
+
+// A final record of every field as today's stations write it.
+results::Record Written() {
+  results::Record r;
+  r.runId = kRun;
+  r.station = "line-pc-7";
+  r.channel = 3;
+  r.port = 4;
+  r.location = "1-1.4.2";
+  r.interfacePath = "\\\\?\\usb#x#4#{g}";
+  r.model = "QMR-K220_SIGN";
+  r.deviceInfo = "KX4 DL Firmware 3.0";
+  r.deviceType = "Engineer";
+  r.securityMode = "SECURITY_MODE_SECURE";
+  r.mode = "DOWNLOAD_MODE_ALL";
+  r.salesCode = "BTU";
+  r.os = {"a.kx4", "00ff"};
+  r.csc = {"b.csc", "ff00"};
+  r.startMs = 1796810707045;  // 2026-12-09T10:05:07.045Z
+  r.endMs = r.startMs + 1500;
+  r.durationMs = 1500;
+  r.result = "failed";
+  r.bar = "[Channel 3] Channel SBL3  Write fail !!";
+  r.passedOver = {"MMOS write failed"};
+  r.log = {"[Channel 3] Start Download Success !!", "[Channel 3] Channel SBL3  Write fail !!"};
+  return r;
+}
+
+// Other processes and files parse these keys and texts: a change here is a change of format.
+TEST(RecordLines, TodaysFinalLineIsWrittenKeyForKeyAsBefore) {
+  EXPECT_EQ(
+      results::ToJson(Written()).dump(),
+      R"({"bar":"[Channel 3] Channel SBL3  Write fail !!","channel":3,"csc":{"md5":"ff00","path":"b.csc"},)"
+      R"("deviceInfo":"KX4 DL Firmware 3.0","deviceType":"Engineer","durationMs":1500,)"
+      R"("end":"2026-12-09T10:05:08.545Z","interfacePath":"\\\\?\\usb#x#4#{g}","location":"1-1.4.2",)"
+      R"("log":["[Channel 3] Start Download Success !!","[Channel 3] Channel SBL3  Write fail !!"],)"
+      R"("mode":"DOWNLOAD_MODE_ALL","model":"QMR-K220_SIGN","os":{"md5":"00ff","path":"a.kx4"},)"
+      R"("passedOver":["MMOS write failed"],"port":4,"result":"failed",)"
+      R"("runId":"0f8fad5b-d9cb-469f-a165-70867728950e","salesCode":"BTU","seat":"",)"
+      R"("securityMode":"SECURITY_MODE_SECURE",)"
+      R"("start":"2026-12-09T10:05:07.045Z","station":"line-pc-7"})");
+}
+
+TEST(RecordLines, WhatIsWrittenReadsBackAsTheSameRecord) {
+  struct Case {
+    const char* name;
+    std::function<void(results::Record&)> make;
+  };
+  const Case cases[] = {
+      {"running",
+       [](results::Record& r) {
+         r.result = "running";
+         r.endMs.reset(), r.durationMs.reset();
+         r.bar.clear(), r.log.clear(), r.passedOver.clear();
+       }},
+      {"done", [](results::Record& r) { r.result = "done", r.bytesSent = 123456789012; }},
+      {"failed",
+       [](results::Record& r) {
+         r.reason = "write-failed", r.partition = "SBL3", r.bytesSent = 0, r.seat = "B2";
+       }},
+      {"interrupted", [](results::Record& r) { r.result = "interrupted", r.reason = "stopped"; }},
+      {"verify",
+       [](results::Record& r) { r.verifyOk = false, r.verifyMismatches = {"SBL3 differs"}; }},
+      {"verified", [](results::Record& r) { r.result = "done", r.verifyOk = true; }},
+      {"passed over",
+       [](results::Record& r) {
+         r.result = "done", r.passedOver = {"MMOS write failed", "EFS"};
+       }},
+      {"session", [](results::Record& r) { r.session = "6f1d2a3b-4c5d-4e6f-8a9b-0c1d2e3f4a5b"; }},
+  };
+  for (const Case& c : cases) {
+    results::Record written = Written();
+    c.make(written);
+    std::string error;
+    const auto read =
+        results::ParseRecord(nlohmann::json::parse(results::ToJson(written).dump()), &error);
+    ASSERT_TRUE(read) << c.name << ": " << error;
+    EXPECT_EQ(*read, written) << c.name << ": " << results::ToJson(*read).dump();
+  }
+}
+
+// A failure's reason and partition mean nothing on a done record; a running one knows no
+// bytes sent yet; no session is written outside one.
+TEST(RecordLines, FieldsAreWrittenOnlyOnRecordsTheyBelongTo) {
+  struct Case {
+    std::string result;
+    const char* key;
+    bool written;
+  };
+  const Case cases[] = {
+      {"failed", "reason", true},   {"done", "reason", false},   {"interrupted", "partition", true},
+      {"done", "partition", false}, {"done", "bytesSent", true}, {"running", "bytesSent", false},
+      {"running", "seat", true},
+  };
+  for (const Case& c : cases) {
+    results::Record r = Written();
+    r.result = c.result;
+    r.reason = "write-failed", r.partition = "SBL3", r.bytesSent = 42;
+    const nlohmann::json j = results::ToJson(r);
+    EXPECT_EQ(j.contains(c.key), c.written) << c.result << " " << c.key;
+    EXPECT_FALSE(j.contains("session")) << c.result;
   }
 }
 

@@ -76,6 +76,32 @@ TEST(CliCommandLine, RefusesWhatItCannotRunWithStatusTwo) {
   }
 }
 
+// A name a person types, and reads again in the report: one they cannot see is refused.
+TEST(CliCommandLine, StationNameIsTakenAsTypedAndOneThatCannotBeReadIsRefused) {
+  struct Case {
+    std::string name;
+    bool taken;
+  };
+  // UTF-8 letters are a person's too; C2 85 is NEXT LINE, a C1 control.
+  const Case cases[] = {
+      {"line-pc-7", true},   {"Ligne 3 \xC3\xA9tage", true},
+      {"", false},           {"   ", false},
+      {"line\npc", false},   {"line\tpc", false},
+      {"line\x7Fpc", false}, {"line\xC2\x85pc", false},
+  };
+  for (const Case& c : cases) {
+    std::string err;
+    const auto p = Parse({"--station", c.name, "AUTO_DLOAD", "a.kx4", "b.csc"}, nullptr, &err);
+    EXPECT_EQ(p.options.has_value(), c.taken) << c.name;
+    if (c.taken) {
+      EXPECT_EQ(p.options->station, c.name);
+    } else {
+      EXPECT_EQ(p.exitCode, cli::kExitRefused) << c.name;
+      EXPECT_NE(err.find("--station: the station name"), std::string::npos) << err;
+    }
+  }
+}
+
 TEST(CliCommandLine, HelpListsEveryOptionOnOneLineAndExitsZero) {
   std::string out;
   const auto p = Parse({"--help"}, &out);
@@ -163,25 +189,33 @@ TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
 
 TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   using namespace std::chrono;
-  records::ChannelRecord r;
-  r.run = {records::NewRunId(), "line-pc-7"};
-  r.handset = {3,          4,          "\\\\?\\usb#x#4#{g}", "QMR-K220_SIGN", "KX4 DL Firmware 3.0",
-               "Engineer", 0x2ECA0000, "1-1.4.2"};
+  engine::ChannelStartInfo handset{3,
+                                   4,
+                                   "\\\\?\\usb#x#4#{g}",
+                                   "QMR-K220_SIGN",
+                                   "KX4 DL Firmware 3.0",
+                                   "Engineer",
+                                   0x2ECA0000,
+                                   "1-1.4.2",
+                                   "A3"};
+  results::Record r =
+      records::StartedRecord({records::NewRunId(), "line-pc-7"}, handset,
+                             sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms);
   r.mode = records::DownloadModeName(0xD10AD131);
   r.salesCode = "BTU";
   r.os = {"a.kx4", "00ff"};
   r.csc = {"b.csc", "ff00"};
-  r.start = sys_days{2026y / December / 9} + 10h + 5min + 7s + 45ms;
-  const json running = records::RecordJson(r);
+  const json running = results::ToJson(r);
   EXPECT_EQ(running["result"], "running");
   EXPECT_FALSE(running.contains("end"));
-  r.ended = true;
-  r.end = r.start + 1500ms;
+  r.result = "failed";
+  r.endMs = r.startMs + 1500;
+  r.durationMs = 1500;
   r.bar = "[Channel 3] This device Write Protection Enable !!";
   r.log = {records::LogEntry("[Channel 3] Start Download Success !!\r\n"),
            records::LogEntry("[Channel 3] Start Download Fail \r\n!!")};
   r.passedOver = {"MMOS write failed"};
-  const json j = records::RecordJson(r);
+  const json j = results::ToJson(r);
   // A version 4 UUID: its version nibble and its variant bits.
   EXPECT_TRUE(std::regex_match(j["runId"].get<std::string>(),
                                std::regex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-"
@@ -190,6 +224,7 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   EXPECT_NE(records::NewRunId(), j["runId"]);
   EXPECT_EQ(j["station"], "line-pc-7");
   EXPECT_EQ(j["location"], "1-1.4.2");
+  EXPECT_EQ(j["seat"], "A3");
   EXPECT_EQ(j["channel"], 3);
   EXPECT_EQ(j["port"], 4);
   EXPECT_EQ(j["securityMode"], "SECURITY_MODE_SECURE");
@@ -197,7 +232,6 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   EXPECT_EQ(j["os"], json({{"path", "a.kx4"}, {"md5", "00ff"}}));
   EXPECT_EQ(j["start"], "2026-12-09T10:05:07.045Z");
   EXPECT_EQ(j["end"], "2026-12-09T10:05:08.545Z");
-  EXPECT_EQ(j["durationMs"], 1500);
   EXPECT_EQ(j["result"], "failed");
   EXPECT_EQ(j["log"], json({"[Channel 3] Start Download Success !!",
                             "[Channel 3] Start Download Fail \n!!"}));
@@ -213,8 +247,8 @@ TEST(CliRecord, CarriesEveryFieldAndGoesToTheFileOneWholeLineEach) {
   ASSERT_TRUE(file.Open(path, &error)) << error;
   ASSERT_TRUE(file.Append(j, /*durable=*/true));
   // Texts from a handset need not be UTF-8: the record is still written, whole.
-  r.handset.model = "K220\xff";
-  ASSERT_TRUE(file.Append(records::RecordJson(r), /*durable=*/false));
+  r.model = "K220\xff";
+  ASSERT_TRUE(file.Append(results::ToJson(r), /*durable=*/false));
   // Each record is in the file as soon as it is appended, not when the file closes.
   std::ifstream in(path);
   std::vector<std::string> lines;

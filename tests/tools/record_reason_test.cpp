@@ -12,11 +12,11 @@
 #include "engine/channel_observer.h"
 #include "platform/ui/headless/headless_window.h"
 #include "records/record_keeper.h"
+#include "support/test_env.h"
 
 namespace {
 
 using engine::FailureReason;
-using nlohmann::json;
 
 struct KeptCase {
   const char* name;
@@ -38,8 +38,9 @@ TEST_P(KeptReason, TheRecordSaysWhyAndHowMuchWasSent) {
   const KeptCase& c = GetParam();
   console::COstrevaneDlg dlg(std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate()));
   records::RecordKeeper::Judge judge;
-  if (c.judged) judge = [&](const records::ChannelRecord&) { return *c.judged; };
-  records::RecordKeeper keeper(dlg, {"run", "station"}, {}, {}, nullptr, judge);
+  if (c.judged) judge = [&](const results::Record&) { return *c.judged; };
+  records::RecordKeeper keeper(dlg, testsupport::FastClock(), {"run", "station"}, {}, {}, nullptr,
+                               judge);
   engine::ChannelStartInfo info;
   info.channel = 2;
   keeper.ChannelStarted(info);
@@ -48,11 +49,10 @@ TEST_P(KeptReason, TheRecordSaysWhyAndHowMuchWasSent) {
 
   const auto ended = keeper.Ended();
   ASSERT_EQ(ended.size(), 1u);
-  const json j = records::RecordJson(ended[0]);
-  EXPECT_EQ(j["result"], c.result);
-  EXPECT_EQ(j["reason"], c.reason);
-  EXPECT_EQ(j["partition"], c.partition);
-  EXPECT_EQ(j["bytesSent"], c.end.bytesSent);
+  EXPECT_EQ(ended[0].result, c.result);
+  EXPECT_EQ(ended[0].reason, c.reason);
+  EXPECT_EQ(ended[0].partition, c.partition);
+  EXPECT_EQ(ended[0].bytesSent, static_cast<int64_t>(c.end.bytesSent));
 }
 
 INSTANTIATE_TEST_SUITE_P(

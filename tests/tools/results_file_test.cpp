@@ -24,13 +24,13 @@ namespace {
 using platform::AppendFailure;
 
 nlohmann::json Record(int channel) {
-  records::ChannelRecord r;
-  r.run = {"3f0c7a52-8d1e-4b6a-9c2f-5e7d1a0b4c93", "line-pc-1"};
-  r.handset.channel = channel;
-  r.handset.model = "QMR-K220_SIGN";
+  engine::ChannelStartInfo handset;
+  handset.channel = channel;
+  handset.model = "QMR-K220_SIGN";
+  results::Record r = records::StartedRecord({"3f0c7a52-8d1e-4b6a-9c2f-5e7d1a0b4c93", "line-pc-1"},
+                                             handset, std::chrono::system_clock::now());
   r.mode = "DOWNLOAD_MODE_ALL";
-  r.start = std::chrono::system_clock::now();
-  return records::RecordJson(r);
+  return results::ToJson(r);
 }
 
 std::string Bytes(const std::string& path) {

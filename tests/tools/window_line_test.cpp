@@ -86,7 +86,7 @@ TEST(WindowLine, ARecordTheDiskWillNotTakeIsToldInTheLogAtOnce) {
   WindowStation w(spec);
   ui::HeadlessWindow* window = w.window;
   console::COstrevaneDlg& dlg = w.station.dlg();
-  records::RunRecords runRecords(dlg, "line-pc-3", results);
+  records::RunRecords runRecords(dlg, w.clock, "line-pc-3", results);
   w.station.ObserveChannels(&runRecords);
   w.windowLine.PlugAfterFirstImage(dlg);
   dlg.OnInitDialog();

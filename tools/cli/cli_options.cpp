@@ -9,6 +9,7 @@
 
 #include "ostrevane_version.h"
 #include "platform/file/file.h"
+#include "records/channel_record.h"
 
 namespace cli {
 namespace {
@@ -88,6 +89,10 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
                  "Send the records of --results FILE to this results database beside the run\n"
                  "(postgresql:// URL or libpq key/value string; password from ~/.pgpass)")
       ->option_text("URL");
+  app.add_option("--station", o.station,
+                 "Name the station in the records (default: the host name); cloned line PCs\n"
+                 "share a host name, so give each its own")
+      ->option_text("NAME");
   app.add_flag("--verbose", o.verbose, "Show the USB layer's trace lines as well");
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -105,6 +110,10 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   // Exact and case-sensitive, as the station's own command line.
   if (command[0] != "AUTO_DLOAD")
     return refuse("the first argument must be AUTO_DLOAD, not \"" + command[0] + "\"");
+  if (app.count("--station") > 0) {
+    const std::string problem = records::StationNameProblem(o.station);
+    if (!problem.empty()) return refuse("--station: " + problem);
+  }
   o.osPath = command[1];
   o.cscPath = command[2];
   if (!o.VirtualBackend()) {

@@ -34,6 +34,7 @@ struct CliOptions {
   std::string resultsPath;  // "-": standard output, and the person's output to standard error
   bool verbose = false;     // the USB layer's trace lines too
   std::string resultsDb;    // the results database the records file is shipped to; empty: none
+  std::string station;      // names the station in the records; empty: the host name
 
   bool ResultsToStdout() const { return resultsPath == "-"; }
 

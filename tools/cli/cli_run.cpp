@@ -41,7 +41,6 @@
 
 namespace cli {
 
-using records::ChannelRecord;
 using records::ImageRef;
 using records::RecordKeeper;
 using records::ResultsFile;
@@ -71,33 +70,32 @@ int Refuse(std::ostream& err, const std::string& message) {
 
 std::vector<std::string> Judge(const backends::VirtualLine& line, const demo::ImageFile& os,
                                const demo::ImageFile& csc, const DownloadExpectation& expected,
-                               const ChannelRecord& record) {
-  const handset::VirtualHandset* h = line.HandsetAt(record.handset.interfacePath);
-  if (!h) return {"no virtual handset answers at " + record.handset.interfacePath};
+                               const results::Record& record) {
+  const handset::VirtualHandset* h = line.HandsetAt(record.interfacePath);
+  if (!h) return {"no virtual handset answers at " + record.interfacePath};
   return CheckHandset(*h, os, csc, expected).Problems();
 }
 
 // The box column reads as the channel box did while the handset was bound.
 // Every text a handset gave is shown escaped.
-void PrintTable(std::ostream& out, const std::vector<ChannelRecord>& records, bool verify) {
+void PrintTable(std::ostream& out, const std::vector<results::Record>& records, bool verify) {
   out << "\nChannel  " << Cell("Seat", 12) << Cell("Box", 24) << Cell("Bar", 40)
       << Cell("Result", 11) << Cell("Duration", 9) << (verify ? "Verify" : "") << "\n";
-  for (const ChannelRecord& r : records) {
+  for (const results::Record& r : records) {
     char duration[32];
-    std::snprintf(duration, sizeof duration, "%.1f s", static_cast<double>(r.DurationMs()) / 1000);
+    std::snprintf(duration, sizeof duration, "%.1f s",
+                  static_cast<double>(r.durationMs.value_or(0)) / 1000);
     std::string check;
     if (verify)
-      check = !r.verifyMismatches ? "-"
-              : r.verifyMismatches->empty()
-                  ? "matches the images"
-                  : std::to_string(r.verifyMismatches->size()) + " mismatch(es)";
-    const std::string seat = r.handset.location.empty() ? "-" : EscapedText(r.handset.location);
-    out << Cell(std::to_string(r.handset.channel), 7) << Cell(seat, 12)
-        << Cell(EscapedText(r.handset.model) + "   " + EscapedText(r.handset.deviceType), 24)
-        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(records::ResultName(r), 11) << Cell(duration, 9)
-        << check << "\n";
-    if (r.verifyMismatches)
-      for (const std::string& m : *r.verifyMismatches) out << "         " << m << "\n";
+      check = !r.verifyOk   ? "-"
+              : *r.verifyOk ? "matches the images"
+                            : std::to_string(r.verifyMismatches.size()) + " mismatch(es)";
+    const std::string seat = r.location.empty() ? "-" : EscapedText(r.location);
+    out << Cell(std::to_string(r.channel), 7) << Cell(seat, 12)
+        << Cell(EscapedText(r.model) + "   " + EscapedText(r.deviceType), 24)
+        << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(r.result, 11) << Cell(duration, 9) << check
+        << "\n";
+    for (const std::string& m : r.verifyMismatches) out << "         " << m << "\n";
   }
 }
 
@@ -187,7 +185,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
 
   RecordKeeper::Judge judge;
   if (o.verify)
-    judge = [&](const ChannelRecord& record) {
+    judge = [&](const results::Record& record) {
       image::ModelFamily family;
       {
         std::lock_guard lock(dlg.ImageMutex);
@@ -196,8 +194,9 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
       return Judge(*line, *os, *csc, ExpectationOf(dlg.DownloadMode, family, record.salesCode),
                    record);
     };
-  RecordKeeper keeper(dlg, RunIdentity{records::NewRunId(), platform::HostName()}, records::ImageRefOf(o.osPath),
-                      records::ImageRefOf(o.cscPath),
+  const std::string stationName = o.station.empty() ? platform::HostName() : o.station;
+  RecordKeeper keeper(dlg, clock, RunIdentity{records::NewRunId(), stationName},
+                      records::ImageRefOf(o.osPath), records::ImageRefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
   station.ObserveChannels(&keeper);
   bool recoverRefused = false;
@@ -296,7 +295,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   if (recoverRefused) err << "ostrevane-cli: \"Recover\" could not be chosen for these images\n";
 
   int status = kExitDone;
-  const std::vector<ChannelRecord> records = keeper.Ended();
+  const std::vector<results::Record> records = keeper.Ended();
   bool osLoaded = false;
   bool cscLoaded = false;
   {
@@ -321,9 +320,9 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     PrintTable(out, records, o.verify);
     int doneCount = 0;
     int interrupted = 0;
-    for (const ChannelRecord& r : records) {
-      doneCount += r.done ? 1 : 0;
-      interrupted += r.interrupted ? 1 : 0;
+    for (const results::Record& r : records) {
+      doneCount += r.result == "done" ? 1 : 0;
+      interrupted += r.result == "interrupted" ? 1 : 0;
     }
     const int failed = static_cast<int>(records.size()) - doneCount - interrupted;
     out << "\n"

@@ -3,18 +3,21 @@
 
 #include "engine/download_mode.h"
 #include "platform/file/file.h"
-#include "results/iso_time.h"
+#include "platform/text/escaped_text.h"
 #include "usb/security_mode.h"
 
 namespace records {
 
-int64_t ChannelRecord::DurationMs() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(end - start).count();
-}
-
-std::string IsoUtc(std::chrono::system_clock::time_point t) {
-  return results::FormatIsoUtc(
-      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+std::string StationNameProblem(const std::string& name) {
+  if (name.find_first_not_of(' ') == std::string::npos) return "the station name is empty";
+  for (size_t i = 0; i < name.size(); ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    const auto next = i + 1 < name.size() ? static_cast<unsigned char>(name[i + 1]) : 0;
+    // C0 controls, DEL, and the C1 controls as UTF-8 writes them (U+0080..U+009F).
+    if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F))
+      return "the station name \"" + platform::EscapedText(name) + "\" holds a control character";
+  }
+  return "";
 }
 
 std::string DownloadModeName(uint32_t mode) {
@@ -52,43 +55,24 @@ std::string LogEntry(const std::string& text) {
   return out;
 }
 
-std::string ResultName(const ChannelRecord& r) {
-  if (!r.ended) return "running";
-  if (r.done) return "done";
-  return r.interrupted ? "interrupted" : "failed";
-}
-
-nlohmann::json RecordJson(const ChannelRecord& r) {
-  nlohmann::json j = {
-      {"runId", r.run.runId},
-      {"station", r.run.station},
-      {"channel", r.handset.channel},
-      {"port", r.handset.port},
-      {"location", r.handset.location},
-      {"interfacePath", r.handset.interfacePath},
-      {"model", r.handset.model},
-      {"deviceInfo", r.handset.deviceInfo},
-      {"deviceType", r.handset.deviceType},
-      {"securityMode", SecurityModeName(r.handset.securityMode)},
-      {"mode", r.mode},
-      {"salesCode", r.salesCode},
-      {"os", {{"path", r.os.path}, {"md5", r.os.md5}}},
-      {"csc", {{"path", r.csc.path}, {"md5", r.csc.md5}}},
-      {"start", IsoUtc(r.start)},
-      {"result", ResultName(r)},
-      {"reason", engine::FailureReasonCode(r.reason)},
-      {"partition", r.partition},
-  };
-  if (!r.ended) return j;
-  j["end"] = IsoUtc(r.end);
-  j["durationMs"] = r.DurationMs();
-  j["bytesSent"] = r.bytesSent;
-  j["bar"] = r.bar;
-  j["passedOver"] = r.passedOver;
-  j["log"] = r.log;
-  if (r.verifyMismatches)
-    j["verify"] = {{"ok", r.verifyMismatches->empty()}, {"mismatches", *r.verifyMismatches}};
-  return j;
+results::Record StartedRecord(const RunIdentity& run, const engine::ChannelStartInfo& handset,
+                              std::chrono::system_clock::time_point start) {
+  results::Record r;
+  r.runId = run.runId;
+  r.station = run.station;
+  r.channel = handset.channel;
+  r.port = handset.port;
+  r.location = handset.location;
+  r.seat = handset.seat;
+  r.interfacePath = handset.interfacePath;
+  r.model = handset.model;
+  r.deviceInfo = handset.deviceInfo;
+  r.deviceType = handset.deviceType;
+  r.securityMode = SecurityModeName(handset.securityMode);
+  r.startMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(start.time_since_epoch()).count();
+  r.result = "running";
+  return r;
 }
 
 std::string FailureText(platform::AppendFailure reason) {

@@ -1,5 +1,5 @@
-// One handset's record: which handset a channel wrote, with what, when, and how it
-// ended; and the JSON Lines file the records go to.
+// What a run's records share and how a started handset becomes one; and the JSON Lines
+// file the records go to.
 #pragma once
 
 #include <chrono>
@@ -19,57 +19,31 @@
 #include "engine/channel_observer.h"
 #include "platform/file/append_file.h"
 #include "platform/time/clock.h"
+#include "results/record.h"
 
 namespace records {
 
-struct ImageRef {
-  std::string path;
-  std::string md5;  // the digest the header stores, lower-case hex
-};
+using ImageRef = results::Image;
 
 // What every record of one run shares.
 struct RunIdentity {
   std::string runId;    // a random UUID, new for each run
-  std::string station;  // the host name of the machine
+  std::string station;  // --station, or the machine's host name
 };
 
-struct ChannelRecord {
-  RunIdentity run;
-  engine::ChannelStartInfo handset;  // channel, port, seat, path and identity
-  std::string mode;                  // DOWNLOAD_MODE_... name
-  std::string salesCode;
-  ImageRef os;
-  ImageRef csc;
-  std::chrono::system_clock::time_point start;
-  std::chrono::system_clock::time_point end;
-  bool ended = false;        // false: the channel is still running
-  bool done = false;         // the sequence succeeded (and, with --verify, the handset matches)
-  bool interrupted = false;  // failed because a stop signal cut the run short
-  std::string bar;    // the bar's last text
-  // Why it is not done (kNone while running and when done), and the partition it names.
-  engine::FailureReason reason = engine::FailureReason::kNone;
-  std::string partition;
-  uint64_t bytesSent = 0;  // image bytes the handset confirmed taking
-  std::vector<std::string> passedOver;
-  std::vector<std::string> log;  // the channel's log texts, line breaks removed
-  // With --verify: the mismatches found (empty when the handset holds the images).
-  std::optional<std::vector<std::string>> verifyMismatches;
+// Why `name`, given by --station, cannot name a station ("" when it can). A person types
+// it and reads it back in the report: an empty one, or one with a control character (a
+// pasted line break, a tab), would make a station no one can pick out.
+std::string StationNameProblem(const std::string& name);
 
-  int64_t DurationMs() const;
-};
-
-// "2026-12-09T10:55:34.123Z".
-std::string IsoUtc(std::chrono::system_clock::time_point t);
 std::string DownloadModeName(uint32_t mode);
 std::string SecurityModeName(uint32_t mode);
 // A log text as a record keeps it: "\r\n" and the final line break removed.
 std::string LogEntry(const std::string& text);
 
-// "running", "done", "failed" or "interrupted".
-std::string ResultName(const ChannelRecord& record);
-
-// A running record holds what is known at the start; an ended one adds the end's fields.
-nlohmann::json RecordJson(const ChannelRecord& record);
+// The record of a channel that has just started: what is known at the start, "running".
+results::Record StartedRecord(const RunIdentity& run, const engine::ChannelStartInfo& handset,
+                              std::chrono::system_clock::time_point start);
 
 // How the records that could not be written stand. Told once when they begin to wait
 // and once when the last of them is in the file.

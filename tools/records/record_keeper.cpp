@@ -10,9 +10,20 @@ namespace records {
 
 using console::PROGRESS_FAILED;
 
-RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, RunIdentity run, ImageRef os,
-                           ImageRef csc, ResultsFile* results, Judge judge)
+namespace {
+
+int64_t MsSinceEpoch(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+}  // namespace
+
+RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, platform::Clock& clock, RunIdentity run,
+                           ImageRef os, ImageRef csc, ResultsFile* results, Judge judge,
+                           WallClock wall)
     : dlg_(dlg),
+      clock_(clock),
+      wall_(std::move(wall)),
       run_(std::move(run)),
       os_(std::move(os)),
       csc_(std::move(csc)),
@@ -21,17 +32,15 @@ RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, RunIdentity run, ImageRe
 
 void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   if (info.channel < 0 || info.channel >= engine::kChannelCount) return;
-  ChannelRecord r;
-  r.run = run_;
-  r.handset = info;
+  results::Record r = StartedRecord(run_, info, wall_());
+  const uint32_t startTick = clock_.TickCount();
   r.mode = DownloadModeName(dlg_.DownloadMode);
   r.salesCode = dlg_.SelectedSalesCode();
   r.os = os_;
   r.csc = csc_;
-  r.start = std::chrono::system_clock::now();
   {
     std::lock_guard lock(mutex_);
-    slots_[static_cast<size_t>(info.channel)] = Slot{true, false, r};
+    slots_[static_cast<size_t>(info.channel)] = Slot{true, false, r, startTick};
   }
   // Before the worker starts, and durable: every channel that runs has its line, however
   // it ends, a power cut included.
@@ -62,22 +71,24 @@ void RecordKeeper::ChannelEnded(int channel, const engine::ChannelEnd& end) {
   }
   if (interruptText) dlg_.Bar(channel).SetTextAndPos(*interruptText, PROGRESS_FAILED);
   const std::string bar = dlg_.Bar(channel).Text();
-  ChannelRecord record;
+  const int64_t endMs = MsSinceEpoch(wall_());
+  // Unsigned: the tick counter wraps, and a difference across the wrap is still right.
+  const uint32_t endTick = clock_.TickCount();
+  results::Record record;
   {
     std::lock_guard lock(mutex_);
     Slot& slot = slots_[static_cast<size_t>(channel)];
     if (!slot.started || slot.ended) return;
-    slot.record.end = std::chrono::system_clock::now();
+    slot.record.endMs = endMs;
+    slot.record.durationMs = static_cast<uint32_t>(endTick - slot.startTick);
     slot.record.bar = bar;
-    slot.record.ended = true;
-    slot.record.done = done;
-    slot.record.interrupted = interruptText.has_value();
-    slot.record.bytesSent = end.bytesSent;
+    slot.record.result = done ? "done" : interruptText ? "interrupted" : "failed";
+    slot.record.bytesSent = static_cast<int64_t>(end.bytesSent);
     // The stop signal is why, not the broken transfer it caused; its text names no part.
-    if (slot.record.interrupted) {
-      slot.record.reason = engine::FailureReason::kInterrupted;
-    } else {
-      slot.record.reason = end.reason;
+    if (interruptText) {
+      slot.record.reason = engine::FailureReasonCode(engine::FailureReason::kInterrupted);
+    } else if (!done) {
+      slot.record.reason = engine::FailureReasonCode(end.reason);
       slot.record.partition = end.partition;
     }
     record = slot.record;
@@ -85,8 +96,11 @@ void RecordKeeper::ChannelEnded(int channel, const engine::ChannelEnd& end) {
   // The judge reads the whole handset: each channel's worker judges its own, at once.
   if (judge_ && done) {
     record.verifyMismatches = judge_(record);
-    record.done = record.verifyMismatches->empty();
-    if (!record.done) record.reason = engine::FailureReason::kVerifyMismatch;
+    record.verifyOk = record.verifyMismatches.empty();
+    if (!*record.verifyOk) {
+      record.result = "failed";
+      record.reason = engine::FailureReasonCode(engine::FailureReason::kVerifyMismatch);
+    }
   }
   // Durable before the channel counts as ended, so the run cannot end without it.
   Write(record, /*durable=*/true);
@@ -101,13 +115,13 @@ void RecordKeeper::Interrupt(std::string barText) {
   interruptText_ = std::move(barText);
 }
 
-void RecordKeeper::Write(const ChannelRecord& record, bool durable) {
-  if (results_) (void)results_->Append(RecordJson(record), durable);
+void RecordKeeper::Write(const results::Record& record, bool durable) {
+  if (results_) (void)results_->Append(results::ToJson(record), durable);
 }
 
-std::vector<ChannelRecord> RecordKeeper::Ended() const {
+std::vector<results::Record> RecordKeeper::Ended() const {
   std::lock_guard lock(mutex_);
-  std::vector<ChannelRecord> out;
+  std::vector<results::Record> out;
   for (const Slot& slot : slots_)
     if (slot.ended) out.push_back(slot.record);
   return out;
@@ -117,7 +131,7 @@ std::string RecordKeeper::LocationOf(int channel) const {
   if (channel < 0 || channel >= engine::kChannelCount) return {};
   std::lock_guard lock(mutex_);
   const Slot& slot = slots_[static_cast<size_t>(channel)];
-  return slot.started ? slot.record.handset.location : std::string();
+  return slot.started ? slot.record.location : std::string();
 }
 
 }  // namespace records

@@ -1,18 +1,23 @@
 // Keeps every started channel's record as its run goes on, and writes it to the results
 // file twice, durably each time: "running" when the channel starts, and its result the
-// moment it ends.
+// moment it ends. Its start and end are wall-clock times a person reads; its duration
+// is the station's clock's, which no one sets, so a clock step during a run leaves it true.
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "records/channel_record.h"
 #include "console/ostrevane_dlg.h"
 #include "engine/channel_observer.h"
+#include "platform/time/clock.h"
+#include "records/channel_record.h"
+#include "results/record.h"
 
 namespace records {
 
@@ -20,11 +25,15 @@ class RecordKeeper final : public engine::ChannelObserver {
  public:
   // The handset's mismatches with the images (empty when it holds them), asked for a
   // channel that ended done; its result counts as failed when there are any.
-  using Judge = std::function<std::vector<std::string>(const ChannelRecord&)>;
+  using Judge = std::function<std::vector<std::string>(const results::Record&)>;
+  // The wall clock a record's start and end are read from.
+  using WallClock = std::function<std::chrono::system_clock::time_point()>;
 
   // `results` may be null (no file asked for); `judge` may be empty (no --verify).
-  RecordKeeper(console::COstrevaneDlg& dlg, RunIdentity run, ImageRef os, ImageRef csc,
-               ResultsFile* results, Judge judge);
+  // Durations are measured on `clock`, which outlives this.
+  RecordKeeper(console::COstrevaneDlg& dlg, platform::Clock& clock, RunIdentity run, ImageRef os,
+               ImageRef csc, ResultsFile* results, Judge judge,
+               WallClock wall = std::chrono::system_clock::now);
 
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
@@ -36,7 +45,7 @@ class RecordKeeper final : public engine::ChannelObserver {
   void Interrupt(std::string barText);
 
   // The records of the channels that ended, in channel order.
-  std::vector<ChannelRecord> Ended() const;
+  std::vector<results::Record> Ended() const;
   // The seat of the handset a started channel writes; empty when not started or unknown.
   std::string LocationOf(int channel) const;
 
@@ -44,13 +53,16 @@ class RecordKeeper final : public engine::ChannelObserver {
   struct Slot {
     bool started = false;
     bool ended = false;
-    ChannelRecord record;
+    results::Record record;
+    uint32_t startTick = 0;  // `clock`'s, at the start
   };
 
   // Outside the lock; a record the file does not take waits in the file's memory.
-  void Write(const ChannelRecord& record, bool durable);
+  void Write(const results::Record& record, bool durable);
 
   console::COstrevaneDlg& dlg_;
+  platform::Clock& clock_;
+  const WallClock wall_;
   const RunIdentity run_;
   const ImageRef os_;
   const ImageRef csc_;

@@ -38,8 +38,9 @@ bool OpenResultsFile(const std::string& path, ResultsFile* results, std::string*
   return results->Open(chosen, error);
 }
 
-RunRecords::RunRecords(console::COstrevaneDlg& dlg, std::string station, ResultsFile& results)
-    : dlg_(dlg), station_(std::move(station)), results_(results) {
+RunRecords::RunRecords(console::COstrevaneDlg& dlg, platform::Clock& clock, std::string station,
+                       ResultsFile& results)
+    : dlg_(dlg), clock_(clock), station_(std::move(station)), results_(results) {
   // Told from a channel's worker or the file's retry: the log is the window's to write.
   results_.SetWaitingHook([&dlg](const WaitingNotice& notice) {
     const std::string text = WaitingText(notice) + "\r\n";
@@ -62,7 +63,7 @@ void RunRecords::ChannelStarted(const engine::ChannelStartInfo& info) {
         os = dlg_.Image.OsImagePath;
         csc = dlg_.Image.CscImagePath;
       }
-      keeper_ = std::make_shared<RecordKeeper>(dlg_, RunIdentity{NewRunId(), station_},
+      keeper_ = std::make_shared<RecordKeeper>(dlg_, clock_, RunIdentity{NewRunId(), station_},
                                                ImageRefOf(os), ImageRefOf(csc), &results_,
                                                RecordKeeper::Judge{});
     }

@@ -8,6 +8,7 @@
 
 #include "console/ostrevane_dlg.h"
 #include "engine/channel_observer.h"
+#include "platform/time/clock.h"
 #include "records/channel_record.h"
 #include "records/record_keeper.h"
 
@@ -24,9 +25,11 @@ ImageRef ImageRefOf(const std::string& path);
 
 class RunRecords final : public engine::ChannelObserver {
  public:
-  // `results` outlives this; `station` names the machine in every record. While this
-  // lasts, records that wait for the file, and their writing, are told in the window's log.
-  RunRecords(console::COstrevaneDlg& dlg, std::string station, ResultsFile& results);
+  // `results` and `clock` (the station's, durations are measured on it) outlive this;
+  // `station` names the station in every record. While this lasts, records that wait for
+  // the file, and their writing, are told in the window's log.
+  RunRecords(console::COstrevaneDlg& dlg, platform::Clock& clock, std::string station,
+             ResultsFile& results);
   ~RunRecords() override;
   RunRecords(const RunRecords&) = delete;
   RunRecords& operator=(const RunRecords&) = delete;
@@ -40,6 +43,7 @@ class RunRecords final : public engine::ChannelObserver {
   std::shared_ptr<RecordKeeper> Current() const;
 
   console::COstrevaneDlg& dlg_;
+  platform::Clock& clock_;
   const std::string station_;
   ResultsFile& results_;
   mutable std::mutex mutex_;

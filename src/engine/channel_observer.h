@@ -19,6 +19,8 @@ struct ChannelStartInfo {
   // The physical seat: the USB port chain in the kernel's form ("1-1.4.2") for a real
   // handset, a stable name of its backend's choosing for a virtual one; empty if unknown.
   std::string location{};  // a default, so initialisers that stop before it need not name it
+  // The label of the seat plan's seat the handset sits in; empty without a plan.
+  std::string seat{};
 };
 
 // Calls come from the run controller's thread (start) and from the channel's worker

@@ -2,7 +2,10 @@
 // window's thread, which must never wait for this lock in turn.
 #include "records/record_keeper.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "records/run_id.h"
 
 #include "console/text_progress_ctrl.h"
 
@@ -19,10 +22,21 @@ RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, RunIdentity run, ImageRe
       results_(results),
       judge_(std::move(judge)) {}
 
+void RecordKeeper::RunPerHandset(std::string session) {
+  std::lock_guard lock(mutex_);
+  session_ = std::move(session);
+}
+
 void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   if (info.channel < 0 || info.channel >= engine::kChannelCount) return;
   ChannelRecord r;
   r.run = run_;
+  bool perHandset = false;
+  {
+    std::lock_guard lock(mutex_);
+    perHandset = !session_.empty();
+  }
+  if (perHandset) r.run.runId = NewRunId();
   r.handset = info;
   r.mode = DownloadModeName(dlg_.DownloadMode);
   r.salesCode = dlg_.SelectedSalesCode();
@@ -31,7 +45,9 @@ void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   r.start = std::chrono::system_clock::now();
   {
     std::lock_guard lock(mutex_);
-    slots_[static_cast<size_t>(info.channel)] = Slot{true, false, r};
+    Slot& slot = slots_[static_cast<size_t>(info.channel)];
+    if (slot.ended) earlier_.push_back(std::move(slot.record));
+    slot = Slot{true, false, r};
   }
   // Before the worker starts, and durable: every channel that runs has its line, however
   // it ends, a power cut included.
@@ -92,14 +108,27 @@ void RecordKeeper::Interrupt(std::string barText) {
 }
 
 void RecordKeeper::Write(const ChannelRecord& record, bool durable) {
-  if (results_) (void)results_->Append(RecordJson(record), durable);
+  if (!results_) return;
+  nlohmann::json j = RecordJson(record);
+  std::string session;
+  {
+    std::lock_guard lock(mutex_);
+    session = session_;
+  }
+  // Only when there is something to say, so a plain run's records read as before.
+  if (!record.handset.seat.empty()) j["seat"] = record.handset.seat;
+  if (!session.empty()) j["session"] = session;
+  (void)results_->Append(j, durable);
 }
 
 std::vector<ChannelRecord> RecordKeeper::Ended() const {
   std::lock_guard lock(mutex_);
-  std::vector<ChannelRecord> out;
+  std::vector<ChannelRecord> out = earlier_;
   for (const Slot& slot : slots_)
     if (slot.ended) out.push_back(slot.record);
+  std::stable_sort(out.begin(), out.end(), [](const ChannelRecord& a, const ChannelRecord& b) {
+    return a.handset.channel < b.handset.channel;
+  });
   return out;
 }
 

@@ -89,6 +89,8 @@ void RunDownload(RunHost& host) {
     if (c < 0 || c >= kChannelCount) continue;
     contexts[c] = ChannelContext{&host, c, device};
     if (run.DevicePresent[c] != 1 || run.ChannelRunning[c] != 0 || started[c]) continue;
+    // A count smaller than the handsets bound at Start holds for them too.
+    if (continuous && !host.TakesArrivals(startedCount)) continue;
     start(c, device);
   }
 

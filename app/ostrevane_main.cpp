@@ -20,6 +20,7 @@
 #include "console/station.h"
 #include "demo/line_handsets.h"
 #include "demo/window_line.h"
+#include "records/run_id.h"
 #include "records/run_records.h"
 #include "results/station_shipper.h"
 #include "platform/host/host_name.h"
@@ -33,7 +34,8 @@ constexpr const char* kUsage =
     "usage: ostrevane [AUTO_DLOAD OS.kx4 CSC.csc] [--virtual-handsets N | --handset-config "
     "FILE.json]\n"
     "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n"
-    "                 [--results FILE] [--results-db URL] [--station NAME]\n";
+    "                 [--results FILE] [--results-db URL] [--station NAME]\n"
+    "                 [--continuous] [--seats FILE]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -62,6 +64,12 @@ constexpr const char* kHelp =
     "  --results-db URL      send the records file to this results database beside the\n"
     "                        runs (postgresql:// URL or libpq key/value string; the\n"
     "                        password from ~/.pgpass or PGPASSFILE)\n"
+    "  --continuous          keep each run open: a handset that arrives on a free channel\n"
+    "                        is written at once, each a run of its own in the records,\n"
+    "                        until the window is closed\n"
+    "  --seats FILE          a seat plan (JSON array of {\"location\", \"label\"}, channel\n"
+    "                        = position): a handset is bound only to its seat's channel;\n"
+    "                        ostrevane-cli seats --learn FILE makes one\n"
     "  --help                print this text and exit\n"
     "  --version             print the version and exit\n"
     "\n";
@@ -77,6 +85,8 @@ struct Arguments {
   std::string resultsPath;  // empty: the default one
   std::string resultsDb;    // empty: records stay in the file
   std::optional<std::string> stationName;  // unset: the host name
+  bool continuous = false;
+  std::string seatsPath;  // empty: no seat plan
   bool help = false;
   bool version = false;
 };
@@ -113,6 +123,11 @@ bool ParseArguments(const std::vector<std::string>& argv, Arguments* out) {
     } else if (arg == "--results") {
       if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->resultsPath = argv[++i];
+    } else if (arg == "--continuous") {
+      out->continuous = true;
+    } else if (arg == "--seats") {
+      if (i + 1 >= argc || argv[i + 1].empty()) return false;
+      out->seatsPath = argv[++i];
     } else if (arg == "--results-db") {
       if (i + 1 >= argc || argv[i + 1].empty()) return false;
       out->resultsDb = argv[++i];
@@ -179,6 +194,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
     return 2;
   }
+  // Read whole before the window opens: the station never binds by half a plan.
+  console::LineMode lineMode;
+  lineMode.continuous = args.continuous;
+  if (!args.seatsPath.empty()) {
+    lineMode.seats = console::ReadSeatPlan(args.seatsPath, &error);
+    if (!lineMode.seats) {
+      std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
+      return 2;
+    }
+  }
 
   // The records are the station's proof of work: a window that cannot keep them does
   // not open.
@@ -244,7 +269,9 @@ int main(int argc, char** argv) {
   for (const std::string& line : waitLines)
     dlg.Post([&dlg, text = line + "\r\n"] { dlg.AppendLogText(text); });
   backend->SetNoticeSink([&dlg](const std::string& text) { dlg.AppendLogText(text); });
+  station.SetLineMode(lineMode);
   records::RunRecords runRecords(dlg, clock, stationName, results);
+  if (args.continuous) runRecords.RunPerHandset(records::NewRunId());
   station.ObserveChannels(&runRecords);
   // The shipper's state lines reach the log while the window is open, stderr after.
   std::atomic<bool> windowOpen{true};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "console/control_ids.h"
 #include "usb/device_kind.h"
@@ -80,7 +81,9 @@ void DeviceDiscovery::ShowBinding(int channel, const Identity& identity) {
 
 void DeviceDiscovery::HandleDeviceInterfaceChange(const std::string& name, uint32_t event) {
   engine::RunState& run = dlg_.Run;
-  if (event == DBT_DEVICEARRIVAL) {
+  if (event == DBT_DEVICEARRIVAL && mode_ && mode_->seats) {
+    BindAtSeat(*mode_->seats, name, usb::KindOfInterfacePath(name));
+  } else if (event == DBT_DEVICEARRIVAL) {
     const int32_t kind = usb::KindOfInterfacePath(name);
     for (int ch = 0; ch < kChannelCount; ++ch) {
       std::unique_lock lock(table_.TableLock());
@@ -108,6 +111,33 @@ void DeviceDiscovery::HandleDeviceInterfaceChange(const std::string& name, uint3
   ApplyStartRule();
 }
 
+void DeviceDiscovery::BindAtSeat(const SeatPlan& plan, const std::string& path, int32_t kind) {
+  engine::RunState& run = dlg_.Run;
+  std::optional<std::string> unseated;
+  int bound = -1;
+  std::unique_lock lock(table_.TableLock());
+  const int32_t opened = table_.OpenDeviceAtSeat(path, kind, [&](const std::string& location) {
+    const int channel = plan.ChannelAt(location);
+    if (channel < 0) {
+      unseated = location;
+      return -1;
+    }
+    // Its seat still holds a handset the table knows: this one waits for that to leave.
+    if (run.DevicePresent[channel] == 1) return -1;
+    bound = channel;
+    return channel;
+  });
+  if (opened == 0 && bound >= 0) {
+    const Identity identity = Claim(bound);
+    lock.unlock();
+    ShowBinding(bound, identity);
+  } else if (unseated) {
+    lock.unlock();
+    dlg_.AppendLogText("handset at " + (unseated->empty() ? "an unknown location" : *unseated) +
+                       " is on no seat of this station; left alone\r\n");
+  }
+}
+
 void DeviceDiscovery::ApplyStartRule() {
   engine::RunState& run = dlg_.Run;
   for (int ch = 0; ch < kChannelCount; ++ch)
@@ -133,6 +163,10 @@ void DeviceDiscovery::ScanPresentDevices() {
     std::string path = *value;
     int32_t kind = 0;
     if (!usb::InstanceIdToInterfacePath(path, kind)) continue;
+    if (mode_ && mode_->seats) {
+      BindAtSeat(*mode_->seats, path, kind);
+      continue;
+    }
     const int ch = static_cast<int>(i);
     std::unique_lock lock(table_.TableLock());
     // A channel an arrival has bound meanwhile keeps its handset.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "console/line_mode.h"
 #include "console/ostrevane_dlg.h"
 #include "platform/notify/device_notifications.h"
 #include "platform/registry/registry.h"
@@ -34,6 +35,9 @@ class DeviceDiscovery {
   void HandleDeviceInterfaceChange(const std::string& name, uint32_t event);
   // The start-up scan of the automatic start (auto-start thread).
   void ScanPresentDevices();
+  // Set before the window starts; with a seat plan a handset is bound to its seat's
+  // channel and nowhere else.
+  void SetLineMode(const LineMode* mode) { mode_ = mode; }
 
  private:
   struct Identity {
@@ -46,12 +50,16 @@ class DeviceDiscovery {
   // Without the lock (the window may be busy with an arrival that waits for it).
   void ShowBinding(int channel, const Identity& identity);
   void ApplyStartRule();
+  // With a seat plan: binds the handset at `path` to its seat's free channel, or logs
+  // that it sits on no seat and leaves it closed.
+  void BindAtSeat(const SeatPlan& plan, const std::string& path, int32_t kind);
 
   COstrevaneDlg& dlg_;
   usb::CWinUSBDeviceManager& table_;
   platform::notify::DeviceNotifications& notifications_;
   platform::registry::Registry& registry_;
   std::vector<int> registrations_;
+  const LineMode* mode_ = nullptr;
 };
 
 }  // namespace console

@@ -25,6 +25,8 @@ Station::Station(std::unique_ptr<ui::Window> window, StationServices services,
       runHost_(*dlg_, tables_, table_, opener_, services.clock, services.threads),
       clock_(services.clock),
       autoStart_(std::move(autoStart)) {
+  runHost_.SetLineMode(&mode_);
+  discovery_.SetLineMode(&mode_);
   COstrevaneDlg::Hooks& hooks = dlg_->hooks;
   hooks.runDownload = [this] { engine::RunDownload(runHost_); };
   hooks.osIconClicked = [this] { opener_.OpenImageAndShow(image::ImageKind::Os, true); };

@@ -11,6 +11,7 @@
 
 #include "console/device_discovery.h"
 #include "console/image_open.h"
+#include "console/line_mode.h"
 #include "console/ostrevane_dlg.h"
 #include "console/station_run_host.h"
 #include "engine/engine_tables.h"
@@ -60,6 +61,9 @@ class Station {
   bool AutoStartDone() const { return autoStartDone_; }
   // Keeps a record of every channel a run starts (set before the window starts).
   void ObserveChannels(engine::ChannelObserver* observer) { runHost_.SetObserver(observer); }
+  // Continuous mode and the seat plan (set before OnInitDialog).
+  void SetLineMode(LineMode mode) { mode_ = std::move(mode); }
+  const LineMode& lineMode() const { return mode_; }
   // Runs on the automatic start's thread once the images are opened, just before the
   // Start rule decides: what an operator would click in between (set before OnInitDialog).
   std::function<void()> beforeAutoStartDecides;
@@ -67,6 +71,8 @@ class Station {
  private:
   void AutoStartThread();
 
+  // Before discovery and the run host, which keep a pointer to it.
+  LineMode mode_;
   engine::EngineTables tables_;
   usb::CWinUSBDeviceManager table_;
   platform::registry::Registry& registry_;

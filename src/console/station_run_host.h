@@ -3,6 +3,7 @@
 #pragma once
 
 #include "console/image_open.h"
+#include "console/line_mode.h"
 #include "console/log_line.h"
 #include "console/ostrevane_dlg.h"
 #include "engine/engine_tables.h"
@@ -74,6 +75,23 @@ class StationRunHost final : public engine::RunHost {
   // Not while closing, nor while an open is about to change what the workers would read.
   bool MayStartRun() override { return !dlg_.CloseRequested() && !opener_.OpenInProgress(); }
 
+  // Set before the window starts; lives as long as this.
+  void SetLineMode(const LineMode* mode) { mode_ = mode; }
+  bool Continuous() override { return mode_ && mode_->continuous; }
+  // The close (the window's, or a CLI's first stop signal) takes no new handset.
+  bool TakesArrivals(int started) override {
+    if (!Continuous() || dlg_.CloseRequested()) return false;
+    return mode_->count <= 0 || started < mode_->count;
+  }
+  std::string ContinuousNotice() override {
+    std::string text = TEXT_CONTINUOUS;
+    if (!mode_ || !mode_->seats) text += TEXT_CONTINUOUS_ANY_HANDSET;
+    return text;
+  }
+  std::string SeatLabel(int channel) override {
+    return mode_ && mode_->seats ? mode_->seats->LabelOf(channel) : std::string();
+  }
+
  private:
   COstrevaneDlg& dlg_;
   engine::EngineTables& tables_;
@@ -82,6 +100,7 @@ class StationRunHost final : public engine::RunHost {
   platform::Clock& clock_;
   platform::ThreadService& threads_;
   std::atomic<engine::ChannelObserver*> observer_{nullptr};
+  const LineMode* mode_ = nullptr;
 };
 
 }  // namespace console

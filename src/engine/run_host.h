@@ -32,6 +32,24 @@ class RunHost : public DownloadHost {
   virtual void RunEnded() = 0;
   // Asked once the run has been claimed: false refuses it (the window is closing).
   virtual bool MayStartRun() { return true; }
+
+  // Continuous mode: once the bound handsets have started the run stays open, and a
+  // handset bound to a free channel meanwhile starts at once. Off by default.
+  virtual bool Continuous() { return false; }
+  // Asked on every pass of a continuous run: whether a handset that has arrived may still
+  // start, `started` handsets having started so far. False for good ends the run once
+  // the started ones have ended (a close, a stop signal, the count reached).
+  virtual bool TakesArrivals(int started) {
+    (void)started;
+    return false;
+  }
+  // The label of the seat `channel` stands for; empty without a seat plan.
+  virtual std::string SeatLabel(int channel) {
+    (void)channel;
+    return {};
+  }
+  // What the log says once at the start of a continuous run.
+  virtual std::string ContinuousNotice() { return {}; }
 };
 
 }  // namespace engine

@@ -34,7 +34,7 @@ struct HeldHandles {
 };
 
 int32_t Walk(platform::usb::UsbHost& host, platform::usb::Handle set, const std::string& path,
-             int32_t channel, const AcceptDevice& accept) {
+             int32_t channel, const AcceptDevice& accept, const SeatOf& seatOf) {
   const std::string wanted = LowerAscii(path);
   int32_t result = 1;
   for (uint32_t index = 0; host.EnumDeviceInfo(set, index); ++index) {
@@ -83,14 +83,17 @@ int32_t Walk(platform::usb::UsbHost& host, platform::usb::Handle set, const std:
       continue;
     }
     held.info.winusb = winusb;
+    const std::string location = host.LocationOf(winusb);
+    const int32_t seatChannel = seatOf ? seatOf(location) : channel;
+    if (seatChannel < 0) continue;
     auto record = std::make_unique<DeviceHandleInfo>();
-    auto device = std::make_shared<CWinUSBFlashDevice>(host, nullptr, channel);
+    auto device = std::make_shared<CWinUSBFlashDevice>(host, nullptr, seatChannel);
     record->file = held.info.file;
     record->winusb = winusb;
     record->open = 1;
     held.info.open = 0;  // the record owns them now
     record->portNumber = PortNumberFromPath(path);
-    record->location = host.LocationOf(winusb);
+    record->location = location;
     device->m_pHandleInfo = std::move(record);
     device->m_pHandleInfo->friendlyName = friendlyName;
     device->m_pHandleInfo->interfacePath = reported;
@@ -105,13 +108,13 @@ int32_t Walk(platform::usb::UsbHost& host, platform::usb::Handle set, const std:
 }  // namespace
 
 int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& path, int32_t channel,
-                             int32_t kind, const AcceptDevice& accept) {
+                             int32_t kind, const AcceptDevice& accept, const SeatOf& seatOf) {
   try {
     const platform::usb::Handle set = host.GetClassDevs(InterfaceClassOfKind(kind));
     if (set == kInvalidHandle) return HresultFromWin32(host.LastError());
     int32_t result = 1;
     try {
-      result = Walk(host, set, path, channel, accept);
+      result = Walk(host, set, path, channel, accept, seatOf);
     } catch (const std::bad_alloc&) {
       // What the walk took is owned by objects already gone; only the set is left.
       result = 1;

@@ -20,8 +20,12 @@ using AcceptDevice = std::function<bool(const std::shared_ptr<CWinUSBFlashDevice
 // of the last platform failure on the way (0x8007000E: no memory for the detail buffer).
 // Whatever way it ends, the interface set and the handles of a device not accepted are
 // given back.
+// `seatOf`, when given, decides the channel from the interface's location as soon as the
+// interface is initialised, before a word goes to the handset; -1 there gives the
+// interface back at once, and `channel` is not used.
+using SeatOf = std::function<int32_t(const std::string& location)>;
 [[nodiscard]] int32_t OpenPresentInterface(platform::usb::UsbHost& host, const std::string& path,
                                            int32_t channel, int32_t kind,
-                                           const AcceptDevice& accept);
+                                           const AcceptDevice& accept, const SeatOf& seatOf = {});
 
 }  // namespace usb

@@ -106,13 +106,18 @@ void CWinUSBDeviceManager::Identify(CWinUSBFlashDevice& device) {
 }
 
 int32_t CWinUSBDeviceManager::OpenDevice(const std::string& path, int32_t channel, int32_t kind) {
+  return OpenDeviceAtSeat(path, kind, [channel](const std::string&) { return channel; });
+}
+
+int32_t CWinUSBDeviceManager::OpenDeviceAtSeat(
+    const std::string& path, int32_t kind, const std::function<int32_t(const std::string&)>& seatOf) {
   std::lock_guard guard(lock_);
   try {
     if (FindDevice(path)) return 1;
   } catch (const std::bad_alloc&) {
     return 1;  // nothing taken yet
   }
-  return OpenPresentInterface(host_, path, channel, kind, [&](const auto& device) {
+  return OpenPresentInterface(host_, path, -1, kind, [&](const auto& device) {
     // Bounded before the first exchange: a pipe without a timeout would let a silent
     // handset hold the open, and the table lock with it, for ever.
     device->SetInPipeTimeout(PIPE_TIMEOUT_AFTER_OPEN_MS);
@@ -129,7 +134,7 @@ int32_t CWinUSBDeviceManager::OpenDevice(const std::string& path, int32_t channe
     }
     m_listNames.splice(m_listNames.end(), entry);
     return true;
-  });
+  }, seatOf);
 }
 
 }  // namespace usb

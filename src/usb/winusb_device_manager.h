@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,10 @@ class CWinUSBDeviceManager {
   // out outside the detail buffer); else an HRESULT (0x8007000E: no memory for the
   // detail buffer). A failed open leaves the table as it was and holds no handle.
   [[nodiscard]] int32_t OpenDevice(const std::string& path, int32_t channel, int32_t kind);
+  // As OpenDevice, on the channel `seatOf` gives the interface's location (see
+  // OpenPresentInterface); 1 when it gives -1.
+  [[nodiscard]] int32_t OpenDeviceAtSeat(const std::string& path, int32_t kind,
+                                         const std::function<int32_t(const std::string&)>& seatOf);
   bool AddDevice(const std::string& path, std::shared_ptr<CWinUSBFlashDevice> device);
   bool FindDevice(const std::string& path);
   // The removed device's channel, or -1 when the path is not in the table. A worker that

@@ -91,7 +91,8 @@ TEST(ManPages, EveryOptionTheHelpListsHasItsEntryAndNoEntryIsStale) {
   std::vector<Page> pages = {{CLI_PATH, "", "ostrevane-cli.1", "OPTIONS"},
                              {CLI_PATH, "ingest ", "ostrevane-cli.1", "RESULTS DATABASE"},
                              {CLI_PATH, "report ", "ostrevane-cli.1", "RESULTS DATABASE"},
-                             {CLI_PATH, "db ", "ostrevane-cli.1", "RESULTS DATABASE"}};
+                             {CLI_PATH, "db ", "ostrevane-cli.1", "RESULTS DATABASE"},
+                             {CLI_PATH, "seats ", "ostrevane-cli.1", "SEATS"}};
 #ifdef WINDOW_PATH
   pages.push_back({WINDOW_PATH, "", "ostrevane.1", "OPTIONS"});
 #endif

@@ -7,6 +7,7 @@
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
 #include "cli/results_commands.h"
+#include "cli/seats_command.h"
 #include "platform/signal/stop_signals.h"
 #include "platform/terminal/terminal.h"
 #include "platform/thread/thread_service.h"
@@ -20,6 +21,8 @@ int main(int argc, char** argv) {
     return cli::RunResultsCommand(args, std::cout, std::cerr, [&stops] { return stops.Count() > 0; });
   if (!args.empty() && args[0] == "db")
     return cli::RunDb(std::vector<std::string>(args.begin() + 1, args.end()), std::cout, std::cerr);
+  if (!args.empty() && cli::IsSeatsCommand(args[0]))
+    return cli::RunSeatsCommand(args, [&stops] { return stops.Count(); }, std::cout, std::cerr);
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

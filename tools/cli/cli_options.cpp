@@ -94,6 +94,20 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
                  "share a host name, so give each its own")
       ->option_text("NAME");
   app.add_flag("--verbose", o.verbose, "Show the USB layer's trace lines as well");
+  auto* continuous = app.add_flag(
+      "--continuous", o.continuous,
+      "Keep the run open: each handset that arrives on a free channel is written at once,\n"
+      "each a run of its own in the records; ends at a stop signal or with --count");
+  app.add_option("--count", o.count,
+                 "With --continuous: end once N handsets have been written (started and ended)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000))
+      ->needs(continuous);
+  app.add_option("--seats", o.seatsPath,
+                 "A seat plan (JSON array of {\"location\", \"label\"}, channel = position):\n"
+                 "bind a handset only to its seat's channel; see ostrevane-cli seats")
+      ->option_text("FILE.json")
+      ->check(kExistingFile);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {

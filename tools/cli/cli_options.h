@@ -35,6 +35,10 @@ struct CliOptions {
   bool verbose = false;     // the USB layer's trace lines too
   std::string resultsDb;    // the results database the records file is shipped to; empty: none
   std::string station;      // names the station in the records; empty: the host name
+  // Each handset written as it arrives, until a stop signal or `count` handsets have ended.
+  bool continuous = false;
+  int count = 0;          // 0: no count
+  std::string seatsPath;  // the seat plan; empty: any handset, lowest free channel
 
   bool ResultsToStdout() const { return resultsPath == "-"; }
 

@@ -90,7 +90,9 @@ void PrintTable(std::ostream& out, const std::vector<results::Record>& records, 
       check = !r.verifyOk   ? "-"
               : *r.verifyOk ? "matches the images"
                             : std::to_string(r.verifyMismatches.size()) + " mismatch(es)";
-    const std::string seat = r.location.empty() ? "-" : EscapedText(r.location);
+    // The plan's label where there is one: it is what the fixture shows.
+    const std::string& where = r.seat.empty() ? r.location : r.seat;
+    const std::string seat = where.empty() ? "-" : EscapedText(where);
     out << Cell(std::to_string(r.channel), 7) << Cell(seat, 12)
         << Cell(EscapedText(r.model) + "   " + EscapedText(r.deviceType), 24)
         << Cell(EscapedText(Trimmed(r.bar)), 40) << Cell(r.result, 11) << Cell(duration, 9) << check
@@ -128,6 +130,14 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
     if (demo::ReadLineConfig(&spec, &error)) configs = demo::LineConfigs(spec, &*os, &error);
     if (!configs) return Refuse(err, error);
   }
+  // Read whole before anything is bound: the station never starts on half a plan.
+  console::LineMode lineMode;
+  lineMode.continuous = o.continuous;
+  lineMode.count = o.count;
+  if (!o.seatsPath.empty()) {
+    lineMode.seats = console::ReadSeatPlan(o.seatsPath, &error);
+    if (!lineMode.seats) return Refuse(err, error);
+  }
   backends::VirtualLine* line = nullptr;
   const std::unique_ptr<backends::StationBackend> backend =
       backends::MakeBackend(o.VirtualBackend(), clock, &line, &error);
@@ -137,6 +147,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   if (line)
     for (const auto& h : line->Handsets())
       if (!h->emmc().Error().empty()) return Refuse(err, h->emmc().Error());
+  if (line && environment.lineReady) environment.lineReady(*line);
 
   ResultsFile results;
   if (!o.resultsPath.empty()) {
@@ -181,6 +192,7 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
                                                     backend->Registry(), clock, threads},
                            console::ParseAutoStart({"AUTO_DLOAD", o.osPath, o.cscPath}));
   console::COstrevaneDlg& dlg = station.dlg();
+  station.SetLineMode(lineMode);
   backend->SetNoticeSink([&dlg](const std::string& line) { dlg.AppendLogText(line); });
 
   RecordKeeper::Judge judge;
@@ -198,6 +210,8 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   RecordKeeper keeper(dlg, clock, RunIdentity{records::NewRunId(), stationName},
                       records::ImageRefOf(o.osPath), records::ImageRefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
+  // Continuous: each handset is a run of its own, all of them one session.
+  if (o.continuous) keeper.RunPerHandset(records::NewRunId());
   station.ObserveChannels(&keeper);
   bool recoverRefused = false;
   if (o.recover)

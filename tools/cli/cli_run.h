@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 
+#include "backend/virtual_line.h"
 #include "cli/cli_options.h"
 #include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
@@ -18,6 +19,9 @@ struct RunEnvironment {
   std::function<int()> stopSignals;
   // The width in columns of the terminal the live lines are drawn on (0: no cut).
   std::function<int()> columns;
+  // Called once the virtual line exists, before the station binds (a test's operator
+  // plugs handsets into it from here on).
+  std::function<void(backends::VirtualLine&)> lineReady{};
 };
 
 // The station and its handsets wait and tick on `clock`; the channel workers are started by

@@ -2,7 +2,10 @@
 // window's thread, which must never wait for this lock in turn.
 #include "records/record_keeper.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "records/run_id.h"
 
 #include "console/text_progress_ctrl.h"
 
@@ -30,17 +33,32 @@ RecordKeeper::RecordKeeper(console::COstrevaneDlg& dlg, platform::Clock& clock, 
       results_(results),
       judge_(std::move(judge)) {}
 
+void RecordKeeper::RunPerHandset(std::string session) {
+  std::lock_guard lock(mutex_);
+  session_ = std::move(session);
+}
+
 void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   if (info.channel < 0 || info.channel >= engine::kChannelCount) return;
   results::Record r = StartedRecord(run_, info, wall_());
   const uint32_t startTick = clock_.TickCount();
+  {
+    // In a continuous session each handset is a run of its own.
+    std::lock_guard lock(mutex_);
+    if (!session_.empty()) {
+      r.runId = NewRunId();
+      r.session = session_;
+    }
+  }
   r.mode = DownloadModeName(dlg_.DownloadMode);
   r.salesCode = dlg_.SelectedSalesCode();
   r.os = os_;
   r.csc = csc_;
   {
     std::lock_guard lock(mutex_);
-    slots_[static_cast<size_t>(info.channel)] = Slot{true, false, r, startTick};
+    Slot& slot = slots_[static_cast<size_t>(info.channel)];
+    if (slot.ended) earlier_.push_back(std::move(slot.record));
+    slot = Slot{true, false, r, startTick};
   }
   // Before the worker starts, and durable: every channel that runs has its line, however
   // it ends, a power cut included.
@@ -121,9 +139,12 @@ void RecordKeeper::Write(const results::Record& record, bool durable) {
 
 std::vector<results::Record> RecordKeeper::Ended() const {
   std::lock_guard lock(mutex_);
-  std::vector<results::Record> out;
+  std::vector<results::Record> out = earlier_;
   for (const Slot& slot : slots_)
     if (slot.ended) out.push_back(slot.record);
+  std::stable_sort(out.begin(), out.end(), [](const results::Record& a, const results::Record& b) {
+    return a.channel < b.channel;
+  });
   return out;
 }
 

@@ -35,6 +35,10 @@ class RecordKeeper final : public engine::ChannelObserver {
                ImageRef csc, ResultsFile* results, Judge judge,
                WallClock wall = std::chrono::system_clock::now);
 
+  // Continuous mode (before the first start): each started handset gets a runId of its
+  // own, and every record carries `session`.
+  void RunPerHandset(std::string session);
+
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
   void ChannelPassedOver(int channel, const std::string& what) override;
@@ -44,7 +48,8 @@ class RecordKeeper final : public engine::ChannelObserver {
   // recorded "interrupted", and its bar and record show `barText`.
   void Interrupt(std::string barText);
 
-  // The records of the channels that ended, in channel order.
+  // The records of the handsets that ended, in channel order (a channel's handsets in
+  // the order they started).
   std::vector<results::Record> Ended() const;
   // The seat of the handset a started channel writes; empty when not started or unknown.
   std::string LocationOf(int channel) const;
@@ -70,6 +75,9 @@ class RecordKeeper final : public engine::ChannelObserver {
   Judge judge_;
   mutable std::mutex mutex_;
   std::array<Slot, engine::kChannelCount> slots_;
+  // Ended records of earlier handsets of a channel, moved out when the next one starts.
+  std::vector<results::Record> earlier_;
+  std::string session_;  // empty outside continuous mode
   std::optional<std::string> interruptText_;
 };
 

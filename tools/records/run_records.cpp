@@ -66,6 +66,7 @@ void RunRecords::ChannelStarted(const engine::ChannelStartInfo& info) {
       keeper_ = std::make_shared<RecordKeeper>(dlg_, clock_, RunIdentity{NewRunId(), station_},
                                                ImageRefOf(os), ImageRefOf(csc), &results_,
                                                RecordKeeper::Judge{});
+      if (!session_.empty()) keeper_->RunPerHandset(session_);
     }
     ++running_;
     keeper = keeper_;

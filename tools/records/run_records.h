@@ -34,6 +34,10 @@ class RunRecords final : public engine::ChannelObserver {
   RunRecords(const RunRecords&) = delete;
   RunRecords& operator=(const RunRecords&) = delete;
 
+  // Continuous mode (before the window starts): each handset is a run of its own, and
+  // every record carries `session`.
+  void RunPerHandset(std::string session) { session_ = std::move(session); }
+
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
   void ChannelPassedOver(int channel, const std::string& what) override;
@@ -49,6 +53,7 @@ class RunRecords final : public engine::ChannelObserver {
   mutable std::mutex mutex_;
   std::shared_ptr<RecordKeeper> keeper_;  // the current run's
   int running_ = 0;                       // its channels started and not yet ended
+  std::string session_;                   // empty outside continuous mode
 };
 
 }  // namespace records

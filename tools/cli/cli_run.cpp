@@ -134,8 +134,11 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   const std::unique_ptr<backends::StationBackend> backend =
       backends::MakeBackend(o.VirtualBackend(), clock, &line, &error);
   if (!backend) return Refuse(err, error);
-  if (line)
-    for (const auto& config : *configs) line->Plug(config);
+  if (line) {
+    line->PlanSeats(*configs, backends::LinePlan{o.virtualArrivals, o.swapMs,
+                                                 o.linkSpreadPercent, o.seed});
+    for (size_t seat = 0; seat < configs->size(); ++seat) line->PlugSeat(static_cast<int>(seat));
+  }
   if (line)
     for (const auto& h : line->Handsets())
       if (!h->emmc().Error().empty()) return Refuse(err, h->emmc().Error());
@@ -199,7 +202,8 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   RecordKeeper keeper(dlg, RunIdentity{records::NewRunId(), platform::HostName()}, records::ImageRefOf(o.osPath),
                       records::ImageRefOf(o.cscPath),
                       o.resultsPath.empty() ? nullptr : &results, judge);
-  station.ObserveChannels(&keeper);
+  // The line's operator hears which handsets failed, to take them off their seats.
+  station.ObserveChannels(line ? line->Watching(&keeper) : &keeper);
   bool recoverRefused = false;
   if (o.recover)
     station.beforeAutoStartDecides = [&] {

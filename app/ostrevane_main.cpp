@@ -35,7 +35,8 @@ constexpr const char* kUsage =
     "FILE.json]\n"
     "                 [--handset-storage memory|file|digest] [--dump-dir DIR] [--capture FILE]\n"
     "                 [--results FILE] [--results-db URL] [--station NAME]\n"
-    "                 [--continuous] [--seats FILE]\n";
+    "                 [--continuous] [--seats FILE]\n"
+    "                 [--virtual-arrivals N] [--swap-ms S] [--link-mbps-spread P] [--seed N]\n";
 constexpr const char* kHelp =
     "\n"
     "The flashing station's window: handsets in download mode are bound to channels as\n"
@@ -52,6 +53,12 @@ constexpr const char* kHelp =
     "                        digest; default memory for an OS image under 64 MiB, from\n"
     "                        64 MiB digest (file with --dump-dir)\n"
     "  --dump-dir DIR        file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img\n"
+    "  --virtual-arrivals N  an operator puts fresh handsets on the seats once every seat\n"
+    "                        is empty (a failed handset is taken off one swap after it\n"
+    "                        failed), one swap later, until N have been plugged\n"
+    "  --swap-ms S           the operator's time for a swap (500)\n"
+    "  --link-mbps-spread P  each virtual link's speed drawn within +-P % (up to 90)\n"
+    "  --seed N              seed of the seats' draws, so a rehearsal repeats (1)\n"
     "  --capture FILE        record every bulk transfer in FILE\n"
     "  --capture-snaplen N   bytes of each payload the capture keeps (64; 0: all)\n"
     "  --results FILE        append each channel's record (JSON Lines, as ostrevane-cli\n"
@@ -87,6 +94,7 @@ struct Arguments {
   std::optional<std::string> stationName;  // unset: the host name
   bool continuous = false;
   std::string seatsPath;  // empty: no seat plan
+  backends::LinePlan plan{0, 500, 0, 1};  // the virtual line's operator and draws
   bool help = false;
   bool version = false;
 };
@@ -134,6 +142,24 @@ bool ParseArguments(const std::vector<std::string>& argv, Arguments* out) {
     } else if (arg == "--station") {
       if (i + 1 >= argc) return false;
       out->stationName = argv[++i];  // judged, with a reason given, once parsed
+    } else if (arg == "--virtual-arrivals" || arg == "--swap-ms" || arg == "--link-mbps-spread" ||
+               arg == "--seed") {
+      if (i + 1 >= argc || argv[i + 1].empty() || argv[i + 1][0] == '-') return false;
+      char* end = nullptr;
+      const unsigned long long n = std::strtoull(argv[++i].c_str(), &end, 10);
+      if (*end != '\0') return false;
+      if (arg == "--virtual-arrivals") {
+        if (n < 1 || n > 1000000) return false;
+        out->plan.arrivals = static_cast<int>(n);
+      } else if (arg == "--swap-ms") {
+        if (n > 600000) return false;
+        out->plan.swapMs = static_cast<uint32_t>(n);
+      } else if (arg == "--link-mbps-spread") {
+        if (n > 90) return false;
+        out->plan.linkSpreadPercent = static_cast<uint32_t>(n);
+      } else {
+        out->plan.seed = n;
+      }
     } else if (arg == "--capture-snaplen") {
       if (i + 1 >= argc || argv[i + 1].empty()) return false;
       char* end = nullptr;
@@ -187,8 +213,10 @@ int main(int argc, char** argv) {
   }
   const std::optional<console::AutoStart> autoStart = console::ParseAutoStart(args.station);
   // A file the line cannot be made from is refused before the window opens.
+  backends::LinePlan plan = args.plan;
+  plan.batches = !args.continuous;  // a continuous window takes each seat's handset as it comes
   demo::LineSpec spec{std::max(args.virtualHandsets, 0), args.handsetConfig, "", 0, args.storage,
-                      args.dumpDir};
+                      args.dumpDir, plan};
   std::string error;
   if (!demo::ReadLineConfig(&spec, &error)) {
     std::fprintf(stderr, "ostrevane: %s\n", error.c_str());
@@ -272,7 +300,8 @@ int main(int argc, char** argv) {
   station.SetLineMode(lineMode);
   records::RunRecords runRecords(dlg, clock, stationName, results);
   if (args.continuous) runRecords.RunPerHandset(records::NewRunId());
-  station.ObserveChannels(&runRecords);
+  // The line's operator hears which handsets failed, to take them off their seats.
+  station.ObserveChannels(line ? line->Watching(&runRecords) : &runRecords);
   // The shipper's state lines reach the log while the window is open, stderr after.
   std::atomic<bool> windowOpen{true};
   std::optional<results::StationShipper> shipper;

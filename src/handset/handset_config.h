@@ -61,6 +61,18 @@ struct HandsetConfig {
   bool keepRequestLog = true;
 
   HandsetFaults faults;
+
+  // Where it sits on the line: the location the bus reports ("" lets the bus number it).
+  std::string location;
+  // The chance that a handset plugged on this seat shows `faults` (the link speed stays
+  // either way); unset: every one does.
+  std::optional<double> failRate;
+  // The hub the seat is behind ("" none) and the bandwidth all its seats share.
+  std::string hub;
+  uint64_t hubBytesPerSecond = 0;
 };
+
+// Whether `faults` makes a handset fail, its link speed aside.
+bool NamesAFault(const HandsetFaults& faults);
 
 }  // namespace handset

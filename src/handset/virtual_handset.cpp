@@ -96,6 +96,7 @@ platform::usb::PeerIdentity VirtualHandset::Identity() const {
   id.deviceDescription = config_.deviceDescription;
   id.endpoints = config_.endpoints;
   id.faults = config_.openFaults;
+  id.location = config_.location;
   return id;
 }
 
@@ -117,17 +118,24 @@ bool VirtualHandset::ThrottleLink(uint32_t bytes) {
   std::unique_lock lock(mutex_);
   linkBytes_ += bytes;
   const uint64_t rate = config_.faults.linkBytesPerSecond;
-  if (rate != 0 && bytes != 0) {
+  const bool hubLimits = hub_ && hub_->BytesPerSecond() != 0;
+  if ((rate != 0 || hubLimits) && bytes != 0) {
     // A token bucket a few milliseconds deep: the short idle gaps while the host reads
     // an answer and prepares the next request do not cost link capacity.
     constexpr auto kBucketDepth = std::chrono::milliseconds(3);
     auto now = std::chrono::steady_clock::now();
-    // The bucket starts empty: only idle time after the first transfer earns credit.
-    if (linkFreeAt_ == std::chrono::steady_clock::time_point{}) linkFreeAt_ = now;
-    auto start = std::max(now - kBucketDepth, linkFreeAt_);
-    linkFreeAt_ = start + std::chrono::nanoseconds(bytes * 1'000'000'000ull / rate);
+    auto through = now;
+    if (rate != 0) {
+      // The bucket starts empty: only idle time after the first transfer earns credit.
+      if (linkFreeAt_ == std::chrono::steady_clock::time_point{}) linkFreeAt_ = now;
+      auto start = std::max(now - kBucketDepth, linkFreeAt_);
+      linkFreeAt_ = start + std::chrono::nanoseconds(bytes * 1'000'000'000ull / rate);
+      through = linkFreeAt_;
+    }
+    // The bytes cross the cable and the hub at once: whichever is slower holds them.
+    if (hubLimits) through = std::max(through, hub_->Book(bytes, now));
     // A cable pulled while the bytes are still on their way ends the transfer.
-    answerReady_.wait_until(lock, linkFreeAt_, [this] { return !connected_; });
+    answerReady_.wait_until(lock, through, [this] { return !connected_; });
   }
   return connected_;
 }
@@ -489,6 +497,12 @@ bool VirtualHandset::DumpTo(const std::string& folder) const {
         << "\nresets " << resetCount_ << "\nsignature_blocks " << signatureBlocks_.size()
         << "\nemmc_storage " << StorageKindName(config_.storage) << "\n";
   return static_cast<bool>(state);
+}
+
+bool NamesAFault(const HandsetFaults& faults) {
+  return faults.nakDataPacket != 0 || faults.staleAnswerAt != 0 || faults.dropAnswerAt != 0 ||
+         faults.answerNothing || faults.answerDelayMs != 0 ||
+         faults.disconnectAfterTransfers != 0 || !faults.onCommand.empty();
 }
 
 }  // namespace handset

@@ -16,6 +16,7 @@
 #include "handset/emmc.h"
 #include "handset/handset_config.h"
 #include "platform/time/clock.h"
+#include "platform/usb/virtual/shared_link.h"
 #include "platform/usb/virtual/virtual_usb_peer.h"
 
 namespace handset {
@@ -82,6 +83,9 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   static std::string InterfaceClass(HandsetKind kind);
   std::string InterfacePath() const;
   std::string InstanceId() const;
+
+  // Before it is plugged: its transfers also wait their turn on `hub` (its seat's hub).
+  void ShareLink(std::shared_ptr<platform::usb::SharedLink> hub) { hub_ = std::move(hub); }
 
   // VirtualUsbPeer.
   platform::usb::PeerIdentity Identity() const override;
@@ -171,6 +175,7 @@ class VirtualHandset final : public platform::usb::VirtualUsbPeer {
   std::vector<SignatureBlock> signatureBlocks_;
   bool signaturePending_ = false;
   std::chrono::steady_clock::time_point linkFreeAt_{};
+  std::shared_ptr<platform::usb::SharedLink> hub_;
 };
 
 }  // namespace handset

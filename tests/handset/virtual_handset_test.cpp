@@ -387,3 +387,21 @@ TEST(HandsetFaults, LimitedLinkIsNotFasterThanItsLimit) {
 }
 
 }  // namespace
+
+namespace {
+
+// Only the hub's booking is looked at: a handset behind a hub that held nothing back would
+// leave it free, and ten handsets would each get the hub's whole bandwidth.
+TEST(HandsetLink, BytesSentBehindAHubAreBookedOnIt) {
+  auto hub = std::make_shared<platform::usb::SharedLink>(1'000'000'000);  // a byte a ns
+  handset::HandsetConfig c;
+  handset::VirtualHandset h(c, testsupport::FastClock());
+  h.ShareLink(hub);
+  const std::vector<uint8_t> bytes(1'000'000, 0);
+  const auto before = std::chrono::steady_clock::now();
+  h.BulkOut(0x01, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  // The hub is busy a millisecond from the transfer on: a byte booked at `before` waits.
+  EXPECT_GE(hub->Book(1, before), before + std::chrono::microseconds(1000));
+}
+
+}  // namespace

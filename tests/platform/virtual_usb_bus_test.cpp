@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "handset/virtual_handset.h"
+#include "platform/usb/virtual/shared_link.h"
 #include "support/test_env.h"
 #include "support/virtual_station.h"
 
@@ -126,6 +127,30 @@ TEST(VirtualUsbBus, SeatsAreNumberedByFirstPlugAndKeptOverAReplug) {
   for (const auto& [h, seat] : {std::pair{a, "virtual-1"}, std::pair{b, "virtual-2"}})
     EXPECT_EQ(testsupport::OpenFlashDevice(bus, 0, h->InterfacePath(), 0)->m_pHandleInfo->location,
               seat);
+}
+
+TEST(VirtualUsbBus, AHandsetThatNamesItsSeatIsReportedThere) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  HandsetConfig c;
+  c.instancePart = "5&cc&0&3";
+  c.location = "bench-4/left";
+  auto h = std::make_shared<VirtualHandset>(c, testsupport::FastClock());
+  bus.Plug(h);
+  EXPECT_EQ(testsupport::OpenFlashDevice(bus, 0, h->InterfacePath(), 0)->m_pHandleInfo->location,
+            "bench-4/left");
+}
+
+TEST(SharedLink, DevicesSendingAtOnceShareTheHubsBandwidth) {
+  const auto t = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+  SharedLink hub(1'000'000);  // a byte a microsecond
+  EXPECT_EQ(hub.Book(1000, t), t + std::chrono::microseconds(1000));
+  EXPECT_EQ(hub.Book(1000, t), t + std::chrono::microseconds(2000));
+  // Long idle earns no more than a few milliseconds' credit.
+  const auto later = t + std::chrono::seconds(10);
+  EXPECT_EQ(hub.Book(10'000, later), later - std::chrono::milliseconds(3) +
+                                         std::chrono::microseconds(10'000));
+  SharedLink unlimited(0);
+  EXPECT_EQ(unlimited.Book(1'000'000, t), t);
 }
 
 TEST(VirtualUsbBus, TransfersCheckPipesAndFailOnceTheDeviceIsGone) {

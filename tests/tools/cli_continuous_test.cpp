@@ -91,6 +91,7 @@ class Operator {
       if (stranger_) {
         handset::HandsetConfig c = seats[0]->config();
         c.instancePart = "7&0a0b0c&0&99";
+        c.location = "virtual-5";  // a port of the PC that no seat names
         line.Plug(c);
         strangerPlugged_ = true;
       }

@@ -43,6 +43,13 @@ TEST(CliCommandLine, TakesTheAutomaticStartAndItsOptions) {
   EXPECT_EQ(p.options->capturePath, "c.pcap");
   EXPECT_EQ(p.options->captureSnaplen, 0u);
   EXPECT_EQ(p.options->dumpDir, "d");
+  p = Parse({"--virtual-handsets", "10", "--virtual-arrivals", "100", "--swap-ms", "250",
+             "--link-mbps-spread", "25", "--seed", "42", "AUTO_DLOAD", "a.kx4", "b.csc"});
+  ASSERT_TRUE(p.options);
+  EXPECT_EQ(p.options->virtualArrivals, 100);
+  EXPECT_EQ(p.options->swapMs, 250u);
+  EXPECT_EQ(p.options->linkSpreadPercent, 25u);
+  EXPECT_EQ(p.options->seed, 42u);
   p = Parse({"AUTO_DLOAD", "a.kx4", "b.csc"});
   ASSERT_TRUE(p.options);
   EXPECT_EQ(p.options->captureSnaplen, 64u);
@@ -67,6 +74,13 @@ TEST(CliCommandLine, RefusesWhatItCannotRunWithStatusTwo) {
            {"--frobnicate", "AUTO_DLOAD", "a.kx4", "b.csc"},
            {"--results-db", "host=db", "AUTO_DLOAD", "a.kx4", "b.csc"},  // no file to send
            {"--results", "-", "--results-db", "host=db", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           // The operator and the draws work on virtual handsets only.
+           {"--virtual-arrivals", "20", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--link-mbps-spread", "25", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--seed", "7", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--virtual-handsets", "2", "--swap-ms", "300", "AUTO_DLOAD", "a.kx4", "b.csc"},
+           {"--virtual-handsets", "2", "--virtual-arrivals", "0", "AUTO_DLOAD", "a", "b"},
+           {"--virtual-handsets", "2", "--link-mbps-spread", "91", "AUTO_DLOAD", "a", "b"},
        }) {
     std::string err;
     const auto p = Parse(bad, nullptr, &err);
@@ -109,7 +123,8 @@ TEST(CliCommandLine, HelpListsEveryOptionOnOneLineAndExitsZero) {
   EXPECT_EQ(p.exitCode, cli::kExitDone);
   for (const char* option :
        {"--help", "--version", "--recover", "--virtual-handsets", "--handset-config", "--link-mbps",
-        "--capture", "--dump-dir", "--verify", "--results"}) {
+        "--capture", "--dump-dir", "--verify", "--results", "--virtual-arrivals", "--swap-ms",
+        "--link-mbps-spread", "--seed"}) {
     const size_t at = out.find(std::string(option) + " ");
     ASSERT_NE(at, std::string::npos) << option << "\n" << out;
     // Its description stands on the same line.
@@ -165,6 +180,25 @@ TEST(CliHandsetConfig, NamedFieldsAndFaultsApplyAndTheRestSuitsTheImage) {
   EXPECT_EQ(odd.endpoints[0].address, 0x81);
 }
 
+TEST(CliHandsetConfig, SeatsTakeALocationAFailRateAndAHub) {
+  std::string error;
+  auto configs = demo::ParseHandsetConfigs(
+      R"([{"location": "bench-2/left", "failRate": 0.25, "faults": {"dropAnswerAt": 9},
+           "hub": {"name": "H1", "mbps": 480}},
+          {"hub": {"name": "H1", "mbps": 480}}, {}])",
+      Suited, &error);
+  ASSERT_TRUE(configs) << error;
+  const auto& seats = *configs;
+  EXPECT_EQ(seats[0].location, "bench-2/left");
+  EXPECT_EQ(seats[0].failRate, 0.25);
+  EXPECT_EQ(seats[0].hub, "H1");
+  EXPECT_EQ(seats[0].hubBytesPerSecond, 60000000u);
+  EXPECT_EQ(seats[1].hub, "H1");
+  EXPECT_FALSE(seats[1].failRate.has_value());
+  EXPECT_EQ(seats[2].hub, "");
+  EXPECT_EQ(seats[2].location, "");
+}
+
 TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
   for (const auto& [text, wanted] : std::vector<std::pair<std::string, std::string>>{
            {"[{]", "not valid JSON"},
@@ -180,6 +214,17 @@ TEST(CliHandsetConfig, RefusesFilesThatWouldNotMakeTheHandsetsTheyDescribe) {
            {R"([{"endpoints": [{"type": 2, "address": 300}]}])", "\"endpoints\""},
            {R"([{"kind": "other"}])", "\"kind\""},
            {R"([{"instancePart": "A&1"}, {"instancePart": "a&1"}])", "already taken"},
+           {R"([{"location": "L1"}, {"location": "L1"}])", "location L1 is already taken"},
+           {R"([{"failRate": 1.5, "faults": {"dropAnswerAt": 3}}])", "\"failRate\""},
+           {R"([{"failRate": -0.1, "faults": {"dropAnswerAt": 3}}])", "\"failRate\""},
+           {R"([{"failRate": 0.5}])", "failRate needs a fault"},
+           {R"([{"failRate": 0.5, "faults": {"linkBytesPerSecond": 9}}])", "failRate needs a fault"},
+           {R"([{"hub": "A"}])", "\"hub\""},
+           {R"([{"hub": {"name": "A"}}])", "\"hub\""},
+           {R"([{"hub": {"name": "A", "mbps": 0}}])", "\"hub\""},
+           {R"([{"hub": {"name": "A", "mbps": 480, "ports": 7}}])", "\"hub\""},
+           {R"([{"hub": {"name": "A", "mbps": 480}}, {"hub": {"name": "A", "mbps": 400}}])",
+            "hub A was given another bandwidth"},
        }) {
     std::string error;
     EXPECT_FALSE(demo::ParseHandsetConfigs(text, Suited, &error)) << text;

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/notify/device_notifications.h"
@@ -14,6 +15,12 @@
 #include "platform/usb/usb_host.h"
 
 namespace backends {
+
+// A hub some seats sit behind, and the bandwidth they all share.
+struct HubShare {
+  std::string name;
+  uint64_t bytesPerSecond = 0;
+};
 
 class StationBackend {
  public:
@@ -38,6 +45,12 @@ class StationBackend {
   // A front end with a window asks before the window's initialisation registers for
   // arrivals; one that never asks gets what its platform does without a window.
   virtual ui::NativeMessageFilter* WindowMessages() { return nullptr; }
+  // The hub behind the seat at `location` (a ChannelStartInfo location), so seats that
+  // share one can be shown before a shift finds them slow; nullopt when none is known.
+  virtual std::optional<HubShare> HubOf(const std::string& location) const {
+    (void)location;
+    return std::nullopt;
+  }
 };
 
 class VirtualLine;

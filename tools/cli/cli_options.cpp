@@ -66,6 +66,21 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   app.add_option("--link-mbps", o.linkMbps, "Every virtual link's speed in Mbit/s (0 unlimited)")
       ->option_text("M")
       ->check(CLI::Range(uint64_t{0}, uint64_t{100000}));
+  app.add_option("--virtual-arrivals", o.virtualArrivals,
+                 "An operator swaps handsets: a fresh one on a seat its handset left (or\n"
+                 "failed on and was left for a swap's time), until N have been plugged")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--swap-ms", o.swapMs, "The operator's time for a swap (500)")
+      ->option_text("MS")
+      ->check(CLI::Range(uint32_t{0}, uint32_t{600000}));
+  app.add_option("--link-mbps-spread", o.linkSpreadPercent,
+                 "Each virtual handset's link speed drawn within +-P % of its seat's")
+      ->option_text("P (0..90)")
+      ->check(CLI::Range(uint32_t{0}, uint32_t{90}));
+  app.add_option("--seed", o.seed,
+                 "Seed of the seats' draws (link speeds, failRate): a rehearsal repeats (1)")
+      ->option_text("N");
   app.add_option("--capture", o.capturePath, "Capture the USB traffic into a pcap file")
       ->option_text("FILE.pcap");
   app.add_option("--capture-snaplen", o.captureSnaplen,
@@ -131,11 +146,14 @@ ParsedCommandLine ParseCliOptions(const std::vector<std::string>& args, std::ost
   o.osPath = command[1];
   o.cscPath = command[2];
   if (!o.VirtualBackend()) {
-    for (const char* name : {"--link-mbps", "--dump-dir", "--verify", "--handset-storage"})
+    for (const char* name : {"--link-mbps", "--dump-dir", "--verify", "--handset-storage",
+                             "--virtual-arrivals", "--swap-ms", "--link-mbps-spread", "--seed"})
       if (app.count(name) > 0)
         return refuse(std::string(name) +
                       " works on virtual handsets: add --virtual-handsets or --handset-config");
   }
+  if (o.virtualArrivals == 0 && app.count("--swap-ms") > 0)
+    return refuse("--swap-ms is the operator's: add --virtual-arrivals");
   if (!o.resultsDb.empty() && (o.resultsPath.empty() || o.ResultsToStdout()))
     return refuse("--results-db sends the records from a file: add --results FILE (not -)");
   if (o.handsetStorage == "file" && o.dumpDir.empty())

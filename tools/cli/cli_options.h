@@ -26,6 +26,12 @@ struct CliOptions {
   int virtualHandsets = 0;    // 0: none from this option
   std::string handsetConfig;  // JSON file, one object per handset
   uint64_t linkMbps = 0;      // 0 = unlimited
+  // The virtual line's operator: handsets plugged in all (0: one per seat), the time of a
+  // swap, and each link's speed drawn within +-P % of its seat's, from the seed.
+  int virtualArrivals = 0;
+  uint32_t swapMs = 500;
+  uint32_t linkSpreadPercent = 0;
+  uint64_t seed = 1;
   std::string capturePath;
   uint32_t captureSnaplen = 64;  // bytes of each payload the capture keeps, 0 = all
   std::string dumpDir;

@@ -134,6 +134,8 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   console::LineMode lineMode;
   lineMode.continuous = o.continuous;
   lineMode.count = o.count;
+  // A rehearsed line ends when its last arrival has: the operator plugs no more than that.
+  if (o.continuous && o.count == 0 && o.virtualArrivals > 0) lineMode.count = o.virtualArrivals;
   if (!o.seatsPath.empty()) {
     lineMode.seats = console::ReadSeatPlan(o.seatsPath, &error);
     if (!lineMode.seats) return Refuse(err, error);
@@ -142,8 +144,12 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
   const std::unique_ptr<backends::StationBackend> backend =
       backends::MakeBackend(o.VirtualBackend(), clock, &line, &error);
   if (!backend) return Refuse(err, error);
-  if (line)
-    for (const auto& config : *configs) line->Plug(config);
+  if (line) {
+    // A continuous run takes each seat's handset as it comes; a batch waits for them all.
+    line->PlanSeats(*configs, backends::LinePlan{o.virtualArrivals, o.swapMs,
+                                                 o.linkSpreadPercent, o.seed, !o.continuous});
+    for (size_t seat = 0; seat < configs->size(); ++seat) line->PlugSeat(static_cast<int>(seat));
+  }
   if (line)
     for (const auto& h : line->Handsets())
       if (!h->emmc().Error().empty()) return Refuse(err, h->emmc().Error());
@@ -212,7 +218,8 @@ int RunCli(const CliOptions& o, platform::Clock& outerClock, platform::ThreadSer
                       o.resultsPath.empty() ? nullptr : &results, judge);
   // Continuous: each handset is a run of its own, all of them one session.
   if (o.continuous) keeper.RunPerHandset(records::NewRunId());
-  station.ObserveChannels(&keeper);
+  // The line's operator hears which handsets failed, to take them off their seats.
+  station.ObserveChannels(line ? line->Watching(&keeper) : &keeper);
   bool recoverRefused = false;
   if (o.recover)
     station.beforeAutoStartDecides = [&] {

@@ -123,6 +123,21 @@ void SetStorage(HandsetConfig& c, const json& v) {
   c.storage = *kind;
 }
 
+void SetFailRate(HandsetConfig& c, const json& v) {
+  if (!v.is_number() || v.get<double>() < 0 || v.get<double>() > 1) throw WrongType{};
+  c.failRate = v.get<double>();
+}
+
+// {"name": "A", "mbps": 480}: the seats naming one hub share its bandwidth.
+void SetHub(HandsetConfig& c, const json& v) {
+  if (!v.is_object() || v.size() != 2 || !v.contains("name") || !v.contains("mbps"))
+    throw WrongType{};
+  c.hub = Convert<std::string>(v.at("name"));
+  const auto mbps = Convert<uint32_t>(v.at("mbps"));
+  if (c.hub.empty() || mbps == 0) throw WrongType{};
+  c.hubBytesPerSecond = uint64_t{mbps} * 1000000 / 8;
+}
+
 const std::map<std::string, Setter>& HandsetSetters() {
   using H = HandsetConfig;
   static const std::map<std::string, Setter> setters = {
@@ -146,6 +161,9 @@ const std::map<std::string, Setter>& HandsetSetters() {
       {"emmcSectors", Field(Whole, &H::emmcSectors)},
       {"storage", SetStorage},
       {"keepRequestLog", Field(Whole, &H::keepRequestLog)},
+      {"location", Field(Whole, &H::location)},
+      {"failRate", SetFailRate},
+      {"hub", SetHub},
       {"faults", [](H& c, const json& v) { ApplyObject(v, FaultSetters(), c, "faults"); }},
       {"openFaults",
        [](H& c, const json& v) { ApplyObject(v, OpenFaultSetters(), c, "openFaults"); }},
@@ -169,6 +187,8 @@ std::optional<std::vector<HandsetConfig>> ParseHandsetConfigs(
   }
   std::vector<HandsetConfig> configs;
   std::set<std::string> instances;
+  std::set<std::string> locations;
+  std::map<std::string, uint64_t> hubs;
   try {
     for (size_t i = 0; i < document.size(); ++i) {
       HandsetConfig c = suited(static_cast<int>(i));
@@ -180,6 +200,15 @@ std::optional<std::vector<HandsetConfig>> ParseHandsetConfigs(
       // compares interface paths without regard to case.
       if (!instances.insert(platform::LowerAscii(instance)).second)
         throw std::invalid_argument(where + ": instance " + instance + " is already taken");
+      if (!c.location.empty() && !locations.insert(c.location).second)
+        throw std::invalid_argument(where + ": location " + c.location + " is already taken");
+      if (c.failRate && !handset::NamesAFault(c.faults))
+        throw std::invalid_argument(where + ": failRate needs a fault in \"faults\" to show");
+      // One hub has one bandwidth: two figures would leave the line's speed to chance.
+      if (!c.hub.empty() && !hubs.emplace(c.hub, c.hubBytesPerSecond).second &&
+          hubs[c.hub] != c.hubBytesPerSecond)
+        throw std::invalid_argument(where + ": hub " + c.hub +
+                                    " was given another bandwidth before");
       configs.push_back(std::move(c));
     }
   } catch (const std::invalid_argument& e) {

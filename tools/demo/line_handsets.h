@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "backend/virtual_line.h"
 #include "demo/image_file.h"
 #include "handset/handset_config.h"
 
@@ -24,6 +25,9 @@ struct LineSpec {
   // Where each handset keeps its eMMC; unset: by the OS image's size.
   std::optional<handset::StorageKind> storage;
   std::string dumpDir;  // file storage keeps handset N's eMMC in DIR/handset<N>/emmc.img
+  // How the seats are worked (arrivals, swaps, the links' spread); a default, so
+  // initialisers that stop before it need not name it.
+  backends::LinePlan plan{};
 
   bool Virtual() const { return count > 0 || !configPath.empty(); }
 };

@@ -36,7 +36,9 @@ std::vector<handset::HandsetConfig> WindowLine::ConfigsFor(const std::string& os
 }
 
 void WindowLine::PlugNow(const std::string& osPath) {
-  for (const auto& config : ConfigsFor(osPath, nullptr)) line_.Plug(config);
+  const auto configs = ConfigsFor(osPath, nullptr);
+  line_.PlanSeats(configs, spec_.plan);
+  for (size_t seat = 0; seat < configs.size(); ++seat) line_.PlugSeat(static_cast<int>(seat));
 }
 
 void WindowLine::PlugAfterFirstImage(console::COstrevaneDlg& dlg) {
@@ -69,10 +71,12 @@ void WindowLine::OnImageMaybeAccepted(console::COstrevaneDlg& dlg) {
   plugging_ = true;
   try {
     plugger_ = std::thread([this, &dlg, osPath] {
-      for (const auto& config : ConfigsFor(osPath, &dlg)) {
+      const auto configs = ConfigsFor(osPath, &dlg);
+      line_.PlanSeats(configs, spec_.plan);
+      for (size_t seat = 0; seat < configs.size(); ++seat) {
         clock_.Sleep(kCableGapMs);
         if (stop_) return;
-        line_.Plug(config);
+        line_.PlugSeat(static_cast<int>(seat));
       }
     });
   } catch (const std::system_error&) {

@@ -126,7 +126,10 @@ UsbAddress VirtualUsbBus::AddressOf(Handle winusb) {
 std::string VirtualUsbBus::LocationOf(Handle winusb) {
   std::lock_guard lock(mutex_);
   auto it = interfaces_.find(winusb);
-  return it == interfaces_.end() ? std::string() : "virtual-" + std::to_string(it->second.device.seat);
+  if (it == interfaces_.end()) return {};
+  const Attached& device = it->second.device;
+  if (!device.identity.location.empty()) return device.identity.location;
+  return "virtual-" + std::to_string(device.seat);
 }
 
 Handle VirtualUsbBus::GetClassDevs(const std::string& interfaceClass) {

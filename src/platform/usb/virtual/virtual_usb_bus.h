@@ -71,8 +71,10 @@ class VirtualUsbBus final : public UsbHost {
   uint32_t LastError() override;
   TransferError LastErrorReason() override;
   UsbAddress AddressOf(Handle winusb) override;
-  // "virtual-<n>": n counts the interface paths in the order first plugged, so a
-  // handset plugged again with the same path keeps its seat for the bus's lifetime.
+  // The device's own location when its identity names one (a seat of a line's plan,
+  // which each handset plugged there takes); else "virtual-<n>": n counts the interface
+  // paths in the order first plugged, so a handset plugged again with the same path keeps
+  // its seat for the bus's lifetime.
   std::string LocationOf(Handle winusb) override;
   void AbortPipes(Handle winusb) override;
 

@@ -36,6 +36,9 @@ struct PeerIdentity {
   std::optional<std::string> deviceDescription;
   std::vector<EndpointDescriptor> endpoints;
   OpenFaults faults;
+  // The seat it is plugged into, as LocationOf reports it; empty: the bus numbers it. A
+  // default, so initialisers that stop before it need not name it.
+  std::string location{};
 };
 
 // kOverflow: the device sent more than the read asked for; kIoError: any other fault

@@ -139,6 +139,15 @@ std::optional<Record> ParseRecord(const json& j, std::string* error) {
   f.Text("mode", &r.mode, false);
   f.Text("salesCode", &r.salesCode, false);
   f.Text("bar", &r.bar, false);
+  f.Text("seat", &r.seat, false);
+  f.Text("reason", &r.reason, false);
+  f.Text("partition", &r.partition, false);
+  if (f.Find(j, "bytesSent", false)) {
+    int64_t bytes = 0;
+    f.Whole("bytesSent", &bytes, true);
+    if (!f.Failed() && bytes < 0) f.Fail("\"bytesSent\" is out of range");
+    r.bytesSent = bytes;
+  }
   f.Texts("passedOver", &r.passedOver);
   f.Texts("log", &r.log);
   if (r.Final()) {

@@ -37,6 +37,10 @@ struct Record {
   std::optional<int64_t> durationMs;
   std::string result;  // "running", "done", "failed" or "interrupted"
   std::string bar;
+  std::string seat;       // the seat's label; empty without a seat plan
+  std::string reason;     // a stable failure code; empty when done, running or older
+  std::string partition;  // the one the failure names, if any
+  std::optional<int64_t> bytesSent;  // on final records that know it
   std::vector<std::string> passedOver;
   std::vector<std::string> log;
   std::optional<bool> verifyOk;

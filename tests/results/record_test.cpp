@@ -33,6 +33,8 @@ TEST(RecordLines, BadLineIsNamedWithItsLineAndTheLinesAfterItCount) {
       {Line("done"), R"(no field "end")"},
       {Line("running").replace(Line("running").find("10:00:00"), 2, "25"), R"("start" is not a time)"},
       {Line("running").replace(Line("running").find(R"("md5":"aa")"), 10, R"("x":1)"), R"(no field "md5")"},
+      {Line("done", kFinal + R"(,"bytesSent":1.5)"), R"("bytesSent" is not a whole number)"},
+      {Line("done", kFinal + R"(,"bytesSent":-1)"), R"("bytesSent" is out of range)"},
   };
   for (const Case& c : cases) {
     const std::string text = Line("running") + "\n" + c.line + "\n" + Line("done", kFinal) + "\n";

@@ -70,17 +70,19 @@ bool QuerySeats(platform::DbConnection& db, const ReportFilter& filter,
                 std::vector<SeatRow>* seats, std::vector<StationSpeed>* stations,
                 std::string* error) {
   const Where w = Filter(filter);
+  // The median needs the rows sorted by seat: in byte order that sort takes half the time
+  // the database's collation does, and it is the order BuildReport gives.
   const platform::DbResult r = db.Execute(
       "SELECT grouping(seat, loc), station, seat, loc, count(*), "
       "  count(*) FILTER (WHERE result = 'done'), "
       "  count(*) FILTER (WHERE result IN ('failed', 'interrupted')), "
       "  percentile_cont(0.5) WITHIN GROUP (ORDER BY mbps) "
-      "FROM (SELECT station, seat, CASE WHEN seat = '' THEN location ELSE '' END AS loc, "
-      "  result, CASE WHEN result = 'done' AND duration_ms > 0 THEN "
+      "FROM (SELECT station COLLATE \"C\" AS station, seat COLLATE \"C\" AS seat, "
+      "  CASE WHEN seat = '' THEN location ELSE '' END COLLATE \"C\" AS loc, result, "
+      "  CASE WHEN result = 'done' AND duration_ms > 0 THEN "
       "  bytes_sent::float8 / duration_ms::float8 / 1000 END AS mbps FROM channel_result" +
           w.sql + ") c "
-      "GROUP BY GROUPING SETS ((station, seat, loc), (station)) "
-      "ORDER BY station COLLATE \"C\", seat COLLATE \"C\", loc COLLATE \"C\"",
+      "GROUP BY GROUPING SETS ((station, seat, loc), (station)) ORDER BY station, seat, loc",
       w.params);
   if (!r.ok) {
     *error = r.error;

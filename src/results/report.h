@@ -99,11 +99,13 @@ std::vector<SeatCheck> SeatsToCheck(const std::vector<SeatRow>& seats,
 
 // From records as the files hold them (folded here: the line that counts per channel).
 Report BuildReport(std::vector<Record> records, const ReportFilter& filter);
-// From the database; false with the server's words in `error`.
+// From the database; false with the server's words in `error`, or when the database
+// is older than the seat and reason columns.
 [[nodiscard]] bool QueryReport(platform::DbConnection& db, const ReportFilter& filter,
                                Report* out, std::string* error);
-// The parts of the report on their own, for a board that refreshes one of them; each
-// returns false with the server's words in `error`.
+// The parts of the report on their own, for a board that refreshes one of them (the
+// database must have the seat and reason columns); each returns false with the server's
+// words in `error`.
 // The most frequent failure reasons, as Report::failures.
 [[nodiscard]] bool QueryFailures(platform::DbConnection& db, const ReportFilter& filter,
                                  std::vector<FailureRow>* out, std::string* error);

@@ -103,6 +103,20 @@ bool QuerySeats(platform::DbConnection& db, const ReportFilter& filter,
 
 bool QueryReport(platform::DbConnection& db, const ReportFilter& filter, Report* out,
                  std::string* error) {
+  // A server no station has written to since schema 3 lacks what the failure and seat
+  // tables read; say so rather than pass on "column does not exist".
+  const platform::DbResult columns = db.Execute(
+      "SELECT count(*) FROM pg_attribute WHERE attrelid = to_regclass('channel_result') AND "
+      "attname IN ('seat', 'reason', 'bytes_sent') AND NOT attisdropped");
+  if (!columns.ok) {
+    *error = columns.error;
+    return false;
+  }
+  if (Count(columns.rows.at(0).at(0)) != 3) {
+    *error = "the results database has no seats or failure reasons yet (schema 3): the next "
+             "station or ingest that writes to it adds them";
+    return false;
+  }
   const Where w = Filter(filter);
   // Every query reads most of what the filter lets through: a sequential or bitmap scan
   // with hashed groups, not a walk of a whole index in its order (four times slower on a

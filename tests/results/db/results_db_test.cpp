@@ -134,6 +134,17 @@ TEST(ResultsDb, ServerAndFilesGiveTheSameReport) {
   EXPECT_NE(all.failures[0].reason, "");
 }
 
+TEST(ResultsDb, ReportOnADatabaseWithoutSeatsOrReasonsSaysSo) {
+  TESTDB_FRESH(target);
+  auto db = testdb::Connect(target);
+  std::string error;
+  ASSERT_TRUE(results::Migrate(*db, &error, 2)) << error;
+  ASSERT_TRUE(results::InsertRecords(*db, {Channel(1, "done")}, &error)) << error;
+  results::Report report;
+  EXPECT_FALSE(results::QueryReport(*db, {}, &report, &error));
+  EXPECT_EQ(error.rfind("the results database has no seats or failure reasons yet", 0), 0u) << error;
+}
+
 TEST(ResultsDb, IngestingAFileTwiceAddsNothingAndNamesItsBadLine) {
   TESTDB_FRESH(target);
   const std::string path = testsupport::ScratchDir("ingest") + "/r.jsonl";

@@ -45,6 +45,7 @@ TEST(RecordLines, BadLineIsNamedWithItsLineAndTheLinesAfterItCount) {
        R"("bytesSent" is not a whole number of bytes)"},
       {Line("done", kFinal + R"(,"bytesSent":18446744073709551615)"),
        R"("bytesSent" is not a whole)"},
+      {Line("done", kFinal + R"(,"bytesSent":1.5)"), R"("bytesSent" is not a whole number)"},
   };
   for (const Case& c : cases) {
     const std::string text = Line("running") + "\n" + c.line + "\n" + Line("done", kFinal) + "\n";

@@ -28,8 +28,9 @@ std::string TimeCheck(const std::string& text) {
 
 int RunReport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
               const StopRequested& stopped) {
-  CLI::App app{"Yield by station, model, OS image and hour, the most frequent failures and "
-               "channel durations,\nfrom the results database or from records files. Times "
+  CLI::App app{"Yield by station, model, OS image and hour, the most frequent failure reasons, "
+               "channel durations,\neach seat's yield and speed and the seats to check, from "
+               "the results database or\nfrom records files. Times "
                "are UTC.\nExit status: 0 done, 1 bad lines skipped (named on stderr), 2 "
                "refused or the database failed, 130 stopped by a signal.",
                "ostrevane-cli report"};

@@ -90,6 +90,16 @@ TEST(ResultsDb, ServerAndFilesGiveTheSameReport) {
   std::vector<results::Record> records;
   const char* results[] = {"done", "done", "failed", "interrupted", "running"};
   for (int c = 0; c < 60; ++c) records.push_back(Channel(c, results[c % 5], c % 5 ? "bar " + std::to_string(c % 4) : ""));
+  // Seats, reasons and speeds as a station with a seat plan writes them, beside older
+  // records of a station without one; one seat fails every handset.
+  for (int c = 60; c < 180; ++c) {
+    results::Record r = Channel(c, c % 7 == 0 || c % 3 == 1 ? "failed" : "done", "bar " + std::to_string(c % 5));
+    r.startMs = records[c % 60].startMs + c;
+    r.seat = c % 3 == 2 ? "" : "seat " + std::to_string(c % 3);
+    r.reason = r.Final() && r.result != "done" && c % 2 ? "reason-" + std::to_string(c % 3) : "";
+    if (c % 11) r.bytesSent = 1'000'000LL * (c % 13 + 1);
+    records.push_back(r);
+  }
   ASSERT_TRUE(results::InsertRecords(*db, records, &error)) << error;
   // The window is half open: channel 5 counts, channel 41 does not.
   const results::ReportFilter filter{records[5].startMs, records[41].startMs, "", "QMR-100"};
@@ -97,9 +107,28 @@ TEST(ResultsDb, ServerAndFilesGiveTheSameReport) {
   for (const results::ReportFilter& f : {results::ReportFilter{}, filter, station}) {
     results::Report fromServer;
     ASSERT_TRUE(results::QueryReport(*db, f, &fromServer, &error)) << error;
-    EXPECT_EQ(results::FormatReport(fromServer), results::FormatReport(results::BuildReport(records, f)));
+    const results::Report fromFiles = results::BuildReport(records, f);
+    EXPECT_EQ(results::FormatReport(fromServer), results::FormatReport(fromFiles));
+    EXPECT_EQ(results::ReportJson(fromServer).dump(), results::ReportJson(fromFiles).dump());
     EXPECT_GT(fromServer.started, 0u);
   }
+  results::Report all;
+  ASSERT_TRUE(results::QueryReport(*db, {}, &all, &error)) << error;
+  EXPECT_FALSE(all.seatsToCheck.empty());
+  EXPECT_NE(all.failures[0].reason, "");
+}
+
+TEST(ResultsDb, ReportOnADatabaseWithoutSeatsOrReasonsSaysSo) {
+  TESTDB_FRESH(target);
+  auto db = testdb::Connect(target);
+  std::string error;
+  ASSERT_TRUE(results::Migrate(*db, &error, 2)) << error;
+  ASSERT_TRUE(db->Execute("INSERT INTO channel_result (run_id, channel, station, location, model, "
+                          "os_md5, csc_md5, started_at, result) VALUES "
+                          "(gen_random_uuid(), 1, 's', 'l', 'm', 'a', 'b', now(), 'done')").ok);
+  results::Report report;
+  EXPECT_FALSE(results::QueryReport(*db, {}, &report, &error));
+  EXPECT_EQ(error.rfind("the results database has no seats or failure reasons yet", 0), 0u) << error;
 }
 
 TEST(ResultsDb, IngestingAFileTwiceAddsNothingAndNamesItsBadLine) {

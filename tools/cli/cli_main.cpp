@@ -8,6 +8,9 @@
 #include "cli/cli_run.h"
 #include "cli/results_commands.h"
 #include "platform/signal/stop_signals.h"
+#ifdef OSTREVANE_BOARD
+#include "board/board_command.h"
+#endif
 #include "platform/terminal/terminal.h"
 #include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
@@ -18,6 +21,11 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = platform::Arguments(argc, argv);
   if (!args.empty() && cli::IsResultsCommand(args[0]))
     return cli::RunResultsCommand(args, std::cout, std::cerr);
+#ifdef OSTREVANE_BOARD
+  if (!args.empty() && args[0] == "board")
+    return board::RunBoard({args.begin() + 1, args.end()}, std::cout, std::cerr,
+                           [&stops] { return stops.Count(); });
+#endif
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

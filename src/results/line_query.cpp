@@ -156,11 +156,19 @@ bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window, LineBo
   // $2 is '' for the whole line.
   const std::string station = " AND ($2 = '' OR station = $2)";
   const std::string seatKey = "CASE WHEN seat = '' THEN channel ELSE 0 END";
+  // Each seat's newest start by a hashed group (no sort of the window's rows), then
+  // those few rows by (station, started_at); two channels of a seat started in the same
+  // microsecond keep one.
   const platform::DbResult latest = db.Execute(
-      "SELECT DISTINCT ON (station, seat, " + seatKey + ") station, seat, channel, model, "
-      "  result, (extract(epoch FROM started_at) * 1000)::bigint, duration_ms, reason, bar "
-      "FROM channel_result WHERE started_at >= $1::timestamptz" + station +
-          " ORDER BY station, seat, " + seatKey + ", started_at DESC",
+      "WITH last AS (SELECT station, seat, " + seatKey + " AS k, max(started_at) AS at "
+      "  FROM channel_result WHERE started_at >= $1::timestamptz" + station +
+          " GROUP BY 1, 2, 3) "
+          "SELECT DISTINCT ON (c.station, c.seat, last.k) c.station, c.seat, c.channel, c.model, "
+          "  c.result, (extract(epoch FROM c.started_at) * 1000)::bigint, c.duration_ms, "
+          "  c.reason, c.bar "
+          "FROM last JOIN channel_result c ON c.station = last.station AND c.started_at = last.at "
+          "  AND c.seat = last.seat AND CASE WHEN c.seat = '' THEN c.channel ELSE 0 END = last.k "
+          "ORDER BY c.station, c.seat, last.k, c.run_id",
       since(window.nowMs - window.windowHours * kHourMs));
   std::vector<platform::DbValue> shiftAndHour = since(window.nowMs - window.shiftHours * kHourMs);
   shiftAndHour.push_back(FormatIsoUtc(window.nowMs - kHourMs));
@@ -177,9 +185,9 @@ bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window, LineBo
           " GROUP BY station, h",
       since(FirstChartHour(window.nowMs)));
   const platform::DbResult reasons = db.Execute(
-      "SELECT CASE WHEN reason = '' THEN bar ELSE reason END AS r, count(*) "
+      "SELECT (CASE WHEN reason = '' THEN bar ELSE reason END) COLLATE \"C\" AS r, count(*) "
       "FROM channel_result WHERE started_at >= $1::timestamptz AND result IN ('failed', "
-      "  'interrupted')" + station + " GROUP BY r ORDER BY 2 DESC, r COLLATE \"C\" LIMIT " +
+      "  'interrupted')" + station + " GROUP BY r ORDER BY 2 DESC, 1 LIMIT " +
           std::to_string(kTopReasons),
       since(window.nowMs - window.shiftHours * kHourMs));
   const platform::DbResult medians = db.Execute(

@@ -4,6 +4,7 @@
 #include "results/line_query.h"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <tuple>
 
@@ -149,7 +150,11 @@ int64_t Whole(const platform::DbValue& v) { return v ? std::stoll(*v) : 0; }
 }  // namespace
 
 bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window, LineBoard* out,
-                    std::string* error) {
+                    std::string* error, LineCache* cache) {
+  const int64_t chartStart = FirstChartHour(window.nowMs);
+  const bool kept = cache && cache->madeMs >= 0 && window.nowMs - cache->madeMs < kSettledForMs &&
+                    window.nowMs >= cache->madeMs && cache->chartStartMs == chartStart &&
+                    cache->station == window.station;
   const auto since = [&window](int64_t ms) -> std::vector<platform::DbValue> {
     return {FormatIsoUtc(ms), window.station};
   };
@@ -183,14 +188,14 @@ bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window, LineBo
       "  count(*), count(*) FILTER (WHERE result = 'done') "
       "FROM channel_result WHERE started_at >= $1::timestamptz AND result <> 'running'" + station +
           " GROUP BY station, h",
-      since(FirstChartHour(window.nowMs)));
+      since(kept ? cache->settledBeforeMs : chartStart));
   const platform::DbResult reasons = db.Execute(
       "SELECT (CASE WHEN reason = '' THEN bar ELSE reason END) COLLATE \"C\" AS r, count(*) "
       "FROM channel_result WHERE started_at >= $1::timestamptz AND result IN ('failed', "
       "  'interrupted')" + station + " GROUP BY r ORDER BY 2 DESC, 1 LIMIT " +
           std::to_string(kTopReasons),
       since(window.nowMs - window.shiftHours * kHourMs));
-  const platform::DbResult medians = db.Execute(
+  const platform::DbResult medians = kept ? platform::DbResult{true, "", "", {}} : db.Execute(
       "SELECT model, percentile_cont(0.5) WITHIN GROUP (ORDER BY duration_ms) "
       "FROM channel_result WHERE started_at >= $1::timestamptz AND result = 'done' AND "
       "  duration_ms IS NOT NULL" + station + " GROUP BY model",
@@ -219,6 +224,20 @@ bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window, LineBo
   std::map<std::string, double> medianMs;
   for (const platform::DbRow& r : medians.rows)
     if (r[0] && r[1]) medianMs[*r[0]] = std::stod(*r[1]);
+  if (kept) {
+    board.hours.insert(board.hours.end(), cache->settledHours.begin(), cache->settledHours.end());
+    medianMs.insert(cache->medianMs.begin(), cache->medianMs.end());
+  } else if (cache) {
+    // The hours before the previous one are settled; the last two are asked each time.
+    cache->settledBeforeMs = chartStart + (kChartHours - 2) * kHourMs;
+    cache->settledHours.clear();
+    std::copy_if(board.hours.begin(), board.hours.end(), std::back_inserter(cache->settledHours),
+                 [cache](const HourYield& h) { return h.hourMs < cache->settledBeforeMs; });
+    cache->medianMs.assign(medianMs.begin(), medianMs.end());
+    cache->madeMs = window.nowMs;
+    cache->chartStartMs = chartStart;
+    cache->station = window.station;
+  }
   Finish(&board, medianMs, window);
   *out = std::move(board);
   return true;

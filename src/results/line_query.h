@@ -70,15 +70,30 @@ struct LineBoard {
   std::vector<SeatToCheck> seatsToCheck;
 };
 
+// What changes slowly, kept between one refresh and the next: the chart's hours before
+// the last two (a channel is stored minutes after it starts, not hours) and the models'
+// median durations. Asked again once it is kSettledForMs old, or the chart has moved on
+// an hour, or another station is asked for.
+struct LineCache {
+  int64_t madeMs = -1;  // -1: nothing kept
+  std::string station;
+  int64_t chartStartMs = 0;
+  int64_t settledBeforeMs = 0;
+  std::vector<HourYield> settledHours;
+  std::vector<std::pair<std::string, double>> medianMs;
+};
+inline constexpr int64_t kSettledForMs = 60 * 1000;
+
 // The seats the report's rule flags (a failure rate significantly above the rest of the
 // station, or half the station's speed). Empty until that rule is in src/results.
 std::vector<SeatToCheck> SeatsToCheck(const LineWindow& window);
 
 // From records as the files hold them (folded here).
 LineBoard BuildLineBoard(std::vector<Record> records, const LineWindow& window);
-// From the database; false with the server's words in `error`.
+// From the database; false with the server's words in `error`. With `cache`, the slow
+// parts come from it while it holds (and it is filled when it does not).
 [[nodiscard]] bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window,
-                                  LineBoard* out, std::string* error);
+                                  LineBoard* out, std::string* error, LineCache* cache = nullptr);
 // true when the database holds a record of `station`; false with `error` empty when not.
 [[nodiscard]] bool StationKnown(platform::DbConnection& db, const std::string& station,
                                 std::string* error);

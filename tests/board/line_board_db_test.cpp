@@ -82,6 +82,46 @@ TEST(LineBoardDb, ASeatIsItsLabelWhateverChannelServedIt) {
   EXPECT_EQ(tiles, (std::vector<std::string>{"st0//3 writing", "st0/left/4 done"}));
 }
 
+TEST(LineBoardDb, SettledHoursAndMediansAreAskedAgainOnceAMinuteAndRecentHoursEachTime) {
+  TESTDB_FRESH(target);
+  auto db = Stored(target, {Channel(0, "done", 5 * 60 * kMin), Channel(1, "running", kMin)});
+  results::LineCache cache;
+  const auto ask = [&](int64_t laterMs) {
+    results::LineWindow w;
+    w.nowMs = kNow + laterMs;
+    results::LineBoard board;
+    std::string error;
+    EXPECT_TRUE(results::QueryLineBoard(*db, w, &board, &error, &cache)) << error;
+    return board;
+  };
+  (void)ask(0);
+  // A late record five hours back, one in the last hour, and another done channel that
+  // moves the model's median.
+  results::Record late = Channel(3, "done", 5 * 60 * kMin), recent = Channel(6, "done", 20 * kMin);
+  results::Record slow = Channel(4, "done", 3 * 60 * kMin);
+  slow.model = "QMR-100", slow.durationMs = 3000 * kMin;
+  std::string error;
+  ASSERT_TRUE(results::InsertRecords(*db, {late, recent, slow}, &error)) << error;
+  struct Case {
+    int64_t laterMs;
+    uint64_t linedEnded5hAgo, endedLastHour;
+    bool medianMoved;
+  };
+  for (const Case& c : {Case{1000, 1, 1, false}, Case{results::kSettledForMs + 1000, 2, 1, true}}) {
+    const results::LineBoard board = ask(c.laterMs);
+    std::map<int64_t, uint64_t> line;
+    for (const results::HourYield& h : board.hours)
+      if (h.station.empty()) line[(kNow - h.hourMs) / (60 * kMin)] = h.ended;
+    EXPECT_EQ(line[5], c.linedEnded5hAgo) << c.laterMs;
+    EXPECT_EQ(line[1], c.endedLastHour) << c.laterMs;
+    ASSERT_EQ(board.tiles.size(), 5u);
+    const auto writing = std::find_if(board.tiles.begin(), board.tiles.end(),
+                                      [](const results::Tile& t) { return t.state == "writing"; });
+    ASSERT_NE(writing, board.tiles.end());
+    EXPECT_EQ(writing->remainingMs > 60 * kMin, c.medianMoved) << c.laterMs;
+  }
+}
+
 TEST(LineBoardDb, TheBoardReconnectsAfterItsLinkIsCut) {
   TESTDB_FRESH(target);
   auto db = Stored(target, {Channel(0, "done", kMin)});

@@ -19,7 +19,7 @@ class Database final : public RecordSource {
 
   bool Line(const results::LineWindow& window, results::LineBoard* out, std::string* error) override {
     return Ask(error, [&](platform::DbConnection& db) {
-      return results::QueryLineBoard(db, window, out, error);
+      return results::QueryLineBoard(db, window, out, error, &caches_[window.station]);
     });
   }
   bool Report(const results::ReportFilter& filter, results::Report* out, std::string* error) override {
@@ -58,6 +58,8 @@ class Database final : public RecordSource {
   Connector connect_;
   std::mutex mutex_;
   std::unique_ptr<platform::DbConnection> db_;
+  // One per station asked for (each is checked to have records first) and the line.
+  std::map<std::string, results::LineCache> caches_;
 };
 
 class Files final : public RecordSource {

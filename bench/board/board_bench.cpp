@@ -37,6 +37,7 @@ std::unique_ptr<platform::DbConnection> Connect(benchmark::State& state) {
   return db;
 }
 
+// A board's first look, or once a minute: every part asked.
 void LineWhole(benchmark::State& state) {
   auto db = Connect(state);
   if (!db) return;
@@ -50,6 +51,22 @@ void LineWhole(benchmark::State& state) {
   }
 }
 BENCHMARK(LineWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Each refresh between: the settled hours and the medians kept.
+void LineRefresh(benchmark::State& state) {
+  auto db = Connect(state);
+  if (!db) return;
+  results::LineCache cache;
+  for (auto _ : state) {
+    results::LineWindow w;
+    w.nowMs = NowMs();
+    results::LineBoard board;
+    std::string error;
+    if (!results::QueryLineBoard(*db, w, &board, &error, &cache)) state.SkipWithError(error.c_str());
+    benchmark::DoNotOptimize(board);
+  }
+}
+BENCHMARK(LineRefresh)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void LineOneStation(benchmark::State& state) {
   auto db = Connect(state);

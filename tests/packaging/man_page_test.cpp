@@ -91,6 +91,9 @@ TEST(ManPages, EveryOptionTheHelpListsHasItsEntryAndNoEntryIsStale) {
   std::vector<Page> pages = {{CLI_PATH, "", "ostrevane-cli.1", "OPTIONS"},
                              {CLI_PATH, "ingest ", "ostrevane-cli.1", "RESULTS DATABASE"},
                              {CLI_PATH, "report ", "ostrevane-cli.1", "RESULTS DATABASE"}};
+#ifdef BOARD_BUILT
+  pages.push_back({CLI_PATH, "board ", "ostrevane-cli.1", "LINE BOARD"});
+#endif
 #ifdef WINDOW_PATH
   pages.push_back({WINDOW_PATH, "", "ostrevane.1", "OPTIONS"});
 #endif

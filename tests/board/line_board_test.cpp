@@ -3,6 +3,9 @@
 // paths give to bad parameters and to records that cannot be had.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include <nlohmann/json.hpp>
 
 #include "board/board_service.h"
@@ -180,6 +183,35 @@ TEST(BoardPaths, AnswerEachRequestWithTheRightStatus) {
       EXPECT_EQ(a.body.find('\n'), a.body.size() - 1) << c.path;
     }
   }
+}
+
+TEST(BoardPaths, OneStationsRecordsFilesAreReadOnEachRequest) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("board-files-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  std::filesystem::create_directories(dir);
+  const std::string file = (dir / "results.jsonl").string();
+  const auto source = board::FilesSource({file});
+  const auto tiles = [&source]() -> std::string {
+    const board::Answer a = board::Serve(*source, "/api/line", {}, kNow, results::LineWindow{});
+    return a.status == 200 ? std::to_string(nlohmann::json::parse(a.body)["tiles"].size()) + " tiles"
+                           : std::to_string(a.status) + " " + a.body;
+  };
+  // Not there yet (a station that has not written): the page says why and keeps asking.
+  const std::string missing = tiles();
+  EXPECT_EQ(missing.substr(0, 4), "503 ");
+  EXPECT_NE(missing.find(file), std::string::npos) << missing;
+  std::ofstream(file) << R"({"runId":"0f8fad5b-d9cb-469f-a165-70867728950e","channel":1,"station":"A",)"
+                         R"("location":"1-1","port":1,"interfacePath":"","model":"M","os":{"path":"","md5":"a"},)"
+                         R"("csc":{"path":"","md5":"c"},"start":"2026-12-09T06:59:00Z","result":"running"})"
+                      << "\n";
+  EXPECT_EQ(tiles(), "1 tiles");
+  // The file grows: the next request sees the new channel.
+  std::ofstream(file, std::ios::app) << R"({"runId":"0f8fad5b-d9cb-469f-a165-70867728950e","channel":2,"station":"A",)"
+                                        R"("location":"1-2","model":"M","os":{"path":"","md5":"a"},)"
+                                        R"("csc":{"path":"","md5":"c"},"start":"2026-12-09T06:59:30Z","result":"running"})"
+                                     << "\n";
+  EXPECT_EQ(tiles(), "2 tiles");
+  std::filesystem::remove_all(dir);
 }
 
 TEST(BoardPaths, ThePageFetchesNothingFromElsewhere) {

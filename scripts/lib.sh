@@ -7,7 +7,8 @@ PACKAGES=(build-essential cmake ninja-build ccache pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libusb-1.0-0-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
   clang libclang-rt-14-dev tshark umockdev libumockdev-dev
-  dpkg-dev file lintian postgresql libpq-dev libxxhash-dev)
+  dpkg-dev file lintian postgresql libpq-dev libxxhash-dev
+  libcpp-httplib-dev chromium python3-websocket)
 # The Windows build, its runs under Wine and its packages (scripts/test windows,
 # scripts/demo windows, scripts/package windows), installed by those modes only: Xvfb is
 # the screen the Win32 window draws on under Wine, nsis makes the installer, zip the zip

@@ -93,6 +93,9 @@ TEST(ManPages, EveryOptionTheHelpListsHasItsEntryAndNoEntryIsStale) {
                              {CLI_PATH, "report ", "ostrevane-cli.1", "RESULTS DATABASE"},
                              {CLI_PATH, "db ", "ostrevane-cli.1", "RESULTS DATABASE"},
                              {CLI_PATH, "seats ", "ostrevane-cli.1", "SEATS"}};
+#ifdef BOARD_BUILT
+  pages.push_back({CLI_PATH, "board ", "ostrevane-cli.1", "LINE BOARD"});
+#endif
 #ifdef WINDOW_PATH
   pages.push_back({WINDOW_PATH, "", "ostrevane.1", "OPTIONS"});
 #endif

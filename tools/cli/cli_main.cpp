@@ -9,6 +9,9 @@
 #include "cli/results_commands.h"
 #include "cli/seats_command.h"
 #include "platform/signal/stop_signals.h"
+#ifdef OSTREVANE_BOARD
+#include "board/board_command.h"
+#endif
 #include "platform/terminal/terminal.h"
 #include "platform/thread/thread_service.h"
 #include "platform/time/clock.h"
@@ -23,6 +26,11 @@ int main(int argc, char** argv) {
     return cli::RunDb(std::vector<std::string>(args.begin() + 1, args.end()), std::cout, std::cerr);
   if (!args.empty() && cli::IsSeatsCommand(args[0]))
     return cli::RunSeatsCommand(args, [&stops] { return stops.Count(); }, std::cout, std::cerr);
+#ifdef OSTREVANE_BOARD
+  if (!args.empty() && args[0] == "board")
+    return board::RunBoard({args.begin() + 1, args.end()}, std::cout, std::cerr,
+                           [&stops] { return stops.Count(); });
+#endif
   const cli::ParsedCommandLine parsed = cli::ParseCliOptions(args, std::cout, std::cerr);
   if (!parsed.options) return parsed.exitCode;
   platform::SystemClock clock;

@@ -50,7 +50,7 @@ TEST(ResultsDb, MigratesAnEmptyDatabaseAndOneAtThePreviousVersion) {
     }
     ASSERT_TRUE(results::Migrate(*db, &error)) << error;
     EXPECT_EQ(results::SchemaVersion(*db, &error), results::LatestSchemaVersion());
-    EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM pg_indexes WHERE tablename = 'channel_result'"), 4);
+    EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM pg_indexes WHERE tablename = 'channel_result'"), 5);
     EXPECT_EQ(testdb::Scalar(*db, "SELECT count(*) FROM channel_result"), from > 0 ? 1 : 0);
   }
 }

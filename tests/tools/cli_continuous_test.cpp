@@ -14,6 +14,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_run.h"
+#include "cli/results_commands.h"
 #include "smdtool/image_builder.h"
 #include "support/recording_threads.h"
 #include "support/test_env.h"
@@ -209,6 +210,44 @@ TEST(CliContinuous, APlanThatIsRefusedStartsNothing) {
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(results));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A rehearsed shift on three seats, the middle one failing half its handsets: the report
+// made from the records lists that seat, and only it, among the seats to check.
+TEST(CliContinuous, ARehearsalWithABadSeatNamesThatSeatAndNoOther) {
+  const std::string dir = testsupport::ScratchDir("cli_rehearsal");
+  const std::string results = dir + "/r.jsonl";
+  const std::string config = dir + "/line.json";
+  std::ofstream(config) << R"([{"location": "1-1.1"},
+    {"location": "1-1.2", "failRate": 0.5, "faults": {"nakDataPacket": 3, "nakTimes": 5}},
+    {"location": "1-1.3"}])";
+  const std::string seats = dir + "/seats.json";
+  std::ofstream(seats) << R"([{"location": "1-1.1", "label": "A1"},
+    {"location": "1-1.2", "label": "A2"}, {"location": "1-1.3", "label": "A3"}])";
+  const Outcome run = RunLine({"--handset-config", config, "--continuous", "--seats", seats,
+                               "--virtual-arrivals", "180", "--swap-ms", "100", "--seed", "7",
+                               "--results", results, "AUTO_DLOAD",
+                               SmallImages().os, SmallImages().csc},
+                              {});
+  ASSERT_EQ(run.records.size(), 180u) << run.out << run.err;
+  std::ostringstream out, err;
+  ASSERT_EQ(cli::RunResultsCommand({"report", "--results", results, "--json"}, out, err), 0)
+      << err.str();
+  const json report = json::parse(out.str());
+  std::vector<std::string> listed;
+  for (const json& s : report["seatsToCheck"]) listed.push_back(s.value("seat", ""));
+  EXPECT_EQ(listed, std::vector<std::string>{"A2"}) << report["seatsToCheck"].dump(2);
+  int failedOnA2 = 0;
+  for (const json& r : run.records)
+    if (r["result"] != "done") {
+      EXPECT_EQ(r.value("seat", ""), "A2") << r.dump();
+      ++failedOnA2;
+    }
+  EXPECT_GT(failedOnA2, 4);
 }
 
 }  // namespace

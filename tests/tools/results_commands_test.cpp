@@ -2,6 +2,7 @@
 // terminal, and a stop signal ends it with its own status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -13,6 +14,8 @@ namespace {
 TEST(ResultsCommands, ReportEscapesWhatItQuotesFromAFile) {
   const std::string path = testsupport::ScratchDir("report_escape") + "/r\x1b[2J.jsonl";
   std::ofstream(path) << "{oops\n";
+  // Windows keeps control characters out of file names: there is nothing to escape there.
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "this system refuses the file name";
   std::ostringstream out, err;
   EXPECT_EQ(cli::RunReport({"--results", path}, out, err), cli::kCommandLinesSkipped);
   EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << err.str();

@@ -198,7 +198,7 @@ void VirtualLine::PlanSeats(std::vector<handset::HandsetConfig> seats, const Lin
   draws_.clear();
   for (size_t s = 0; s < seats_.size(); ++s) {
     handset::HandsetConfig& seat = seats_[s];
-    if (seat.location.empty()) seat.location = "virtual-" + std::to_string(s + 1);
+    if (seat.location.empty()) (seat.location = "virtual-") += std::to_string(s + 1);
     draws_.emplace_back(plan.seed, static_cast<int>(s));
     if (!seat.hub.empty() && !hubs_.count(seat.hub))
       hubs_[seat.hub] = std::make_shared<platform::usb::SharedLink>(seat.hubBytesPerSecond);
@@ -235,7 +235,8 @@ void VirtualLine::PlugDrawn(int seat) {
       // A fresh handset of its own: the instance differs, the port number (after the last
       // '&') stays the seat's.
       const size_t amp = config.instancePart.rfind('&');
-      const std::string mark = "." + std::to_string(serial);
+      std::string mark = ".";  // appended: GCC 12 at -O3 takes "." + ... for an overlapping copy
+      mark += std::to_string(serial);
       config.instancePart = amp == std::string::npos
                                 ? config.instancePart + mark
                                 : config.instancePart.substr(0, amp) + mark +

@@ -192,7 +192,8 @@ std::optional<std::vector<HandsetConfig>> ParseHandsetConfigs(
   try {
     for (size_t i = 0; i < document.size(); ++i) {
       HandsetConfig c = suited(static_cast<int>(i));
-      const std::string where = "handset " + std::to_string(i);
+      std::string where = "handset ";
+      where += std::to_string(i);
       ApplyObject(document[i], HandsetSetters(), c, where);
       const std::string instance =
           handset::VirtualHandset::HardwareId(c.kind) + "\\" + c.instancePart;

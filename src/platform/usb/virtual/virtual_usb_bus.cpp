@@ -129,7 +129,8 @@ std::string VirtualUsbBus::LocationOf(Handle winusb) {
   if (it == interfaces_.end()) return {};
   const Attached& device = it->second.device;
   if (!device.identity.location.empty()) return device.identity.location;
-  return "virtual-" + std::to_string(device.seat);
+  std::string name = "virtual-";
+  return name += std::to_string(device.seat);
 }
 
 Handle VirtualUsbBus::GetClassDevs(const std::string& interfaceClass) {

@@ -8,6 +8,7 @@
 
 #include "console/line_mode.h"
 #include "station_fixture.h"
+#include "support/test_env.h"
 
 namespace stationtest {
 namespace {
@@ -17,16 +18,6 @@ using console::IDC_START;
 const testsupport::ImagePair& Images() {
   static const testsupport::ImagePair images = testsupport::BuildImagePair("continuous");
   return images;
-}
-
-// Polls off the window's thread (which serves the run meanwhile) for up to ten seconds.
-bool Await(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -68,7 +59,7 @@ TEST_F(ContinuousTest, EachArrivalOnTheFreedChannelIsWrittenUntilTheCount) {
   // lands on channel 0, freed by the handset before.
   std::thread operatorHands([&] {
     for (size_t i = 1; i < line.size(); ++i) {
-      if (!Await([&] { return line[i - 1]->ResetCount() == 1 && !line[i - 1]->Connected(); }))
+      if (!testsupport::PollUntil([&] { return line[i - 1]->ResetCount() == 1 && !line[i - 1]->Connected(); }))
         return;
       bus.Plug(line[i]);
       ++plugged;
@@ -99,11 +90,11 @@ TEST_F(ContinuousTest, AHandsetArrivingAfterTheCloseIsNotStartedAndDoesNotHoldTh
   std::atomic<bool> boundWhileRunning{false};
   std::thread operatorHands([&] {
     auto& run = dlg().Run;
-    if (!Await([&] { return run.ChannelRunning[0] == 1; })) return;
+    if (!testsupport::PollUntil([&] { return run.ChannelRunning[0] == 1; })) return;
     dlg().Post([this] { dlg().OnCancel(); });
-    if (!Await([&] { return dlg().CloseRequested(); })) return;
+    if (!testsupport::PollUntil([&] { return dlg().CloseRequested(); })) return;
     bus.Plug(late);
-    boundWhileRunning = Await([&] { return run.DevicePresent[1] == 1; }) && run.ChannelRunning[0] == 1;
+    boundWhileRunning = testsupport::PollUntil([&] { return run.DevicePresent[1] == 1; }) && run.ChannelRunning[0] == 1;
   });
   window->Click(IDC_START);
   operatorHands.join();

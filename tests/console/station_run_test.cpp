@@ -11,6 +11,7 @@
 #include "platform/thread/thread_service.h"
 #include "station_fixture.h"
 #include "support/flashing/handset_image_check.h"
+#include "support/test_env.h"
 #include "wire/packet_format.h"
 
 namespace stationtest {
@@ -106,16 +107,6 @@ TEST_F(StationRunTest, CablePulledMidRunEndsThatChannelAndTheRun) {
   EXPECT_TRUE(DoneText(BarText(1)));
 }
 
-// Waits on another thread for `done`, at most a few seconds.
-bool AwaitOffWindow(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 TEST_F(StationRunTest, HandsetPluggedDuringARunHoldsItOpenUntilUnplugged) {
   // A slow link keeps channel 0 busy while the operator plugs another handset in.
   PlugAndLoad(1, [](int, handset::HandsetConfig& c) { c.faults.linkBytesPerSecond = 16 << 20; });
@@ -125,11 +116,11 @@ TEST_F(StationRunTest, HandsetPluggedDuringARunHoldsItOpenUntilUnplugged) {
   std::atomic<bool> sawLateBound{false};
   std::thread operatorHands([&] {
     auto& run = dlg().Run;
-    AwaitOffWindow([&] { return run.ChannelRunning[0] == 1; });
+    testsupport::PollUntil([&] { return run.ChannelRunning[0] == 1; });
     bus.Plug(late);
-    sawLateBound = AwaitOffWindow([&] { return run.DevicePresent[1] == 1; });
+    sawLateBound = testsupport::PollUntil([&] { return run.DevicePresent[1] == 1; });
     // Channel 0 is done and gone; the late handset alone keeps the run waiting.
-    AwaitOffWindow([&] { return run.ChannelFinished[0] == 1 && run.DevicePresent[0] == 0; });
+    testsupport::PollUntil([&] { return run.ChannelFinished[0] == 1 && run.DevicePresent[0] == 0; });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     startDisabledMeanwhile = !window->IsWindowEnabled(IDC_START) && dlg().RunInProgress;
     unplugged = true;
@@ -196,7 +187,7 @@ TEST_F(StationRunTest, StartLeftAloneWhileAnotherChannelRuns) {
   std::atomic<bool> startEnabledMeanwhile{false};
   std::thread watcher([&] {
     auto& run = dlg().Run;
-    AwaitOffWindow([&] { return run.DevicePresent[0] == 0 && run.ChannelRunning[1] == 1; });
+    testsupport::PollUntil([&] { return run.DevicePresent[0] == 0 && run.ChannelRunning[1] == 1; });
     sawRemovalWhileRunning = run.ChannelRunning[1] == 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     startEnabledMeanwhile = window->IsWindowEnabled(IDC_START) && run.ChannelRunning[1] == 1;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 namespace testsupport {
 
@@ -41,6 +42,15 @@ std::string ScratchDir(const std::string& name) {
   }
   fs::create_directories(dir);
   return dir.string();
+}
+
+bool PollUntil(const std::function<bool()>& holds, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!holds()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace testsupport

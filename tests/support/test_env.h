@@ -2,6 +2,8 @@
 // per-test scratch folder under the build tree.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "platform/time/clock.h"
@@ -21,5 +23,10 @@ std::string TestOutputDir();
 
 // A fresh, empty folder <name> in the running test's output folder.
 std::string ScratchDir(const std::string& name);
+
+// For what another thread (a worker, the window's thread, an operator) is due to do:
+// polls `holds` every millisecond of real time; false when it still fails after `limit`.
+bool PollUntil(const std::function<bool()>& holds,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 }  // namespace testsupport

@@ -41,15 +41,6 @@ const Images& SmallImages() {
   return images;
 }
 
-bool Await(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 struct Outcome {
   int status = -1;
   std::string out;
@@ -99,11 +90,11 @@ class Operator {
       std::vector<std::shared_ptr<handset::VirtualHandset>> last = seats;
       for (int n = 0; n < arrivals_; ++n) {
         size_t free = last.size();
-        if (!Await([&] {
+        if (!testsupport::PollUntil([&] {
               for (size_t s = 0; s < last.size(); ++s)
                 if (!last[s]->Connected()) return (free = s), true;
               return false;
-            }))
+            }, std::chrono::seconds(20)))
           return;
         // The same port: the same interface path, so the bus gives it the seat's location.
         line.Plug(seats[free]->config());

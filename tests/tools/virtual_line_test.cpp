@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "support/test_env.h"
+
 namespace {
 
 using backends::SwapSchedule;
@@ -51,16 +53,6 @@ class HandClock final : public platform::Clock {
   uint32_t now_ = 1000;
   int sleepers_ = 0;
 };
-
-// The operator acts on its own thread: wait (bounded) for what it was due to do.
-bool Eventually(const std::function<bool()>& holds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!holds()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
 
 TEST(SwapSchedule, EachSeatIsServedOneSwapAfterItsHandsetLeftUntilTheArrivalsAreIn) {
   SwapSchedule s(2, 3, 500, /*batches=*/false);
@@ -155,14 +147,14 @@ TEST(VirtualLine, AFailedHandsetIsSwappedForAFreshOneOnItsSeatUntilTheArrivalsAr
   watch->ChannelStarted(info);
   watch->ChannelEnded(4, engine::ChannelEnd{false, engine::FailureReason::kPartitionWrite, "MainOS", 0});
 
-  ASSERT_TRUE(Eventually([&] { return clock.Sleepers() == 1; }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return clock.Sleepers() == 1; }));
   clock.Advance(499);
   EXPECT_TRUE(first->Connected());
   clock.Advance(1);
-  ASSERT_TRUE(Eventually([&] { return !first->Connected(); }));
-  ASSERT_TRUE(Eventually([&] { return clock.Sleepers() == 1; }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return !first->Connected(); }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return clock.Sleepers() == 1; }));
   clock.Advance(500);
-  ASSERT_TRUE(Eventually([&] { return line.Handsets().size() == 3; }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return line.Handsets().size() == 3; }));
   const auto fresh = line.Handsets()[2];
   EXPECT_NE(fresh->InstanceId(), first->InstanceId());
   EXPECT_EQ(fresh->Identity().location, "bench-1/right");
@@ -175,9 +167,9 @@ TEST(VirtualLine, AFailedHandsetIsSwappedForAFreshOneOnItsSeatUntilTheArrivalsAr
   watch->ChannelStarted(info);
   watch->ChannelEnded(4, engine::ChannelEnd{false, engine::FailureReason::kPartitionWrite, "MainOS", 0});
   EXPECT_FALSE(line.LastArrivalEnded());
-  ASSERT_TRUE(Eventually([&] { return clock.Sleepers() == 1; }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return clock.Sleepers() == 1; }));
   clock.Advance(500);
-  ASSERT_TRUE(Eventually([&] { return !fresh->Connected(); }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return !fresh->Connected(); }));
   clock.Advance(1000);
   EXPECT_EQ(line.Handsets().size(), 3u);
   EXPECT_FALSE(line.LastArrivalEnded());  // seat 0's handset is still on
@@ -185,9 +177,9 @@ TEST(VirtualLine, AFailedHandsetIsSwappedForAFreshOneOnItsSeatUntilTheArrivalsAr
   info.interfacePath = line.Handsets()[0]->InterfacePath();
   watch->ChannelStarted(info);
   watch->ChannelEnded(0, engine::ChannelEnd{false, engine::FailureReason::kPartitionWrite, "MainOS", 0});
-  ASSERT_TRUE(Eventually([&] { return clock.Sleepers() == 1; }));
+  ASSERT_TRUE(testsupport::PollUntil([&] { return clock.Sleepers() == 1; }));
   clock.Advance(500);
-  EXPECT_TRUE(Eventually([&] { return line.LastArrivalEnded(); }));
+  EXPECT_TRUE(testsupport::PollUntil([&] { return line.LastArrivalEnded(); }));
 }
 
 }  // namespace

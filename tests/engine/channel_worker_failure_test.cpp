@@ -65,17 +65,6 @@ const ImagePair& ProductImages() {
   return images;
 }
 
-// The standard OS image built without the entry `name` of the layout's list `list`
-// ("partitions" or "gptExtra").
-std::string ImageWithout(const char* list, const std::string& name, const std::string& file) {
-  auto layout = OsLayout({});
-  auto& entries = layout[list];
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [&](const nlohmann::json& p) { return p["name"] == name; }),
-                entries.end());
-  return BuildTestImage(layout, file);
-}
-
 // Commands after which the handset holds something it did not hold before.
 bool Changes(uint32_t command) {
   switch (command) {
@@ -319,7 +308,7 @@ TEST_F(ChannelFailure, UnreadableOsImage) {
 // An image without RPM: the boot group is written, then the missing partition ends
 // the sequence.
 TEST_F(ChannelFailure, MissingMandatoryPartition) {
-  static const std::string noRpm = ImageWithout("partitions", "RPM", "failing_no_rpm.kx4");
+  static const std::string noRpm = BuildOsImageWithout("partitions", "RPM", "failing_no_rpm.kx4");
   EXPECT_EQ(Run(HandsetFor(noRpm), {}, 0, noRpm), 0);
   ExpectFailedEnd("[Channel 0] Channel Get RPM  info fail !!");
   EXPECT_NE(rig().Log().find("[Channel 0] Channel Get RPM  info !!\r\n"
@@ -524,7 +513,7 @@ TEST_F(ChannelFailure, DataBeforeMainOsMeansNoRangeErase) {
 // Erasing the UEFI variables in mode ERASE_NV: a refused erase ends the run, with no
 // text of its own, before the groups after it.
 TEST_F(ChannelFailure, RefusedVariableEraseEndsTheRun) {
-  static const std::string noRtNv = ImageWithout("gptExtra", "UEFI_RT_NV", "failing_no_rt_nv.kx4");
+  static const std::string noRtNv = BuildOsImageWithout("gptExtra", "UEFI_RT_NV", "failing_no_rt_nv.kx4");
   EXPECT_EQ(Run(
                 HandsetFor(noRtNv),
                 [](ChannelRig& r) { r.host.mode = engine::DOWNLOAD_MODE_ERASE_NV; }, 0, noRtNv),

@@ -157,15 +157,6 @@ void RunChannel(RigRun& run, HandsetConfig config, const std::string& os,
   run.code = run.rig->Run();
 }
 
-std::string ImageWithout(const char* list, const std::string& name, const std::string& file) {
-  auto layout = OsLayout({});
-  auto& entries = layout[list];
-  entries.erase(std::remove_if(entries.begin(), entries.end(),
-                               [&](const nlohmann::json& p) { return p["name"] == name; }),
-                entries.end());
-  return BuildTestImage(layout, file);
-}
-
 // Failures of the image or the mode rather than of one command.
 struct SetupCase {
   const char* name;
@@ -196,11 +187,11 @@ TEST_P(SetupReason, TheChannelEndsWithTheFailuresCode) {
 }
 
 const std::string& NoRpm() {
-  static const std::string path = ImageWithout("partitions", "RPM", "reasons_no_rpm.kx4");
+  static const std::string path = BuildOsImageWithout("partitions", "RPM", "reasons_no_rpm.kx4");
   return path;
 }
 const std::string& NoRtNv() {
-  static const std::string path = ImageWithout("gptExtra", "UEFI_RT_NV", "reasons_no_rt_nv.kx4");
+  static const std::string path = BuildOsImageWithout("gptExtra", "UEFI_RT_NV", "reasons_no_rt_nv.kx4");
   return path;
 }
 const std::string& FactoryProduct() {

@@ -148,6 +148,16 @@ json CscLayout(const CscImageSpec& spec) {
   };
 }
 
+std::string BuildOsImageWithout(const char* list, const std::string& entry,
+                                const std::string& name) {
+  json layout = OsLayout({});
+  json& entries = layout[list];
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const json& p) { return p["name"] == entry; }),
+                entries.end());
+  return BuildTestImage(layout, name);
+}
+
 std::string BuildTestImage(const json& layout, const std::string& name) {
   namespace fs = std::filesystem;
   fs::path dir = fs::path(TestOutputDir()) / "images";

@@ -38,6 +38,10 @@ nlohmann::json CscLayout(const CscImageSpec& spec);
 // Builds the layout into images/<name> of the running test's output folder; fails the test on a build error.
 std::string BuildTestImage(const nlohmann::json& layout, const std::string& name);
 std::string BuildOsImage(const OsImageSpec& spec, const std::string& name);
+// The standard OS image built without the entry `entry` of the layout's list `list`
+// ("partitions" or "gptExtra").
+std::string BuildOsImageWithout(const char* list, const std::string& entry,
+                                const std::string& name);
 std::string BuildCscImage(const CscImageSpec& spec, const std::string& name);
 
 // The partition table carried by the image's "GPT" partition, as a handset would hold it.

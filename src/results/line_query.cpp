@@ -97,7 +97,7 @@ ReportFilter SeatWindow(const LineWindow& window) {
 
 }  // namespace
 
-std::vector<SeatToCheck> SeatsToCheck(const std::vector<SeatCheck>& checks) {
+std::vector<SeatToCheck> BoardSeatsToCheck(const std::vector<SeatCheck>& checks) {
   std::vector<SeatToCheck> out;
   for (const SeatCheck& c : checks) {
     const uint64_t ended = c.seat.done + c.seat.failed;
@@ -167,7 +167,7 @@ LineBoard BuildLineBoard(std::vector<Record> records, const LineWindow& window) 
   std::map<std::string, double> medians;
   for (auto& [model, values] : durations) medians[model] = Median(std::move(values));
   Finish(&board, medians, window);
-  board.seatsToCheck = SeatsToCheck(BuildReport(std::move(records), SeatWindow(window)).seatsToCheck);
+  board.seatsToCheck = BoardSeatsToCheck(BuildReport(std::move(records), SeatWindow(window)).seatsToCheck);
   return board;
 }
 
@@ -271,7 +271,7 @@ bool QueryLineBoard(platform::DbConnection& db, const LineWindow& window, LineBo
   std::vector<SeatRow> seats;
   std::vector<StationSpeed> speeds;
   if (!QuerySeats(db, SeatWindow(window), &seats, &speeds, error)) return false;
-  board.seatsToCheck = SeatsToCheck(results::SeatsToCheck(seats, speeds));
+  board.seatsToCheck = BoardSeatsToCheck(SeatsToCheck(seats, speeds));
   *out = std::move(board);
   return true;
 }

@@ -86,7 +86,7 @@ struct LineCache {
 inline constexpr int64_t kSettledForMs = 60 * 1000;
 
 // The seats the report's rule flagged, each with the numbers that made it stand out.
-std::vector<SeatToCheck> SeatsToCheck(const std::vector<SeatCheck>& checks);
+std::vector<SeatToCheck> BoardSeatsToCheck(const std::vector<SeatCheck>& checks);
 
 // From records as the files hold them (folded here).
 LineBoard BuildLineBoard(std::vector<Record> records, const LineWindow& window);

@@ -130,6 +130,28 @@ TEST(LineBoard, ShiftReasonsComeMostFrequentFirst) {
   EXPECT_EQ(board.reasons[1].reason + " " + std::to_string(board.reasons[1].count), "Fail! (Hash) 1");
 }
 
+// The report's rule over the board's window: a seat failing half its handsets is listed,
+// and a seat whose failures are all older than the window is not.
+TEST(LineBoard, SeatsToCheckAreTheReportsOverTheWindow) {
+  std::vector<results::Record> records;
+  int run = 0;
+  for (const char* seat : {"A1", "A2", "A3"})
+    for (int i = 0; i < 24; ++i) {
+      const bool fails = std::string(seat) == "A2" && i % 2 == 0;
+      records.push_back(Channel("A", 0, fails ? "failed" : "done", (5 + i) * kMin, kMin,
+                                std::to_string(++run)));
+      records.back().seat = seat;
+    }
+  for (int i = 0; i < 24; ++i) {
+    records.push_back(Channel("A", 0, "failed", 13 * 60 * kMin, kMin, std::to_string(++run)));
+    records.back().seat = "A3";
+  }
+  const results::LineBoard board = results::BuildLineBoard(records, Window());
+  ASSERT_EQ(board.seatsToCheck.size(), 1u);
+  EXPECT_EQ(board.seatsToCheck[0].station + " " + board.seatsToCheck[0].seat, "A A2");
+  EXPECT_EQ(board.seatsToCheck[0].why.rfind("fails 12 of 24", 0), 0u) << board.seatsToCheck[0].why;
+}
+
 // Records that are always there, or never.
 class FixedSource final : public board::RecordSource {
  public:

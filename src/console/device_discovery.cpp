@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "console/control_ids.h"
+#include "platform/text/ascii.h"
 #include "usb/device_kind.h"
 #include "usb/instance_path.h"
 #include "usb/security_mode.h"
@@ -96,7 +97,8 @@ void DeviceDiscovery::HandleDeviceInterfaceChange(const std::string& name, uint3
     }
   } else if (event == DBT_DEVICEREMOVECOMPLETE) {
     const int32_t ch = table_.RemoveDevice(name);
-    if (ch >= 0 && ch < kChannelCount) {
+    const bool freed = ch >= 0 && ch < kChannelCount;
+    if (freed) {
       dlg_.SetWindowText(ChannelBoxId(ch), "None   ");
       if (run.ChannelRunning[ch] == 1)
         ShowDisconnectedDuringRun(dlg_, ch);
@@ -107,6 +109,7 @@ void DeviceDiscovery::HandleDeviceInterfaceChange(const std::string& name, uint3
       run.DevicePresent[ch] = 0;
       run.BoundDeviceCount -= 1;
     }
+    if (mode_ && mode_->seats) ServeWaitingSeat(name, freed ? ch : -1);
   }
   ApplyStartRule();
 }
@@ -123,7 +126,11 @@ void DeviceDiscovery::BindAtSeat(const SeatPlan& plan, const std::string& path, 
       return -1;
     }
     // Its seat still holds a handset the table knows: this one waits for that to leave.
-    if (run.DevicePresent[channel] == 1) return -1;
+    if (run.DevicePresent[channel] == 1) {
+      std::lock_guard waiting(waitingMutex_);
+      waitingForSeat_[channel] = WaitingHandset{path, kind};
+      return -1;
+    }
     bound = channel;
     return channel;
   });
@@ -136,6 +143,25 @@ void DeviceDiscovery::BindAtSeat(const SeatPlan& plan, const std::string& path, 
     dlg_.AppendLogText("handset at " + (unseated->empty() ? "an unknown location" : *unseated) +
                        " is on no seat of this station; left alone\r\n");
   }
+}
+
+void DeviceDiscovery::ServeWaitingSeat(const std::string& name, int freedChannel) {
+  std::optional<WaitingHandset> next;
+  {
+    std::lock_guard waiting(waitingMutex_);
+    const std::string gone = platform::LowerAscii(name);
+    for (auto it = waitingForSeat_.begin(); it != waitingForSeat_.end();) {
+      if (platform::LowerAscii(it->second.path) == gone)
+        it = waitingForSeat_.erase(it);
+      else
+        ++it;
+    }
+    if (auto it = waitingForSeat_.find(freedChannel); it != waitingForSeat_.end()) {
+      next = std::move(it->second);
+      waitingForSeat_.erase(it);
+    }
+  }
+  if (next) BindAtSeat(*mode_->seats, next->path, next->kind);
 }
 
 void DeviceDiscovery::ApplyStartRule() {

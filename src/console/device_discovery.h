@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -51,8 +53,12 @@ class DeviceDiscovery {
   void ShowBinding(int channel, const Identity& identity);
   void ApplyStartRule();
   // With a seat plan: binds the handset at `path` to its seat's free channel, or logs
-  // that it sits on no seat and leaves it closed.
+  // that it sits on no seat and leaves it closed. One whose seat still holds a handset
+  // waits for it to leave (its arrival may be heard before the other's removal).
   void BindAtSeat(const SeatPlan& plan, const std::string& path, int32_t kind);
+  // A removal: forgets `name` if it was waiting, and binds the handset that waits for
+  // the seat of `freedChannel` (-1: none freed).
+  void ServeWaitingSeat(const std::string& name, int freedChannel);
 
   COstrevaneDlg& dlg_;
   usb::CWinUSBDeviceManager& table_;
@@ -60,6 +66,14 @@ class DeviceDiscovery {
   platform::registry::Registry& registry_;
   std::vector<int> registrations_;
   const LineMode* mode_ = nullptr;
+  struct WaitingHandset {
+    std::string path;
+    int32_t kind = 0;
+  };
+  // By seat channel. The start-up scan runs on its own thread while the window serves
+  // device changes.
+  std::mutex waitingMutex_;
+  std::map<int, WaitingHandset> waitingForSeat_;
 };
 
 }  // namespace console

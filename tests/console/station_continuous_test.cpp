@@ -130,5 +130,23 @@ TEST_F(ContinuousTest, SeatPlanBindsEachHandsetToItsSeatsChannelAndNoOtherHandse
       << Log();
 }
 
+// The operator may put the next handset on a seat before the station has heard the last
+// one leave: it waits for its seat instead of being left unbound on it.
+TEST_F(ContinuousTest, AnArrivalAtASeatStillHeldIsBoundWhenTheSeatsHandsetLeaves) {
+  SetMode(true, 0, console::SeatPlan{{{"1-1.4", "A"}}});
+  handset::HandsetConfig first = Phone(0);
+  handset::HandsetConfig next = Phone(1);
+  first.location = next.location = "1-1.4";
+  Plug(first);
+  Plug(next);
+  ASSERT_EQ(station->table().Devices().size(), 1u);
+  Unplug(handsets[0]);
+
+  ASSERT_EQ(station->table().Devices().size(), 1u);
+  EXPECT_EQ(station->table().Devices()[0]->m_pHandleInfo->interfacePath,
+            handsets[1]->InterfacePath());
+  EXPECT_EQ(dlg().Run.DevicePresent[0], 1);
+}
+
 }  // namespace
 }  // namespace stationtest

@@ -11,6 +11,7 @@
 #include "console/station.h"
 #include "platform/ui/headless/headless_window.h"
 #include "records/record_keeper.h"
+#include "records/run_records.h"
 #include "support/recording_threads.h"
 #include "support/test_env.h"
 
@@ -27,13 +28,18 @@ class HandClock final : public platform::Clock {
   std::atomic<uint32_t> ticks{0};
 };
 
-TEST(RecordKeeper, DurationIsTheStationClocksEvenWhenTheWallClockStepsDuringTheRun) {
+// A station on an empty line, whose window the keepers read.
+class RecordKeeperTest : public ::testing::Test {
+ protected:
   platform::Clock& stationClock = testsupport::FastClock();
   testsupport::RecordingThreadService threads;
   backends::VirtualLine line{stationClock};
-  console::Station station(std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate()),
+  console::Station station{std::make_unique<ui::HeadlessWindow>(console::MainWindowTemplate()),
                            console::StationServices{line.Usb(), line.Notifications(),
-                                                    line.Registry(), stationClock, threads});
+                                                    line.Registry(), stationClock, threads}};
+};
+
+TEST_F(RecordKeeperTest, DurationIsTheStationClocksEvenWhenTheWallClockStepsDuringTheRun) {
   struct Case {
     const char* name;
     uint32_t startTick;
@@ -69,6 +75,27 @@ TEST(RecordKeeper, DurationIsTheStationClocksEvenWhenTheWallClockStepsDuringTheR
     EXPECT_EQ(ended[0].endMs, duration_cast<milliseconds>(wall.time_since_epoch()).count());
     EXPECT_EQ(ended[0].seat, "A3") << c.name;
   }
+}
+
+// A window's continuous session lasts a shift; its channels' earlier handsets are in the
+// file and must not pile up in memory while another channel keeps the run going.
+TEST_F(RecordKeeperTest, TheWindowsSessionKeepsNoEarlierHandsetOfAChannel) {
+  records::ResultsFile results;
+  std::string error;
+  ASSERT_TRUE(results.Open(testsupport::ScratchDir("session") + "/r.jsonl", &error)) << error;
+  records::RunRecords run(station.dlg(), stationClock, "st", results);
+  run.RunPerHandset("3f0c7a52-8d1e-4b6a-9c2f-5e7d1a0b4c93");
+  engine::ChannelStartInfo slow;
+  slow.channel = 1;
+  run.ChannelStarted(slow);  // runs all along
+  engine::ChannelStartInfo quick;
+  quick.channel = 0;
+  for (int i = 0; i < 50; ++i) {
+    run.ChannelStarted(quick);
+    run.ChannelEnded(0, engine::ChannelEnd{true, engine::FailureReason::kNone, "", 0});
+  }
+  ASSERT_NE(run.Current(), nullptr);
+  EXPECT_EQ(run.Current()->Ended().size(), 1u);
 }
 
 }  // namespace

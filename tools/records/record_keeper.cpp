@@ -38,6 +38,11 @@ void RecordKeeper::RunPerHandset(std::string session) {
   session_ = std::move(session);
 }
 
+void RecordKeeper::ForgetEarlierHandsets() {
+  std::lock_guard lock(mutex_);
+  keepEarlier_ = false;
+}
+
 void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   if (info.channel < 0 || info.channel >= engine::kChannelCount) return;
   results::Record r = StartedRecord(run_, info, wall_());
@@ -57,7 +62,7 @@ void RecordKeeper::ChannelStarted(const engine::ChannelStartInfo& info) {
   {
     std::lock_guard lock(mutex_);
     Slot& slot = slots_[static_cast<size_t>(info.channel)];
-    if (slot.ended) earlier_.push_back(std::move(slot.record));
+    if (slot.ended && keepEarlier_) earlier_.push_back(std::move(slot.record));
     slot = Slot{true, false, r, startTick};
   }
   // Before the worker starts, and durable: every channel that runs has its line, however

@@ -38,6 +38,10 @@ class RecordKeeper final : public engine::ChannelObserver {
   // Continuous mode (before the first start): each started handset gets a runId of its
   // own, and every record carries `session`.
   void RunPerHandset(std::string session);
+  // Before the first start: a channel's earlier handsets are not kept once the next one
+  // starts (their records are in the file), so a shift-long session does not pile them
+  // up in memory. Ended() then lists each channel's latest handset only.
+  void ForgetEarlierHandsets();
 
   void ChannelStarted(const engine::ChannelStartInfo& info) override;
   void ChannelLog(int channel, const std::string& text) override;
@@ -77,6 +81,7 @@ class RecordKeeper final : public engine::ChannelObserver {
   std::array<Slot, engine::kChannelCount> slots_;
   // Ended records of earlier handsets of a channel, moved out when the next one starts.
   std::vector<results::Record> earlier_;
+  bool keepEarlier_ = true;
   std::string session_;  // empty outside continuous mode
   std::optional<std::string> interruptText_;
 };

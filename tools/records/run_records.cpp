@@ -67,6 +67,8 @@ void RunRecords::ChannelStarted(const engine::ChannelStartInfo& info) {
                                                ImageRefOf(os), ImageRefOf(csc), &results_,
                                                RecordKeeper::Judge{});
       if (!session_.empty()) keeper_->RunPerHandset(session_);
+      // No one asks the window for a run's ended records; the file has them.
+      keeper_->ForgetEarlierHandsets();
     }
     ++running_;
     keeper = keeper_;

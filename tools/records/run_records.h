@@ -43,8 +43,10 @@ class RunRecords final : public engine::ChannelObserver {
   void ChannelPassedOver(int channel, const std::string& what) override;
   void ChannelEnded(int channel, const engine::ChannelEnd& end) override;
 
- private:
+  // The current run's keeper; null before the first start.
   std::shared_ptr<RecordKeeper> Current() const;
+
+ private:
 
   console::COstrevaneDlg& dlg_;
   platform::Clock& clock_;

@@ -118,6 +118,20 @@ TEST(VirtualUsbBus, ListenersHearArrivalsAndRemovalsUntilRemoved) {
                                     VirtualHandset::InterfaceClass(HandsetKind::kVendor));
 }
 
+TEST(VirtualUsbBus, AListenerAfterOthersHearsEachEventOnceTheOthersHaveReturned) {
+  VirtualUsbBus bus(testsupport::FastClock());
+  std::vector<std::string> heard;
+  // Added first, heard last.
+  bus.AddListener([&](BusEvent, const std::string&, const std::string&) { heard.push_back("late"); },
+                  VirtualUsbBus::ListenerTurn::kAfterOthers);
+  bus.AddListener([&](BusEvent, const std::string&, const std::string&) { heard.push_back("a"); });
+  bus.AddListener([&](BusEvent, const std::string&, const std::string&) { heard.push_back("b"); });
+  auto h = Handset(HandsetKind::kVendor, "5&1D2C3B4A&0&2");
+  bus.Plug(h);
+  bus.Unplug(h.get());
+  EXPECT_EQ(heard, (std::vector<std::string>{"a", "b", "late", "a", "b", "late"}));
+}
+
 // A seat belongs to an interface path: the handset plugged again keeps its own.
 TEST(VirtualUsbBus, SeatsAreNumberedByFirstPlugAndKeptOverAReplug) {
   VirtualUsbBus bus(testsupport::FastClock());

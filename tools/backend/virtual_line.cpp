@@ -207,10 +207,13 @@ void VirtualLine::PlanSeats(std::vector<handset::HandsetConfig> seats, const Lin
   onSeat_.assign(seats_.size(), nullptr);
   if (plan.arrivals <= 0) return;
   schedule_.emplace(static_cast<int>(seats_.size()), plan.arrivals, plan.swapMs, plan.batches);
+  // After the station's own listener: the next handset's arrival cannot overtake the
+  // removal of the last one on its way to the station.
   listener_ = bus_.AddListener(
       [this](platform::usb::BusEvent event, const std::string& path, const std::string&) {
         if (event == platform::usb::BusEvent::kRemoval) OnRemoval(path);
-      });
+      },
+      platform::usb::VirtualUsbBus::ListenerTurn::kAfterOthers);
   operator_ = std::thread([this] { Operate(); });
 }
 

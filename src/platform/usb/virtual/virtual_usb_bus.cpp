@@ -95,9 +95,9 @@ std::vector<std::shared_ptr<VirtualUsbPeer>> VirtualUsbBus::Peers() const {
   return out;
 }
 
-int VirtualUsbBus::AddListener(Listener listener) {
+int VirtualUsbBus::AddListener(Listener listener, ListenerTurn turn) {
   std::lock_guard lock(mutex_);
-  listeners_[nextListener_] = std::move(listener);
+  listeners_[nextListener_] = {std::move(listener), turn};
   return nextListener_++;
 }
 
@@ -110,7 +110,9 @@ void VirtualUsbBus::Notify(BusEvent event, const PeerIdentity& identity) {
   std::vector<Listener> copy;
   {
     std::lock_guard lock(mutex_);
-    for (auto& [id, l] : listeners_) copy.push_back(l);
+    for (const ListenerTurn turn : {ListenerTurn::kAmongOthers, ListenerTurn::kAfterOthers})
+      for (auto& [id, l] : listeners_)
+        if (l.second == turn) copy.push_back(l.first);
   }
   const std::string& name =
       identity.broadcastName.empty() ? identity.interfacePath : identity.broadcastName;

@@ -38,7 +38,10 @@ class VirtualUsbBus final : public UsbHost {
   using Listener = std::function<void(BusEvent, const std::string& interfacePath,
                                       const std::string& interfaceClass)>;
   // Listeners hear arrivals and removals on the thread that plugs or unplugs.
-  int AddListener(Listener listener);
+  // kAfterOthers: heard once every other listener has returned. The line's operator
+  // listens so: on a real line the PC has seen a handset leave before the next is put on.
+  enum class ListenerTurn { kAmongOthers, kAfterOthers };
+  int AddListener(Listener listener, ListenerTurn turn = ListenerTurn::kAmongOthers);
   void RemoveListener(int id);
 
   // Interface sets, open files and WinUSB handles not yet released: 0 when every open
@@ -119,7 +122,7 @@ class VirtualUsbBus final : public UsbHost {
   std::map<Handle, DeviceSet> sets_;
   std::map<Handle, OpenFile> files_;
   std::map<Handle, WinUsbInterface> interfaces_;
-  std::map<int, Listener> listeners_;
+  std::map<int, std::pair<Listener, ListenerTurn>> listeners_;
   std::map<std::string, int> seats_;  // by lower-case interface path
   Handle nextHandle_ = 0x100;
   int nextListener_ = 1;

@@ -119,6 +119,16 @@ void DeviceDiscovery::BindAtSeat(const SeatPlan& plan, const std::string& path, 
   std::optional<std::string> unseated;
   int bound = -1;
   std::unique_lock lock(table_.TableLock());
+  // The path of a handset still in the table: the port's next handset, heard before the
+  // last one's removal. It waits for that removal.
+  for (const auto& device : table_.Devices()) {
+    if (!device->m_pHandleInfo ||
+        usb::PathKey(device->m_pHandleInfo->interfacePath) != usb::PathKey(path))
+      continue;
+    std::lock_guard waiting(waitingMutex_);
+    waitingForSeat_[device->m_nChannel] = WaitingHandset{path, kind};
+    return;
+  }
   const int32_t opened = table_.OpenDeviceAtSeat(path, kind, [&](const std::string& location) {
     const int channel = plan.ChannelAt(location);
     if (channel < 0) {
@@ -149,16 +159,18 @@ void DeviceDiscovery::ServeWaitingSeat(const std::string& name, int freedChannel
   std::optional<WaitingHandset> next;
   {
     std::lock_guard waiting(waitingMutex_);
-    const std::string gone = platform::LowerAscii(name);
-    for (auto it = waitingForSeat_.begin(); it != waitingForSeat_.end();) {
-      if (platform::LowerAscii(it->second.path) == gone)
-        it = waitingForSeat_.erase(it);
-      else
-        ++it;
-    }
     if (auto it = waitingForSeat_.find(freedChannel); it != waitingForSeat_.end()) {
+      // The next handset of a port may carry the same path as the one that left it.
       next = std::move(it->second);
       waitingForSeat_.erase(it);
+    } else if (freedChannel < 0) {
+      const std::string gone = platform::LowerAscii(name);
+      for (auto w = waitingForSeat_.begin(); w != waitingForSeat_.end();) {
+        if (platform::LowerAscii(w->second.path) == gone)
+          w = waitingForSeat_.erase(w);
+        else
+          ++w;
+      }
     }
   }
   if (next) BindAtSeat(*mode_->seats, next->path, next->kind);
@@ -190,7 +202,8 @@ void DeviceDiscovery::ScanPresentDevices() {
     int32_t kind = 0;
     if (!usb::InstanceIdToInterfacePath(path, kind)) continue;
     if (mode_ && mode_->seats) {
-      BindAtSeat(*mode_->seats, path, kind);
+      // One an arrival has bound meanwhile is not a new handset of its port.
+      if (!table_.FindDevice(path)) BindAtSeat(*mode_->seats, path, kind);
       continue;
     }
     const int ch = static_cast<int>(i);

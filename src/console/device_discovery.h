@@ -56,8 +56,8 @@ class DeviceDiscovery {
   // that it sits on no seat and leaves it closed. One whose seat still holds a handset
   // waits for it to leave (its arrival may be heard before the other's removal).
   void BindAtSeat(const SeatPlan& plan, const std::string& path, int32_t kind);
-  // A removal: forgets `name` if it was waiting, and binds the handset that waits for
-  // the seat of `freedChannel` (-1: none freed).
+  // A removal: binds the handset that waits for the seat of `freedChannel`; when no
+  // channel was freed (-1), forgets `name` if it was the one waiting.
   void ServeWaitingSeat(const std::string& name, int freedChannel);
 
   COstrevaneDlg& dlg_;

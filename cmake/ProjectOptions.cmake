@@ -50,18 +50,19 @@ set(OSTREVANE_TEST_TIMEOUT_SCALE ${_timeout_scale} CACHE STRING
 set(OSTREVANE_TEST_TIMEOUT_CAP 600)
 
 # ostrevane_add_test(name SOURCES... [DEPS libs...] [LABELS labels...] [ENVIRONMENT vars...]
-#                    [TIMEOUT seconds])
+#                    [TIMEOUT seconds] [RESOURCE_LOCK name])
 # Every GoogleTest case becomes its own CTest test named "<folder>/<Suite>.<Case>", so a
 # failure names the case and `ctest -R` runs one. Each case carries the label of its
 # folder under tests/ (`ctest -L image`) and the given LABELS: "threads" marks a test
 # that starts threads, and the ThreadSanitizer pass runs those. ENVIRONMENT adds
 # variables ("NAME=value") to every case's environment. TIMEOUT is each case's limit in
 # the plain build (60 s unless given), times OSTREVANE_TEST_TIMEOUT_SCALE, and never more
-# than OSTREVANE_TEST_TIMEOUT_CAP.
+# than OSTREVANE_TEST_TIMEOUT_CAP. RESOURCE_LOCK names something outside the test that
+# its cases change (the Windows user's settings key): no two cases that name it run at once.
 # Sources named in OSTREVANE_SKIPPED_TEST_SOURCES (tests/CMakeLists.txt) are left out;
 # a test left with none is not made.
 function(ostrevane_add_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;RESOURCE_LOCK" "SOURCES;DEPS;LABELS;ENVIRONMENT" ${ARGN})
   if(OSTREVANE_SKIPPED_TEST_SOURCES)
     list(REMOVE_ITEM ARG_SOURCES ${OSTREVANE_SKIPPED_TEST_SOURCES})
   endif()
@@ -108,6 +109,10 @@ function(ostrevane_add_test name)
     list(PREPEND ARG_ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
     file(APPEND ${label_script}
       "  set_tests_properties(\${${name}_cases} PROPERTIES ENVIRONMENT \"${ARG_ENVIRONMENT}\")\n")
+  endif()
+  if(ARG_RESOURCE_LOCK)
+    file(APPEND ${label_script}
+      "  set_tests_properties(\${${name}_cases} PROPERTIES RESOURCE_LOCK \"${ARG_RESOURCE_LOCK}\")\n")
   endif()
   file(APPEND ${label_script} "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_script})

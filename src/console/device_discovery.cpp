@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "console/control_ids.h"
-#include "platform/text/ascii.h"
 #include "usb/device_kind.h"
 #include "usb/instance_path.h"
 #include "usb/security_mode.h"
@@ -164,9 +163,9 @@ void DeviceDiscovery::ServeWaitingSeat(const std::string& name, int freedChannel
       next = std::move(it->second);
       waitingForSeat_.erase(it);
     } else if (freedChannel < 0) {
-      const std::string gone = platform::LowerAscii(name);
+      const uint32_t gone = usb::PathKey(name);
       for (auto w = waitingForSeat_.begin(); w != waitingForSeat_.end();) {
-        if (platform::LowerAscii(w->second.path) == gone)
+        if (usb::PathKey(w->second.path) == gone)
           w = waitingForSeat_.erase(w);
         else
           ++w;
